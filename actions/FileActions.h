@@ -1,0 +1,30 @@
+// The delete, move and copy, and listing actions of a run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "runner/RunContext.h"
+#include "server/WcApi.h"
+
+namespace qm {
+
+void DeleteAction(RunContext& ctx, int32_t area, const std::string& param,
+                  const std::string& spec, const std::string& path);
+void MoveAction(RunContext& ctx, int32_t source, int32_t target,
+                const std::string& mode, const std::string& spec,
+                const std::string& path);
+void ListAction(RunContext& ctx, int32_t area, const std::string& mode,
+                const std::string& spec, const std::string& destKind,
+                const std::string& outputFile, const std::string& path);
+
+// Listing layout, lines without their ends. The header of an area:
+std::vector<std::string> ListingHeader(const std::string& areaName);
+// The lines of one file: mode "Single", "Full" or anything else for
+// "Double"; full holds the long description, null when it was not read.
+std::vector<std::string> ListingFileLines(const std::string& mode,
+                                          const TFileRecord& record,
+                                          const TFullFileRecord* full);
+
+}  // namespace qm

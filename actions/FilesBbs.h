@@ -1,0 +1,29 @@
+// Adding the files described in a FILES.BBS listing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "runner/RunContext.h"
+
+namespace qm {
+
+bool IsNameChar(unsigned char c);
+
+struct ListLine {
+  std::string fileName;
+  std::string discarded;
+  std::string description;
+};
+ListLine ParseListLine(const std::string& line);
+
+void ReadinFilesBBS(RunContext& ctx, const std::string& directory,
+                    const std::string& listName, int32_t area);
+
+bool AddListedFile(RunContext& ctx, const std::string& directory,
+                   const std::string& name,
+                   const std::vector<std::string>& descriptions,
+                   int32_t area);
+
+}  // namespace qm

@@ -1,0 +1,44 @@
+// Putting one file into a file area: host virtual paths, the byte transfer,
+// the addition with its record, and the refresh of size and time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "runner/RunContext.h"
+#include "server/WcApi.h"
+
+namespace qm {
+
+constexpr int kMaxStoredNameLength = 14;
+
+// "wc:\file\area(N)\NAME"
+std::string HostPath(int32_t area, const std::string& name);
+// Starts with "wc:\" without regard to case.
+bool IsHostPath(const std::string& path);
+
+// False, with the "filename too long" line logged, for a name longer than
+// a stored name may be.
+bool StoredNameFits(RunContext& ctx, const std::string& name);
+// False, with a log line, for a local file of 2 GiB or more: the records'
+// size fields are 32-bit.
+bool LocalFileFitsRecord(RunContext& ctx, const std::string& path);
+
+// Copies every byte of source to target in 4096-byte blocks; either may be
+// a host path. A failed or cancelled copy leaves no partial target and an
+// existing target untouched.
+bool TransferFile(RunContext& ctx, const std::string& source,
+                  const std::string& target, const std::string& caption);
+
+// Transfers (if asked), describes, records and freshens one file.
+bool AddFileToArea(RunContext& ctx, const std::string& localPath, int32_t area,
+                   bool transfer, const std::string& descSpec,
+                   bool describe = true);
+
+// Updates the host record's size and local file time from the stored file.
+bool FreshenFileRecord(RunContext& ctx, const TFullFileRecord& record);
+
+// Adds the record, reads back what the host stored and freshens it.
+bool AddAndFreshenRecord(RunContext& ctx, TFullFileRecord& record);
+
+}  // namespace qm

@@ -1,0 +1,294 @@
+#include "platform/Files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/Paths.h"
+
+namespace qm {
+
+namespace {
+
+std::string DirectoryOrDot(const std::string& path) {
+  std::string dir = DirectoryPart(path);
+  return dir.empty() ? std::string("./") : dir;
+}
+
+// Upper-cased names of one directory, rebuilt only when the directory's
+// modification time changes, so resolving many names stays linear.
+struct DirIndex {
+  timespec mtime{};
+  std::unordered_multimap<std::string, std::string> byUpper;
+};
+
+std::mutex indexMutex;
+std::unordered_map<std::string, DirIndex> indexes;
+
+bool SameTime(const timespec& a, const timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+const DirIndex* IndexFor(const std::string& dir) {
+  struct stat st {};
+  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
+  auto found = indexes.find(dir);
+  if (found != indexes.end() && SameTime(found->second.mtime, st.st_mtim))
+    return &found->second;
+  DirIndex index;
+  index.mtime = st.st_mtim;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* entry = readdir(d)) {
+      std::string name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      index.byUpper.emplace(UpperCase(name), name);
+    }
+    closedir(d);
+  }
+  if (indexes.size() > 4096) indexes.clear();
+  return &(indexes[dir] = std::move(index));
+}
+
+bool StatPath(const std::string& path, struct stat& st) {
+  return stat(path.c_str(), &st) == 0;
+}
+
+bool WriteAll(int fd, const void* buffer, uint32_t count, uint32_t& done) {
+  const char* p = static_cast<const char*>(buffer);
+  done = 0;
+  while (done < count) {
+    ssize_t n = ::write(fd, p + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<uint32_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string ResolveExisting(const std::string& path) {
+  if (path.empty()) return {};
+  struct stat st {};
+  if (StatPath(path, st)) return path;
+  std::string name = FileNamePart(path);
+  if (name.empty() || name == "." || name == "..") return {};
+  std::string dir = DirectoryOrDot(path);
+  std::lock_guard<std::mutex> lock(indexMutex);
+  const DirIndex* index = IndexFor(dir);
+  if (!index) return {};
+  auto range = index->byUpper.equal_range(UpperCase(name));
+  for (auto it = range.first; it != range.second; ++it) {
+    std::string candidate = DirectoryPart(path) + it->second;
+    if (StatPath(candidate, st)) return candidate;
+  }
+  return {};
+}
+
+bool FileExists(const std::string& path) {
+  std::string found = ResolveExisting(path);
+  struct stat st {};
+  return !found.empty() && StatPath(found, st) && S_ISREG(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && StatPath(path, st) && S_ISDIR(st.st_mode);
+}
+
+bool DeleteLocalFile(const std::string& path) {
+  std::string found = ResolveExisting(path);
+  struct stat st {};
+  if (found.empty() || lstat(found.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+    return false;
+  return unlink(found.c_str()) == 0;
+}
+
+bool ForceDirectories(const std::string& path) {
+  if (path.empty()) return false;
+  std::string current;
+  for (size_t i = 0; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '/') {
+      if (!current.empty() && !DirectoryExists(current)) {
+        if (mkdir(current.c_str(), 0777) != 0 && errno != EEXIST) return false;
+      }
+    }
+    if (i < path.size()) current += path[i];
+  }
+  return DirectoryExists(path);
+}
+
+bool WildcardMatch(const std::string& pattern, const std::string& name) {
+  if (pattern == "*.*" || pattern == "*") return true;
+  std::string p = UpperCase(pattern), n = UpperCase(name);
+  size_t pi = 0, ni = 0, star = std::string::npos, mark = 0;
+  while (ni < n.size()) {
+    if (pi < p.size() && (p[pi] == '?' || p[pi] == n[ni])) {
+      ++pi;
+      ++ni;
+    } else if (pi < p.size() && p[pi] == '*') {
+      star = pi++;
+      mark = ni;
+    } else if (star != std::string::npos) {
+      pi = star + 1;
+      ni = ++mark;
+    } else {
+      return false;
+    }
+  }
+  while (pi < p.size() && p[pi] == '*') ++pi;
+  return pi == p.size();
+}
+
+std::vector<FoundFile> FindFiles(const std::string& pattern) {
+  std::vector<FoundFile> found;
+  std::string dir = DirectoryOrDot(pattern);
+  std::string wildcard = FileNamePart(pattern);
+  DIR* d = opendir(dir.c_str());
+  if (!d) return found;
+  while (dirent* entry = readdir(d)) {
+    std::string name = entry->d_name;
+    if (name.empty() || name[0] == '.') continue;
+    if (!WildcardMatch(wildcard, name)) continue;
+    struct stat st {};
+    if (lstat((TrailingBackslash(dir) + name).c_str(), &st) != 0) continue;
+    if (!S_ISREG(st.st_mode)) continue;
+    found.push_back({name, static_cast<uint64_t>(st.st_size)});
+  }
+  closedir(d);
+  std::sort(
+      found.begin(), found.end(),
+      [](const FoundFile& a, const FoundFile& b) { return a.name < b.name; });
+  return found;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+  bytes.clear();
+  std::string found = ResolveExisting(path);
+  if (found.empty()) return false;
+  int fd = open(found.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char buffer[65536];
+  bool ok = true;
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    if (n == 0) break;
+    bytes.append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  return ok;
+}
+
+bool ReadTextLines(const std::string& path, std::vector<std::string>& lines) {
+  lines.clear();
+  std::string bytes;
+  if (!ReadWholeFile(path, bytes)) return false;
+  size_t end = bytes.find('\0');
+  if (end != std::string::npos) bytes.resize(end);
+  std::string line;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    char c = bytes[i];
+    if (c == '\r' || c == '\n') {
+      lines.push_back(line);
+      line.clear();
+      if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+    } else {
+      line += c;
+    }
+  }
+  if (!line.empty()) lines.push_back(line);
+  return true;
+}
+
+LocalReader::~LocalReader() { Close(); }
+
+bool LocalReader::Open(const std::string& path) {
+  Close();
+  std::string found = ResolveExisting(path);
+  if (found.empty()) return false;
+  fd_ = open(found.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) return false;
+  struct stat st {};
+  if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    Close();
+    return false;
+  }
+  size_ = static_cast<uint64_t>(st.st_size);
+  posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+  return true;
+}
+
+bool LocalReader::Read(void* buffer, uint32_t count, uint32_t& done) {
+  done = 0;
+  if (fd_ < 0) return false;
+  for (;;) {
+    ssize_t n = ::read(fd_, buffer, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    done = static_cast<uint32_t>(n);
+    return true;
+  }
+}
+
+void LocalReader::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+AtomicWriter::~AtomicWriter() { Abandon(); }
+
+bool AtomicWriter::Open(const std::string& path) {
+  Abandon();
+  std::string existing = ResolveExisting(path);
+  target_ = existing.empty() ? path : existing;
+  std::string dir = DirectoryPart(target_);
+  temp_ = dir + "." + FileNamePart(target_) + ".tmp.XXXXXX";
+  fd_ = mkostemp(temp_.data(), O_CLOEXEC);
+  if (fd_ < 0) {
+    temp_.clear();
+    return false;
+  }
+  mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd_, 0666 & ~mask);
+  return true;
+}
+
+bool AtomicWriter::Write(const void* buffer, uint32_t count, uint32_t& done) {
+  done = 0;
+  return fd_ >= 0 && WriteAll(fd_, buffer, count, done);
+}
+
+bool AtomicWriter::Commit() {
+  if (fd_ < 0) return false;
+  bool ok = fsync(fd_) == 0;
+  ok = close(fd_) == 0 && ok;
+  fd_ = -1;
+  if (ok) ok = rename(temp_.c_str(), target_.c_str()) == 0;
+  if (!ok) unlink(temp_.c_str());
+  temp_.clear();
+  return ok;
+}
+
+void AtomicWriter::Abandon() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  if (!temp_.empty()) unlink(temp_.c_str());
+  temp_.clear();
+}
+
+}  // namespace qm

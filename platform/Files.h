@@ -1,0 +1,69 @@
+// Local files and directory search with the behaviour the program expects:
+// names found without regard to case, hidden entries skipped, writes that
+// replace a target only when they are complete.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qm {
+
+// The path of an existing file or directory, finding the last component
+// without regard to case (an exact match wins). Empty when none exists.
+std::string ResolveExisting(const std::string& path);
+bool FileExists(const std::string& path);  // a plain file
+bool DirectoryExists(const std::string& path);
+bool DeleteLocalFile(const std::string& path);
+// Creates every missing level; true when the directory exists afterwards.
+bool ForceDirectories(const std::string& path);
+
+// "*" and "?" without regard to case; "*.*" matches every name.
+bool WildcardMatch(const std::string& pattern, const std::string& name);
+
+struct FoundFile {
+  std::string name;
+  uint64_t size = 0;
+};
+// Plain files matching directory + wildcard name; hidden entries,
+// directories and symbolic links are skipped. Sorted by name.
+std::vector<FoundFile> FindFiles(const std::string& pattern);
+
+// Text file lines: a line ends at CR, LF or CR LF; a NUL ends the text.
+bool ReadTextLines(const std::string& path, std::vector<std::string>& lines);
+bool ReadWholeFile(const std::string& path, std::string& bytes);
+
+// Sequential reader with the platform's read-ahead hint.
+class LocalReader {
+ public:
+  ~LocalReader();
+  bool Open(const std::string& path);
+  bool Read(void* buffer, uint32_t count, uint32_t& done);
+  uint64_t Size() const { return size_; }
+  void Close();
+
+ private:
+  int fd_ = -1;
+  uint64_t size_ = 0;
+};
+
+// Writes into a temporary file beside the target; Commit() renames it into
+// place. Destroying it uncommitted removes the temporary file, so a failed
+// or abandoned write never leaves a partial target.
+class AtomicWriter {
+ public:
+  ~AtomicWriter();
+  bool Open(const std::string& path);
+  bool Write(const void* buffer, uint32_t count, uint32_t& done);
+  bool Commit();
+  void Abandon();
+  const std::string& TempPath() const { return temp_; }
+
+ private:
+  int fd_ = -1;
+  std::string target_;
+  std::string temp_;
+};
+
+}  // namespace qm

@@ -1,0 +1,31 @@
+// Path texts as the program handles them: "\", "/" and ":" all split a
+// path, and a trailing separator is added as "/" on this platform.
+#pragma once
+
+#include <string>
+
+namespace qm {
+
+// Appends a separator unless the text is empty or already ends in one.
+std::string TrailingBackslash(const std::string& path);
+// The text after the last "\", "/" or ":".
+std::string FileNamePart(const std::string& path);
+// Up to and including the last "\", "/" or ":"; empty when there is none.
+std::string DirectoryPart(const std::string& path);
+// The file-name part cut before its first dot.
+std::string PathWithoutExtension(const std::string& path);
+// A path that names a drive ("X:...") or starts at the root ("/...").
+bool IsDrivePath(const std::string& path);
+// Joins a relative path to base (with a separator); absolute paths stay.
+std::string ResolveAgainst(const std::string& base, const std::string& path);
+// The directory of the running executable, with a trailing separator.
+std::string ProgramDirectory();
+// The running executable's file name (no directory).
+std::string ProgramFileName();
+
+std::string UpperCase(std::string text);  // ASCII letters only
+bool EqualsNoCase(const std::string& a, const std::string& b);
+bool ContainsNoCase(const std::string& haystack, const std::string& needle);
+std::string Trim(const std::string& text);  // blanks and control characters
+
+}  // namespace qm

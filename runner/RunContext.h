@@ -1,0 +1,73 @@
+// What a run and its file actions share: the process-wide run state and the
+// small view through which they reach the main window. Core code sees only
+// this interface, so runs are tested without windows.
+#pragma once
+
+#include <memory>
+#include <string>
+
+class TUnzipFile;
+
+namespace qm {
+
+struct RunState {
+  std::string programDir;       // executable's directory, trailing separator
+  std::string homeDir;          // host home directory in effect
+  std::string commandLineFile;  // full path of the command-line file
+  std::string configDir;        // directory of the configuration file run
+  std::string logBaseName;      // run log base name (a full path)
+  bool cancelRequest = false;
+  bool allFilesListed = false;  // the shared listing was created this run
+  bool autoRun = false;         // unattended: no boxes, problems logged
+};
+
+enum class ActionLabel { None, Add, Delete, Move };
+
+// The progress window of one transfer.
+class ProgressView {
+ public:
+  virtual ~ProgressView() = default;
+  virtual void SetMaximum(int maximum) = 0;
+  virtual void SetPosition(int position) = 0;
+  virtual bool Cancelled() = 0;  // the window's "&Cancel" was pressed
+};
+
+class RunView {
+ public:
+  virtual ~RunView() = default;
+
+  // Test run: the state of the "Test Run" check box, read when acting.
+  virtual bool IsTestRun() const = 0;
+  virtual void AddTestRunLine(const std::string& line) = 0;
+
+  // Lets the window handle pending events (a Cancel press among them).
+  virtual void ProcessEvents() = 0;
+
+  virtual void SetPanels(const std::string& area, const std::string& action,
+                         const std::string& spec) = 0;
+  virtual void SetSpecPanel(const std::string& spec) = 0;
+  virtual std::string SpecPanel() const = 0;
+  virtual void ClearPanels() = 0;
+  // Paints every action label gray, then the given one blue.
+  virtual void LightActionLabel(ActionLabel label) = 0;
+  virtual void SetGaugeMaximum(int maximum) = 0;
+  virtual void SetGaugePosition(int position) = 0;
+  virtual void SetBusyCursor(bool busy) = 0;
+  virtual void SetExtractingVisible(bool visible) = 0;
+
+  virtual std::unique_ptr<ProgressView> OpenProgress(
+      const std::string& caption) = 0;
+
+  // Boxes. An unattended view writes them to standard error instead.
+  virtual void ShowMessage(const std::string& text) = 0;  // plain box
+  virtual void ShowWarning(const std::string& text) = 0;  // warning box
+  virtual void ShowError(const std::string& text) = 0;    // error box
+};
+
+struct RunContext {
+  RunState& state;
+  RunView& view;
+  TUnzipFile* unzip = nullptr;  // null: no descriptions from archives
+};
+
+}  // namespace qm

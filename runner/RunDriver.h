@@ -1,0 +1,28 @@
+// A run: walks a configuration file and hands each entry to its action.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "config/ConfigFile.h"
+#include "runner/RunContext.h"
+
+namespace qm {
+
+// One run of a configuration file (a full path).
+void RunConfig(RunContext& ctx, RecordFile& file, const std::string& path);
+
+// The unattended run of the command-line file (ctx.state.commandLineFile):
+// a list of configuration files when its upper-cased file-name part holds
+// ".QLS", else one configuration file. showConfigFile names the file being
+// run (the window's L_ConfigFile). Errors that escape an action end that
+// run and are reported through ctx.view.ShowError.
+void AutoRunConfigs(RunContext& ctx, RecordFile& file,
+                    const std::function<void(const std::string&)>&
+                        showConfigFile);
+
+// Dispatches one entry's key lines (exposed for tests).
+void DispatchEntry(RunContext& ctx, const std::vector<std::string>& keys);
+
+}  // namespace qm

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what Quillmar needs to build, run and test (Debian 12 packages).
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config ccache
+  qt6-base-dev libgl-dev
+  libsqlite3-dev sqlite3
+  libzip-dev zip
+  nlohmann-json3-dev
+  libgtest-dev googletest
+  clang libclang-rt-14-dev clang-format
+  fonts-liberation2 python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||
+    missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all packages present"
+  exit 0
+fi
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+echo "setup: installing ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: the normal build, then the same suite
+# built with the address and undefined-behaviour sanitizers.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+export QT_QPA_PLATFORM=offscreen LC_ALL=C
+
+bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+(cd build && ctest --output-on-failure -j2 --timeout 300)
+
+bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON
+(cd build-asan && ctest --output-on-failure -j2 --timeout 600)

@@ -1,0 +1,307 @@
+#include "tests/support/TestSupport.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "host/HostAdmin.h"
+#include "platform/Paths.h"
+
+namespace fs = std::filesystem;
+
+namespace qmtest {
+
+TempDir::TempDir() {
+  std::string base = fs::temp_directory_path().string() + "/qmtest.XXXXXX";
+  if (!mkdtemp(base.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = base;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Tests may leave read-only directories behind; make them removable.
+  for (auto it = fs::recursive_directory_iterator(path_, ec);
+       it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (it->is_directory(ec) && !it->is_symlink(ec))
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add,
+                      ec);
+  }
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(path_, ec);
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw std::runtime_error("cannot write " + path);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0;
+}
+
+void MakeDirs(const std::string& path) { fs::create_directories(path); }
+
+void SetMTime(const std::string& path, int64_t seconds) {
+  timespec times[2];
+  times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(seconds);
+  times[0].tv_nsec = times[1].tv_nsec = 0;
+  if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
+    throw std::runtime_error("cannot set time of " + path);
+}
+
+std::vector<std::string> ListDir(const std::string& path) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(path, ec))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void MakeZip(const std::string& path,
+             const std::vector<std::pair<std::string, std::string>>& members) {
+  int error = 0;
+  zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  if (!archive) throw std::runtime_error("cannot create zip " + path);
+  for (const auto& [name, bytes] : members) {
+    void* copy = std::malloc(bytes.size() ? bytes.size() : 1);
+    std::memcpy(copy, bytes.data(), bytes.size());
+    zip_source_t* source = zip_source_buffer(archive, copy, bytes.size(), 1);
+    if (!source || zip_file_add(archive, name.c_str(), source,
+                                ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE) < 0) {
+      zip_source_free(source);
+      zip_discard(archive);
+      throw std::runtime_error("cannot add " + name + " to " + path);
+    }
+  }
+  if (zip_close(archive) != 0) {
+    zip_discard(archive);
+    throw std::runtime_error("cannot write zip " + path);
+  }
+}
+
+ProcessResult RunProcess(const std::vector<std::string>& argv,
+                         const std::vector<std::string>& env,
+                         int timeoutSeconds, const std::string& workingDir) {
+  ProcessResult result;
+  int outPipe[2], errPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
+    throw std::runtime_error("pipe failed");
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    dup2(outPipe[1], 1);
+    dup2(errPipe[1], 2);
+    int devnull = open("/dev/null", O_RDONLY);
+    if (devnull >= 0) dup2(devnull, 0);
+    if (!workingDir.empty() && chdir(workingDir.c_str()) != 0) _exit(127);
+    for (const auto& entry : env) putenv(strdup(entry.c_str()));
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+  auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  int open = 2;
+  char buffer[4096];
+  while (open > 0) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now())
+                    .count();
+    if (left <= 0) {
+      result.timedOut = true;
+      kill(pid, SIGKILL);
+      break;
+    }
+    if (poll(fds, 2, static_cast<int>(left)) < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n <= 0) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      } else {
+        (i == 0 ? result.out : result.err).append(buffer, size_t(n));
+      }
+    }
+  }
+  for (auto& f : fds)
+    if (f.fd >= 0) close(f.fd);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::string BinDir() {
+  if (const char* dir = std::getenv("QM_BIN_DIR")) return dir;
+  return QM_BIN_DIR;
+}
+
+std::string CopyProgramDir(const std::string& dir) {
+  std::string target = dir + "/bin";
+  fs::copy(BinDir(), target,
+           fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  return target;
+}
+
+ProcessResult Wcserver(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{BinDir() + "/wcserver"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProcess(argv);
+}
+
+void MakeHost(const std::string& home, const std::vector<AreaSpec>& areas,
+              const std::string& password) {
+  std::string error;
+  if (!qm::host::InitHost(home, password, "Test Sysop", "Test BBS", "", error))
+    throw std::runtime_error("InitHost: " + error);
+  for (const auto& area : areas)
+    if (!qm::host::AddArea(home, area.number, area.name, area.path, error))
+      throw std::runtime_error("AddArea: " + error);
+}
+
+HostLogin::HostLogin(const std::string& home, const std::string& password) {
+  WcSetHostHome(home.c_str());
+  ok = WildcatServerConnect(nullptr) && WildcatServerCreateContext() &&
+       MwLogin(password.c_str());
+}
+
+HostLogin::~HostLogin() {
+  LogoutUser();
+  WildcatServerDeleteContext();
+}
+
+std::vector<TFullFileRecord> AreaRecords(int32_t area) {
+  std::vector<TFullFileRecord> records;
+  TFileRecord rec{};
+  uint32_t position = 0;
+  bool found = SearchFileRecByAreaName(area, "", rec, position);
+  while (found && rec.Area == area) {
+    TFullFileRecord full{};
+    if (GetFullFileRec(rec, full)) records.push_back(full);
+    found = GetNextFileRec(1, rec, position);
+  }
+  return records;
+}
+
+bool AddRecord(int32_t area, const std::string& name,
+               const std::vector<std::string>& longLines) {
+  TFullFileRecord full{};
+  full.Info.Area = area;
+  std::strncpy(full.Info.Name, name.c_str(), sizeof full.Info.Name - 1);
+  if (!longLines.empty())
+    std::strncpy(full.Info.Description, longLines[0].c_str(),
+                 sizeof full.Info.Description - 1);
+  if (longLines.size() > 1) {
+    full.Info.HasLongDescription = 1;
+    for (size_t i = 0; i < longLines.size() && i < 15; ++i)
+      std::strncpy(full.LongDescription[i], longLines[i].c_str(),
+                   sizeof full.LongDescription[i] - 1);
+  }
+  return AddFileRec(full);
+}
+
+namespace {
+
+class RecordingProgress : public qm::ProgressView {
+ public:
+  RecordingProgress(RecordingRunView& view, size_t index)
+      : view_(view), index_(index) {}
+  void SetMaximum(int maximum) override {
+    view_.progressMaxima[index_] = maximum;
+  }
+  void SetPosition(int position) override {
+    view_.progressLastPositions[index_] = position;
+  }
+  bool Cancelled() override { return view_.cancelProgress; }
+
+ private:
+  RecordingRunView& view_;
+  size_t index_;
+};
+
+}  // namespace
+
+void RecordingRunView::AddTestRunLine(const std::string& line) {
+  testRunLines.push_back(line);
+}
+
+void RecordingRunView::ProcessEvents() {
+  ++eventsProcessed;
+  if (state && cancelAfterEvents >= 0 && eventsProcessed > cancelAfterEvents)
+    state->cancelRequest = true;
+}
+
+void RecordingRunView::SetPanels(const std::string& area,
+                                 const std::string& action,
+                                 const std::string& spec) {
+  panelArea = area;
+  panelAction = action;
+  panelSpec = spec;
+}
+
+void RecordingRunView::ClearPanels() {
+  panelArea = panelAction = panelSpec = "";
+}
+
+void RecordingRunView::SetExtractingVisible(bool visible) {
+  if (visible && !extractingVisible) ++extractingShown;
+  extractingVisible = visible;
+}
+
+std::unique_ptr<qm::ProgressView> RecordingRunView::OpenProgress(
+    const std::string& caption) {
+  progressCaptions.push_back(caption);
+  progressMaxima.push_back(0);
+  progressLastPositions.push_back(0);
+  return std::make_unique<RecordingProgress>(*this,
+                                             progressCaptions.size() - 1);
+}
+
+void RecordingRunView::ShowMessage(const std::string& text) {
+  messages.push_back(text);
+}
+void RecordingRunView::ShowWarning(const std::string& text) {
+  messages.push_back(text);
+}
+void RecordingRunView::ShowError(const std::string& text) {
+  messages.push_back(text);
+}
+
+TestRun::TestRun(const std::string& programDir) {
+  state.programDir = qm::TrailingBackslash(programDir);
+  state.homeDir = state.programDir;
+  view.state = &state;
+}
+
+}  // namespace qmtest

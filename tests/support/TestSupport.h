@@ -1,0 +1,139 @@
+// Helpers shared by the tests: temporary directories, a recording run view,
+// ZIP archives, child processes and hosts built in place.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "runner/RunContext.h"
+#include "server/WcApi.h"
+
+namespace qmtest {
+
+// A fresh directory under the system's temp folder, removed at the end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }  // no trailing "/"
+  std::string operator/(const std::string& name) const {
+    return path_ + "/" + name;
+  }
+
+ private:
+  std::string path_;
+};
+
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+void MakeDirs(const std::string& path);
+// Sets a file's modification time (seconds since 1970, UTC).
+void SetMTime(const std::string& path, int64_t seconds);
+std::vector<std::string> ListDir(const std::string& path);  // sorted names
+
+// A ZIP archive with the given members (name -> bytes).
+void MakeZip(const std::string& path,
+             const std::vector<std::pair<std::string, std::string>>& members);
+
+struct ProcessResult {
+  int exitCode = -1;  // -1: killed by a signal or timed out
+  bool timedOut = false;
+  std::string out;
+  std::string err;
+};
+// Runs argv[0] with arguments; env entries "K=V" are added to the current
+// environment. Kills the process after timeoutSeconds.
+ProcessResult RunProcess(const std::vector<std::string>& argv,
+                         const std::vector<std::string>& env = {},
+                         int timeoutSeconds = 60,
+                         const std::string& workingDir = "");
+
+// The build's program directory (QM_BIN_DIR) and a copy of it in dir.
+std::string BinDir();
+std::string CopyProgramDir(const std::string& dir);  // returns dir + "/bin"
+
+// Runs "wcserver" from the build with the given arguments.
+ProcessResult Wcserver(const std::vector<std::string>& args);
+
+// A host home created in place (host/HostAdmin.h), with areas added.
+struct AreaSpec {
+  int32_t number;
+  std::string name;
+  std::string path;  // raw host path; relative paths lie under the home
+};
+void MakeHost(const std::string& home, const std::vector<AreaSpec>& areas,
+              const std::string& password = "");
+
+// Logs in to the host at home for the object's lifetime (one at a time).
+class HostLogin {
+ public:
+  explicit HostLogin(const std::string& home, const std::string& password = "");
+  ~HostLogin();
+  HostLogin(const HostLogin&) = delete;
+  HostLogin& operator=(const HostLogin&) = delete;
+  bool ok = false;
+};
+
+// Every record of an area in key order, with long descriptions (needs a
+// login).
+std::vector<TFullFileRecord> AreaRecords(int32_t area);
+// Adds a record through the host (needs a login); false on failure.
+bool AddRecord(int32_t area, const std::string& name,
+               const std::vector<std::string>& longLines = {});
+
+// A RunView that records everything; boxes go to lists instead of windows.
+class RecordingRunView : public qm::RunView {
+ public:
+  bool testRun = false;
+  std::vector<std::string> testRunLines;
+  std::vector<std::string> messages;  // plain, warning and error boxes
+  std::string panelArea, panelAction, panelSpec;
+  qm::ActionLabel litLabel = qm::ActionLabel::None;
+  int gaugeMax = 0, gaugePos = 0;
+  bool extractingVisible = false;
+  int extractingShown = 0;  // times made visible
+  std::vector<std::string> progressCaptions;
+  std::vector<int> progressMaxima;
+  std::vector<int> progressLastPositions;
+  int cancelAfterEvents = -1;     // request cancel after N ProcessEvents
+  bool cancelProgress = false;    // progress windows report "cancelled"
+  qm::RunState* state = nullptr;  // for cancelAfterEvents
+  int eventsProcessed = 0;
+
+  bool IsTestRun() const override { return testRun; }
+  void AddTestRunLine(const std::string& line) override;
+  void ProcessEvents() override;
+  void SetPanels(const std::string& area, const std::string& action,
+                 const std::string& spec) override;
+  void SetSpecPanel(const std::string& spec) override { panelSpec = spec; }
+  std::string SpecPanel() const override { return panelSpec; }
+  void ClearPanels() override;
+  void LightActionLabel(qm::ActionLabel label) override { litLabel = label; }
+  void SetGaugeMaximum(int maximum) override { gaugeMax = maximum; }
+  void SetGaugePosition(int position) override { gaugePos = position; }
+  void SetBusyCursor(bool) override {}
+  void SetExtractingVisible(bool visible) override;
+  std::unique_ptr<qm::ProgressView> OpenProgress(
+      const std::string& caption) override;
+  void ShowMessage(const std::string& text) override;
+  void ShowWarning(const std::string& text) override;
+  void ShowError(const std::string& text) override;
+};
+
+// A run context over a recording view, with the program directory set to a
+// temporary directory (logs and Temp/ go there).
+struct TestRun {
+  explicit TestRun(const std::string& programDir);
+  qm::RunState state;
+  RecordingRunView view;
+  qm::RunContext ctx{state, view, nullptr};
+};
+
+}  // namespace qmtest

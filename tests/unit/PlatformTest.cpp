@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <clocale>
+
+#include "platform/FileTime.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "tests/support/TestSupport.h"
+
+using qmtest::TempDir;
+
+TEST(PlatformPaths, SplitsAtEverySeparator) {
+  EXPECT_EQ(qm::FileNamePart("C:\\FILES\\GAME.ZIP"), "GAME.ZIP");
+  EXPECT_EQ(qm::FileNamePart("/srv/files/game.zip"), "game.zip");
+  EXPECT_EQ(qm::FileNamePart("C:GAME.ZIP"), "GAME.ZIP");
+  EXPECT_EQ(qm::FileNamePart("GAME.ZIP"), "GAME.ZIP");
+  EXPECT_EQ(qm::DirectoryPart("/srv/files/game.zip"), "/srv/files/");
+  EXPECT_EQ(qm::DirectoryPart("C:\\FILES\\GAME.ZIP"), "C:\\FILES\\");
+  EXPECT_EQ(qm::DirectoryPart("game.zip"), "");
+  EXPECT_EQ(qm::PathWithoutExtension("/a.b/night.ly.cfg"), "night");
+}
+
+TEST(PlatformPaths, TrailingSeparatorOnlyWhenMissing) {
+  EXPECT_EQ(qm::TrailingBackslash(""), "");
+  EXPECT_EQ(qm::TrailingBackslash("/srv"), "/srv/");
+  EXPECT_EQ(qm::TrailingBackslash("/srv/"), "/srv/");
+  EXPECT_EQ(qm::TrailingBackslash("C:\\WC5\\"), "C:\\WC5\\");
+}
+
+TEST(PlatformPaths, DrivePathsAndResolution) {
+  EXPECT_TRUE(qm::IsDrivePath("D:\\UPLOAD"));
+  EXPECT_TRUE(qm::IsDrivePath("/upload"));
+  EXPECT_FALSE(qm::IsDrivePath("upload/x"));
+  EXPECT_EQ(qm::ResolveAgainst("/cfg", "lists/a.qls"), "/cfg/lists/a.qls");
+  EXPECT_EQ(qm::ResolveAgainst("/cfg/", "/abs/a.qls"), "/abs/a.qls");
+  EXPECT_EQ(qm::Trim("  \tname \r"), "name");
+}
+
+TEST(PlatformWildcards, MatchLikeTheDirectorySearch) {
+  EXPECT_TRUE(qm::WildcardMatch("*.*", "README"));
+  EXPECT_TRUE(qm::WildcardMatch("*.ZIP", "game.zip"));
+  EXPECT_FALSE(qm::WildcardMatch("*.ZIP", "game.zip.txt"));
+  EXPECT_TRUE(qm::WildcardMatch("G?ME.*", "game.arj"));
+  EXPECT_FALSE(qm::WildcardMatch("G?ME.*", "gme.arj"));
+  EXPECT_TRUE(qm::WildcardMatch("*a*b*c", "xxaxxbxxc"));
+  EXPECT_FALSE(qm::WildcardMatch("*a*b*c", "xxaxxcxxb"));
+}
+
+TEST(PlatformFiles, FindsNamesWithoutRegardToCaseExactFirst) {
+  TempDir dir;
+  qmtest::WriteFile(dir / "Game.Zip", "1");
+  EXPECT_EQ(qm::ResolveExisting(dir / "GAME.ZIP"), dir / "Game.Zip");
+  EXPECT_TRUE(qm::FileExists(dir / "game.zip"));
+  EXPECT_FALSE(qm::FileExists(dir / "other.zip"));
+  qmtest::WriteFile(dir / "GAME.ZIP", "2");
+  EXPECT_EQ(qm::ResolveExisting(dir / "GAME.ZIP"), dir / "GAME.ZIP");
+  // A file added later is seen although the directory was indexed before.
+  qmtest::WriteFile(dir / "Later.txt", "3");
+  EXPECT_EQ(qm::ResolveExisting(dir / "LATER.TXT"), dir / "Later.txt");
+  EXPECT_TRUE(qm::DeleteLocalFile(dir / "LATER.TXT"));
+  EXPECT_FALSE(qmtest::Exists(dir / "Later.txt"));
+}
+
+TEST(PlatformFiles, SearchSkipsHiddenDirectoriesAndLinks) {
+  TempDir dir;
+  qmtest::WriteFile(dir / "a.zip", "1");
+  qmtest::WriteFile(dir / "B.ZIP", "22");
+  qmtest::WriteFile(dir / ".hidden.zip", "3");
+  qmtest::MakeDirs(dir / "sub.zip");
+  ASSERT_EQ(symlink((dir / "a.zip").c_str(), (dir / "link.zip").c_str()), 0);
+  auto found = qm::FindFiles(dir / "*.zip");
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0].name, "B.ZIP");
+  EXPECT_EQ(found[0].size, 2u);
+  EXPECT_EQ(found[1].name, "a.zip");
+  EXPECT_TRUE(qm::FindFiles(dir / "missing/*.*").empty());
+}
+
+TEST(PlatformFiles, TextLinesEndAtCrLfOrPairAndNulEndsText) {
+  TempDir dir;
+  qmtest::WriteFile(dir / "t.txt",
+                    std::string("one\r\ntwo\rthree\nfour\0five", 24));
+  std::vector<std::string> lines;
+  ASSERT_TRUE(qm::ReadTextLines(dir / "t.txt", lines));
+  EXPECT_EQ(lines, (std::vector<std::string>{"one", "two", "three", "four"}));
+  qmtest::WriteFile(dir / "b.txt", "\r\n\r\nx\r\n");
+  ASSERT_TRUE(qm::ReadTextLines(dir / "b.txt", lines));
+  EXPECT_EQ(lines, (std::vector<std::string>{"", "", "x"}));
+  EXPECT_FALSE(qm::ReadTextLines(dir / "none.txt", lines));
+}
+
+TEST(PlatformFiles, AtomicWriterReplacesOnlyWhenCommitted) {
+  TempDir dir;
+  qmtest::WriteFile(dir / "target.txt", "old");
+  uint32_t done = 0;
+  {
+    qm::AtomicWriter writer;
+    ASSERT_TRUE(writer.Open(dir / "target.txt"));
+    ASSERT_TRUE(writer.Write("new bytes", 9, done));
+  }  // abandoned
+  EXPECT_EQ(qmtest::ReadFile(dir / "target.txt"), "old");
+  EXPECT_EQ(qmtest::ListDir(dir.path()).size(), 1u);
+  qm::AtomicWriter writer;
+  ASSERT_TRUE(writer.Open(dir / "TARGET.TXT"));  // keeps the on-disk name
+  ASSERT_TRUE(writer.Write("new bytes", 9, done));
+  EXPECT_EQ(done, 9u);
+  ASSERT_TRUE(writer.Commit());
+  EXPECT_EQ(qmtest::ReadFile(dir / "target.txt"), "new bytes");
+  EXPECT_EQ(qmtest::ListDir(dir.path()),
+            std::vector<std::string>{"target.txt"});
+  qm::AtomicWriter blocked;
+  EXPECT_FALSE(blocked.Open(dir / "missing-dir/x.txt"));
+}
+
+TEST(PlatformFiles, ForceDirectoriesMakesEveryLevel) {
+  TempDir dir;
+  EXPECT_TRUE(qm::ForceDirectories(dir / "a/b/c/"));
+  EXPECT_TRUE(qm::DirectoryExists(dir / "a/b/c"));
+  qmtest::WriteFile(dir / "file", "x");
+  EXPECT_FALSE(qm::ForceDirectories(dir / "file/sub/"));
+}
+
+TEST(PlatformFileTime, ConvertsAndFormatsWithoutZoneShift) {
+  // 2000-01-02 03:04:05 UTC
+  uint64_t ft = qm::UnixToFileTime(946782245);
+  EXPECT_EQ(ft, 125912558450000000ull);
+  EXPECT_EQ(qm::FileTimeToUnix(ft), 946782245);
+  EXPECT_EQ(qm::FileTimeToIsoText(ft), "2000-01-02 03:04:05");
+  std::setlocale(LC_ALL, "C");
+  EXPECT_EQ(qm::FileTimeToDateText(ft), "01/02/00");
+  setenv("TZ", "UTC-2", 1);
+  tzset();
+  uint64_t local = 0;
+  ASSERT_TRUE(qm::FileTimeToLocalFileTime(ft, local));
+  EXPECT_EQ(qm::FileTimeToIsoText(local), "2000-01-02 05:04:05");
+  unsetenv("TZ");
+  tzset();
+}

@@ -52,8 +52,6 @@ class RecordFile {
 };
 
 ConfigRecord EncodeEntry(const AreaConfigEntry& entry);
-// The tool's "Offline" column text: offline when, upper-cased, it holds "Y".
-bool OfflineFromText(const std::string& text);
 AreaConfigEntry DecodeEntry(const ConfigRecord& record);
 AreaConfigEntry DecodeEntry(const uint8_t* record);
 
@@ -89,9 +87,9 @@ bool WriteConfigFile(const std::string& fileName,
 // called before record k is looked at; false from it or from onEntry stops
 // the walk. The file is closed on every way out.
 struct ReadResult {
-  bool opened = false;   // false: the file could not be opened for reading
-  int recordCount = 0;   // N
-  int entriesRead = 0;   // entries handed on
+  bool opened = false;  // false: the file could not be opened for reading
+  int recordCount = 0;  // N
+  int entriesRead = 0;  // entries handed on
 };
 ReadResult ReadConfigFile(
     RecordFile& file, const std::string& fileName,

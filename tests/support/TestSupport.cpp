@@ -162,6 +162,50 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
   return result;
 }
 
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv) {
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    dup2(pipeFds[1], 1);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  out_ = pipeFds[0];
+}
+
+BackgroundProcess::~BackgroundProcess() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (out_ >= 0) close(out_);
+}
+
+bool BackgroundProcess::WaitForOutput(const std::string& text,
+                                      int timeoutSeconds) {
+  auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  char buffer[256];
+  while (seen_.find(text) == std::string::npos) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now())
+                    .count();
+    if (left <= 0) return false;
+    pollfd fd{out_, POLLIN, 0};
+    if (poll(&fd, 1, static_cast<int>(left)) <= 0) continue;
+    ssize_t n = read(out_, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    seen_.append(buffer, static_cast<size_t>(n));
+  }
+  return true;
+}
+
 std::string BinDir() {
   if (const char* dir = std::getenv("QM_BIN_DIR")) return dir;
   return QM_BIN_DIR;

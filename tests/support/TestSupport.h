@@ -55,6 +55,22 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
                          int timeoutSeconds = 60,
                          const std::string& workingDir = "");
 
+// A child process left running (for a host held by another utility).
+class BackgroundProcess {
+ public:
+  explicit BackgroundProcess(const std::vector<std::string>& argv);
+  ~BackgroundProcess();  // kills the child if it still runs
+  BackgroundProcess(const BackgroundProcess&) = delete;
+  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+  // Reads the child's standard output until it holds text (or timeout).
+  bool WaitForOutput(const std::string& text, int timeoutSeconds = 20);
+
+ private:
+  int pid_ = -1;
+  int out_ = -1;
+  std::string seen_;
+};
+
 // The build's program directory (QM_BIN_DIR) and a copy of it in dir.
 std::string BinDir();
 std::string CopyProgramDir(const std::string& dir);  // returns dir + "/bin"

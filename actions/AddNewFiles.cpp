@@ -1,0 +1,119 @@
+#include "actions/AddNewFiles.h"
+
+#include <vector>
+
+#include "actions/ExistingNames.h"
+#include "actions/Transfer.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "runner/RunLog.h"
+#include "server/WcApi.h"
+
+namespace qm {
+
+namespace {
+
+struct AddJob {
+  RunContext& ctx;
+  int32_t area;
+  std::string areaDir;  // the entry's Path with a trailing separator
+  std::string descSpec;
+  bool describe;
+  ExistingNames names;
+
+  std::string AreaText() const { return std::to_string(area); }
+
+  // Adds one new file (or reports it in a test run); its name then joins
+  // the existing names so that it is never added twice.
+  void Add(const std::string& name, const std::string& sourceDir,
+           const std::string& fullPath, bool transfer) {
+    if (ctx.view.IsTestRun()) {
+      ctx.view.AddTestRunLine("Add to FA# " + AreaText() + ": " + name +
+                              " from: " + sourceDir);
+      names.Add(name);
+      return;
+    }
+    if (AddFileToArea(ctx, fullPath, area, transfer, descSpec, describe))
+      names.Add(name);
+  }
+};
+
+// A relative path with a directory part belongs to the configuration
+// file's directory, not to wherever the process happens to run.
+std::string ConfigRelative(const RunContext& ctx, const std::string& path) {
+  if (DirectoryPart(path).empty()) return path;
+  return ResolveAgainst(ctx.state.configDir, path);
+}
+
+void AddFromList(AddJob& job, const std::string& spec) {
+  std::string listPath = DirectoryPart(spec).empty()
+                             ? job.areaDir + spec
+                             : ConfigRelative(job.ctx, spec);
+  std::vector<std::string> lines;
+  if (!FileExists(listPath) || !ReadTextLines(listPath, lines)) {
+    LogRunError(job.ctx, "File: " + listPath + " not found: for file area #" +
+                             job.AreaText());
+    return;
+  }
+  for (const std::string& line : lines) {
+    std::string path = ConfigRelative(job.ctx, line);
+    if (!FileExists(path)) continue;
+    std::string name = FileNamePart(path);
+    if (job.names.Contains(name)) continue;
+    std::string dir = DirectoryPart(path);
+    job.Add(name, dir, path, dir != job.areaDir);
+  }
+}
+
+void ScanForNew(AddJob& job, const std::string& spec) {
+  std::string pattern = ConfigRelative(job.ctx, spec);
+  std::string specDir = DirectoryPart(pattern);
+  std::string sourceDir;
+  bool transfer;
+  if (specDir.empty() || TrailingBackslash(specDir) == job.areaDir) {
+    sourceDir = job.areaDir;
+    pattern = job.areaDir + FileNamePart(pattern);
+    transfer = false;
+  } else {
+    sourceDir = TrailingBackslash(specDir);
+    transfer = true;
+  }
+  for (const FoundFile& found : FindFiles(pattern)) {
+    job.ctx.view.ProcessEvents();
+    if (job.ctx.state.cancelRequest) return;
+    if (job.names.Contains(found.name)) continue;
+    job.Add(found.name, sourceDir, sourceDir + found.name, transfer);
+  }
+}
+
+}  // namespace
+
+void AddNewFiles(RunContext& ctx, int32_t area, const std::string& param,
+                 const std::string& spec, const std::string& descAction,
+                 const std::string& descSpec, const std::string& path) {
+  ctx.state.cancelRequest = false;
+  const std::string areaText = std::to_string(area);
+  TFileArea record{};
+  if (!MwGetFileAreas(area, 1, &record)) {
+    LogRunError(
+        ctx, "Could not load file area #" + areaText + " info for WIN Server.");
+    return;
+  }
+  ctx.view.ProcessEvents();
+  if (ctx.state.cancelRequest) return;
+  if (record.Path[0] == '\0') {
+    LogRunError(ctx, "Could not load file area #" + areaText +
+                         " Path info for WIN Server.");
+    return;
+  }
+
+  AddJob job{ctx, area, TrailingBackslash(path), descSpec, descAction != "NA",
+             {}};
+  if (!job.names.Gather(ctx, area)) return;
+  if (param == "From File List")
+    AddFromList(job, spec);
+  else
+    ScanForNew(job, spec);
+}
+
+}  // namespace qm

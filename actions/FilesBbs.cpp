@@ -1,0 +1,211 @@
+#include "actions/FilesBbs.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "actions/ExistingNames.h"
+#include "actions/Transfer.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "runner/RunLog.h"
+#include "server/WcApi.h"
+
+namespace qm {
+
+namespace {
+
+constexpr size_t kMaxLineLength = 260;
+constexpr int kTitleLines = 3;
+constexpr size_t kMaxColumnLength = 10;
+constexpr char kEndOfList = 26;  // control-Z
+
+// Reads FILES.BBS lines: a line ends at CR (an LF right after it is
+// skipped) or at a lone LF; control-Z ends the list; characters beyond the
+// line limit are skipped.
+class ListReader {
+ public:
+  explicit ListReader(std::FILE* file) : file_(file) {}
+
+  // False at the end of the list; failed() then tells an I/O error.
+  bool Next(std::string& line) {
+    line.clear();
+    if (ended_) return false;
+    bool any = false;
+    for (;;) {
+      int c = std::getc(file_);
+      if (c == EOF || c == kEndOfList) {
+        ended_ = true;
+        failed_ = c == EOF && std::ferror(file_);
+        return any && !failed_;
+      }
+      any = true;
+      if (c == '\r') {
+        int next = std::getc(file_);
+        if (next != '\n' && next != EOF) std::ungetc(next, file_);
+        return true;
+      }
+      if (c == '\n') return true;
+      if (line.size() < kMaxLineLength) line += static_cast<char>(c);
+    }
+  }
+  bool failed() const { return failed_; }
+
+ private:
+  std::FILE* file_;
+  bool ended_ = false;
+  bool failed_ = false;
+};
+
+// A listed name can only be a plain name inside the list's directory.
+bool IsPlainName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (unsigned char c : name)
+    if (c < ' ' || c == 127 || c == '\\' || c == '/' || c == ':') return false;
+  return true;
+}
+
+void RenameArea(int32_t area, const std::string& title) {
+  TFileArea record{};
+  if (!MwGetFileAreas(area, 1, &record)) return;
+  std::memset(record.Name, 0, sizeof record.Name);
+  std::strncpy(record.Name, title.c_str(), kAreaNameSize - 1);
+  MwUpdateFileArea(area, record);
+}
+
+void CopyCut(char* field, size_t fieldSize, const std::string& text) {
+  std::strncpy(field, text.c_str(), fieldSize - 1);
+}
+
+}  // namespace
+
+bool IsNameChar(unsigned char c) {
+  if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+      (c >= 'a' && c <= 'z'))
+    return true;
+  return c != '\0' && std::strchr("!\"#$%&+-_", c) != nullptr;
+}
+
+ListLine ParseListLine(const std::string& line) {
+  ListLine parsed;
+  const size_t length = line.size();
+  size_t p = 0;
+  if (length > 0 && IsNameChar(static_cast<unsigned char>(line[0]))) {
+    p = line.find(' ');
+    if (p == std::string::npos) p = length;
+    parsed.fileName = line.substr(0, p);
+  }
+
+  std::string gathered;
+  if (parsed.fileName.find('.') != std::string::npos) {
+    // Columns such as size and date stand between double spaces; a long
+    // text between them is description, its double spaces made single.
+    for (size_t i = p + 1; i < length; ++i) {
+      if (line[i] == ' ' && i + 1 < length && line[i + 1] == ' ') {
+        if (gathered.size() <= kMaxColumnLength) {
+          parsed.discarded += gathered;
+          gathered.clear();
+        }
+        continue;
+      }
+      gathered += line[i];
+    }
+  } else {
+    for (size_t i = p + 1; i < length; ++i) {
+      char c = line[i];
+      if (c != '|' && c != '\r' && c != '\n') gathered += c;
+    }
+  }
+  parsed.description = Trim(gathered);
+  return parsed;
+}
+
+void ReadinFilesBBS(RunContext& ctx, const std::string& directory,
+                    const std::string& listName, int32_t area) {
+  const std::string dir = TrailingBackslash(directory);
+  const std::string areaText = std::to_string(area);
+  const std::string listPath = ResolveExisting(dir + listName);
+  if (listPath.empty() || !FileExists(listPath)) {
+    LogRunError(ctx, "Could not Read files.BBS: " + dir + listName);
+    return;
+  }
+  ExistingNames names;
+  if (!names.Gather(ctx, area)) return;
+
+  std::FILE* file = std::fopen(listPath.c_str(), "rb");
+  if (!file) {
+    ctx.view.ShowMessage("IO Error in ReadinFilesBBS");
+    return;
+  }
+  ListReader reader(file);
+  bool hasPending = false;
+  std::string pending;
+  std::vector<std::string> descriptions;
+
+  auto addPending = [&] {
+    if (!hasPending) return;
+    hasPending = false;
+    if (!StoredNameFits(ctx, pending)) return;
+    if (AddListedFile(ctx, dir, pending, descriptions, area)) {
+      names.Add(pending);
+    } else {
+      LogRunError(ctx, "Could not add file: " + pending + " from path: " + dir +
+                           " to file area #" + areaText);
+    }
+  };
+
+  std::string line;
+  int lineNumber = 0;
+  while (reader.Next(line)) {
+    ++lineNumber;
+    ListLine parsed = ParseListLine(line);
+    if (!parsed.fileName.empty()) {
+      addPending();
+      hasPending = !names.Contains(parsed.fileName);
+      pending = parsed.fileName;
+      descriptions.clear();
+      if (!parsed.description.empty())
+        descriptions.push_back(parsed.description);
+      continue;
+    }
+    if (parsed.description.empty()) continue;
+    descriptions.push_back(parsed.description);
+    if (lineNumber <= kTitleLines &&
+        IsNameChar(static_cast<unsigned char>(parsed.description[0])) &&
+        !ctx.view.IsTestRun())
+      RenameArea(area, parsed.description);
+  }
+  bool failed = reader.failed();
+  std::fclose(file);
+  if (failed) {
+    ctx.view.ShowMessage("IO Error in ReadinFilesBBS");
+    return;
+  }
+  addPending();
+}
+
+bool AddListedFile(RunContext& ctx, const std::string& directory,
+                   const std::string& name,
+                   const std::vector<std::string>& descriptions, int32_t area) {
+  const std::string dir = TrailingBackslash(directory);
+  if (!IsPlainName(name) || !FileExists(dir + name)) return false;
+  if (ctx.view.IsTestRun()) {
+    ctx.view.AddTestRunLine("Add to FA# " + std::to_string(area) + ": " + name +
+                            " from: " + dir);
+    return true;
+  }
+  if (!LocalFileFitsRecord(ctx, dir + name)) return false;
+
+  TFullFileRecord record{};
+  record.Info.Area = area;
+  CopyCut(record.Info.Name, kFileNameSize, name);
+  if (!descriptions.empty())
+    CopyCut(record.Info.Description, kShortDescSize, descriptions[0]);
+  if (descriptions.size() >= 2) {
+    record.Info.HasLongDescription = 1;
+    for (size_t i = 0; i < descriptions.size() && i < kLongDescLines; ++i)
+      CopyCut(record.LongDescription[i], kLongDescLineSize, descriptions[i]);
+  }
+  return AddAndFreshenRecord(ctx, record);
+}
+
+}  // namespace qm

@@ -1,0 +1,197 @@
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "actions/FileActions.h"
+#include "actions/MatchRule.h"
+#include "actions/TextFit.h"
+#include "platform/FileTime.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "runner/RunLog.h"
+
+namespace qm {
+
+namespace {
+
+constexpr std::size_t kNameWidth = 14;
+constexpr std::size_t kSizeWidth = 10;
+constexpr std::size_t kDateWidth = 8;
+constexpr std::size_t kDescWidth = 44;
+constexpr std::size_t kDescColumn = kNameWidth + kSizeWidth + kDateWidth + 3;
+
+std::string FieldText(const char* field, std::size_t size) {
+  return std::string(field, strnlen(field, size));
+}
+
+// Where listing lines go. Lines are collected and written in blocks.
+class ListingOutput {
+ public:
+  virtual ~ListingOutput() = default;
+  bool WriteLine(const std::string& line) {
+    buffer_ += line;
+    buffer_ += "\r\n";
+    return buffer_.size() < kBlock || Flush();
+  }
+  bool Flush() {
+    if (buffer_.empty()) return true;
+    const bool ok = WriteBytes(buffer_);
+    buffer_.clear();
+    return ok;
+  }
+  // Completes the output with what was written; false on an I/O error.
+  virtual bool Finish() = 0;
+
+ protected:
+  virtual bool WriteBytes(const std::string& bytes) = 0;
+
+ private:
+  static constexpr std::size_t kBlock = 64 * 1024;
+  std::string buffer_;
+};
+
+// A per-area listing replaces its target only once it is complete, so a
+// failed listing leaves the previous one in place.
+class ReplacingOutput : public ListingOutput {
+ public:
+  bool Open(const std::string& path) { return writer_.Open(path); }
+  bool Finish() override { return Flush() && writer_.Commit(); }
+
+ protected:
+  bool WriteBytes(const std::string& bytes) override {
+    uint32_t done = 0;
+    return writer_.Write(bytes.data(), static_cast<uint32_t>(bytes.size()),
+                         done) &&
+           done == bytes.size();
+  }
+
+ private:
+  AtomicWriter writer_;
+};
+
+// The all-files listing grows entry by entry in place.
+class SharedOutput : public ListingOutput {
+ public:
+  ~SharedOutput() override {
+    if (file_) std::fclose(file_);
+  }
+  bool Open(const std::string& path, bool append) {
+    file_ = std::fopen(path.c_str(), append ? "ab" : "wb");
+    return file_ != nullptr;
+  }
+  bool Finish() override {
+    const bool flushed = Flush();
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    return flushed && closed;
+  }
+
+ protected:
+  bool WriteBytes(const std::string& bytes) override {
+    return std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
+  }
+
+ private:
+  std::FILE* file_ = nullptr;
+};
+
+std::unique_ptr<ListingOutput> OpenOutput(RunContext& ctx,
+                                          const std::string& destKind,
+                                          const std::string& outputFile,
+                                          const std::string& directory) {
+  if (destKind == "All Files List") {
+    const std::string path = ResolveAgainst(ctx.state.configDir, outputFile);
+    auto shared = std::make_unique<SharedOutput>();
+    const bool append = ctx.state.allFilesListed;
+    if (!shared->Open(path, append)) return nullptr;
+    ctx.state.allFilesListed = true;
+    if (append && !shared->WriteLine(" ")) return nullptr;
+    return shared;
+  }
+  auto own = std::make_unique<ReplacingOutput>();
+  if (!own->Open(directory + FileNamePart(outputFile))) return nullptr;
+  return own;
+}
+
+}  // namespace
+
+std::vector<std::string> ListingHeader(const std::string& areaName) {
+  const std::string rule = "  " + std::string(75, '=');
+  return {rule, std::string(10, ' ') + areaName, rule};
+}
+
+std::vector<std::string> ListingFileLines(const std::string& mode,
+                                          const TFileRecord& record,
+                                          const TFullFileRecord* full) {
+  const std::string first =
+      FitText(FieldText(record.Name, sizeof record.Name), kNameWidth) + " " +
+      FitText(std::to_string(record.Size), kSizeWidth) + " " +
+      FitText(FileTimeToDateText(record.FileTime), kDateWidth) + " ";
+  if (mode == "Single" || full == nullptr || record.HasLongDescription == 0) {
+    return {first +
+            FitText(FieldText(record.Description, sizeof record.Description),
+                    kDescWidth)};
+  }
+  auto longLine = [full](int i) {
+    return FieldText(full->LongDescription[i], kLongDescLineSize);
+  };
+  const std::string indent(kDescColumn, ' ');
+  std::string carry;
+  std::vector<std::string> lines{first +
+                                 FitWithCarry(longLine(0), kDescWidth, carry)};
+  if (mode == "Full") {
+    for (int i = 1; i < kLongDescLines; ++i) {
+      const std::string text = carry + longLine(i);
+      if (text.empty()) continue;
+      lines.push_back(indent + FitWithCarry(text, kDescWidth, carry));
+    }
+  } else {
+    lines.push_back(indent +
+                    FitWithCarry(carry + longLine(1), kDescWidth, carry));
+  }
+  return lines;
+}
+
+void ListAction(RunContext& ctx, int32_t area, const std::string& mode,
+                const std::string& spec, const std::string& destKind,
+                const std::string& outputFile, const std::string& path) {
+  TFileArea areaRecord{};
+  if (!MwGetFileAreas(area, 1, &areaRecord)) return;
+  if (ctx.view.IsTestRun()) {
+    ctx.view.AddTestRunLine(mode + " File Listing for FA# " +
+                            std::to_string(area));
+    return;
+  }
+
+  std::unique_ptr<ListingOutput> out =
+      OpenOutput(ctx, destKind, outputFile, TrailingBackslash(path));
+  bool ok = out != nullptr;
+  if (ok) {
+    for (const std::string& line :
+         ListingHeader(FieldText(areaRecord.Name, sizeof areaRecord.Name))) {
+      ok = ok && out->WriteLine(line);
+    }
+  }
+  if (ok) {
+    const MatchRule rule = MatchRule::ForListing(spec);
+    const bool wantLong = mode != "Single";
+    // A cancel keeps the lines written so far.
+    WalkMatchingRecords(ctx, area, rule, [&](TFileRecord& record) {
+      TFullFileRecord full{};
+      const bool haveFull = wantLong && GetFullFileRec(record, full);
+      for (const std::string& line :
+           ListingFileLines(mode, record, haveFull ? &full : nullptr)) {
+        if (!out->WriteLine(line)) {
+          ok = false;
+          return false;
+        }
+      }
+      return true;
+    });
+    ok = ok && out->Finish();
+  }
+  if (!ok) LogRunError(ctx, "IO Error during File List Creation.");
+}
+
+}  // namespace qm

@@ -1,0 +1,233 @@
+#include "actions/Transfer.h"
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "actions/Describe.h"
+#include "host/HostAdmin.h"
+#include "platform/FileTime.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "runner/RunLog.h"
+
+namespace qm {
+
+namespace {
+
+constexpr uint32_t kBlockSize = 4096;
+// The records' size fields are signed 32-bit.
+constexpr uint64_t kSizeLimit = 0x80000000ull;
+constexpr size_t kMaxHostPathLength = 99;
+
+void TooLargeLine(RunContext& ctx, const std::string& path) {
+  LogRunError(ctx, "File: " + path +
+                       " is 2 GB or larger: too large for a file area record");
+}
+
+std::string RecordName(const TFileRecord& record) {
+  return std::string(record.Name, strnlen(record.Name, kFileNameSize));
+}
+
+// The file a transfer reads: a stored file or a local one.
+class SourceFile {
+ public:
+  ~SourceFile() {
+    if (handle_ > 0) WcCloseHandle(handle_);
+  }
+  bool Open(const std::string& path) {
+    if (IsHostPath(path)) {
+      handle_ = WcCreateFile(path.c_str(), WC_GENERIC_READ, WC_FILE_SHARE_READ,
+                             WC_OPEN_EXISTING);
+      if (handle_ <= 0) return false;
+      size_ = WcGetFileSize(handle_);
+      return true;
+    }
+    if (!reader_.Open(path)) return false;
+    size_ = reader_.Size();
+    return true;
+  }
+  bool Read(void* buffer, uint32_t count, uint32_t& done) {
+    if (handle_ > 0) return WcReadFile(handle_, buffer, count, done) != 0;
+    return reader_.Read(buffer, count, done);
+  }
+  uint64_t Size() const { return size_; }
+
+ private:
+  WcHandle handle_ = 0;
+  LocalReader reader_;
+  uint64_t size_ = 0;
+};
+
+// The file a transfer writes. Nothing replaces the target until Commit();
+// destroying it uncommitted discards what was written.
+class TargetFile {
+ public:
+  ~TargetFile() {
+    if (handle_ > 0) WcAbandonFile(handle_);
+  }
+  bool Open(const std::string& path) {
+    if (IsHostPath(path)) {
+      handle_ =
+          WcCreateFile(path.c_str(), WC_GENERIC_WRITE, 0, WC_CREATE_ALWAYS);
+      return handle_ > 0;
+    }
+    return writer_.Open(path);
+  }
+  bool Write(const void* buffer, uint32_t count, uint32_t& done) {
+    if (handle_ > 0) return WcWriteFile(handle_, buffer, count, done) != 0;
+    return writer_.Write(buffer, count, done);
+  }
+  bool Commit() {
+    if (handle_ > 0) {
+      WcHandle handle = handle_;
+      handle_ = 0;
+      return WcCloseHandle(handle) != 0;
+    }
+    return writer_.Commit();
+  }
+
+ private:
+  WcHandle handle_ = 0;
+  AtomicWriter writer_;
+};
+
+bool CopyBlocks(SourceFile& source, TargetFile& target,
+                ProgressView* progress) {
+  char buffer[kBlockSize];
+  uint64_t total = 0;
+  for (;;) {
+    uint32_t read = 0;
+    if (!source.Read(buffer, kBlockSize, read)) return false;
+    if (read == 0) return true;
+    total += read;
+    if (progress) progress->SetPosition(static_cast<int>(total / kBlockSize));
+    uint32_t written = 0;
+    if (!target.Write(buffer, read, written) || written != read) return false;
+    if (progress && progress->Cancelled()) return false;
+  }
+}
+
+}  // namespace
+
+std::string HostPath(int32_t area, const std::string& name) {
+  return "wc:\\file\\area(" + std::to_string(area) + ")\\" + name;
+}
+
+bool IsHostPath(const std::string& path) {
+  return path.size() >= 4 && EqualsNoCase(path.substr(0, 4), "wc:\\");
+}
+
+bool StoredNameFits(RunContext& ctx, const std::string& name) {
+  if (name.size() <= static_cast<size_t>(kMaxStoredNameLength)) return true;
+  LogRunError(ctx, name + " filename too long. 14 or less chars only.");
+  return false;
+}
+
+bool LocalFileFitsRecord(RunContext& ctx, const std::string& path) {
+  std::string found = ResolveExisting(path);
+  std::error_code error;
+  uintmax_t size =
+      std::filesystem::file_size(found.empty() ? path : found, error);
+  if (error || size < kSizeLimit) return true;
+  TooLargeLine(ctx, path);
+  return false;
+}
+
+bool TransferFile(RunContext& ctx, const std::string& source,
+                  const std::string& target, const std::string& caption) {
+  SourceFile in;
+  if (!in.Open(source)) return false;
+  if (in.Size() >= kSizeLimit) {
+    TooLargeLine(ctx, source);
+    return false;
+  }
+  TargetFile out;
+  if (!out.Open(target)) return false;
+
+  std::unique_ptr<ProgressView> progress = ctx.view.OpenProgress(caption);
+  if (progress) {
+    progress->SetPosition(0);
+    progress->SetMaximum(static_cast<int>(in.Size() / kBlockSize));
+  }
+  bool ok = CopyBlocks(in, out, progress.get()) && out.Commit();
+  progress.reset();
+  return ok;
+}
+
+bool AddFileToArea(RunContext& ctx, const std::string& localPath, int32_t area,
+                   bool transfer, const std::string& descSpec, bool describe) {
+  const std::string name = FileNamePart(localPath);
+  if (!StoredNameFits(ctx, name)) return false;
+  if (!LocalFileFitsRecord(ctx, localPath)) return false;
+
+  if (transfer) {
+    // Copying over a stored file that has a record would change that
+    // record's file behind its back.
+    TFileRecord existing{};
+    uint32_t position = 0;
+    if (GetFileRecByAreaName(area, name.c_str(), existing, position)) {
+      LogRunError(ctx, "File: " + name + " is already in file area #" +
+                           std::to_string(area) + ": not copied from " +
+                           localPath);
+      return false;
+    }
+    if (!TransferFile(ctx, localPath, HostPath(area, name),
+                      "Copy File to FileArea #" + std::to_string(area))) {
+      LogRunError(
+          ctx, "Error copying file: " + localPath + " to filearea server path");
+      return false;
+    }
+  }
+
+  TFullFileRecord record{};
+  record.Info.Area = area;
+  std::strncpy(record.Info.Name, name.c_str(), kFileNameSize - 1);
+  if (describe) {
+    std::string found = ResolveExisting(localPath);
+    DescribeFromArchive(ctx, found.empty() ? localPath : found, descSpec,
+                        record);
+  }
+  return AddAndFreshenRecord(ctx, record);
+}
+
+bool AddAndFreshenRecord(RunContext& ctx, TFullFileRecord& record) {
+  char name[kFileNameSize] = {};
+  std::memcpy(name, record.Info.Name, kFileNameSize - 1);
+  const int32_t area = record.Info.Area;
+  if (!AddFileRec(record)) return false;
+  TFileRecord stored{};
+  uint32_t position = 0;
+  if (!GetFileRecByAreaName(area, name, stored, position)) return false;
+  if (!GetFullFileRec(stored, record)) return false;
+  return FreshenFileRecord(ctx, record);
+}
+
+bool FreshenFileRecord(RunContext& ctx, const TFullFileRecord& record) {
+  TFullFileRecord copy = record;
+  const std::string name = RecordName(copy.Info);
+  const std::string failed = "Could not Freshen file: " + name + " in FA# " +
+                             std::to_string(copy.Info.Area);
+  std::string path = HostPath(copy.Info.Area, name);
+  if (path.size() > kMaxHostPathLength) path.resize(kMaxHostPathLength);
+
+  if (!WcExistFile(path.c_str())) {
+    LogRunError(ctx, failed);
+    return false;
+  }
+  WcHandle handle = WcCreateFile(path.c_str(), WC_GENERIC_READ,
+                                 WC_FILE_SHARE_READ, WC_OPEN_EXISTING);
+  if (handle <= 0) return false;
+  bool ok = false;
+  uint64_t utc = 0, local = 0;
+  if (WcGetFileTime(handle, utc) && FileTimeToLocalFileTime(utc, local)) {
+    copy.Info.FileTime = local;
+    copy.Info.Size = static_cast<int32_t>(WcGetFileSize(handle));
+    ok = UpdateFullFileRec(copy) != 0;
+    if (!ok) LogRunError(ctx, failed);
+  }
+  WcCloseHandle(handle);
+  return ok;
+}
+
+}  // namespace qm

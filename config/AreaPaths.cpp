@@ -1,0 +1,170 @@
+#include "config/AreaPaths.h"
+
+#include <cstring>
+
+#include "platform/Paths.h"
+
+namespace qm {
+
+std::string HostText(const char* field, size_t size) {
+  return std::string(field, strnlen(field, size));
+}
+
+std::optional<TFileVolume> FindVolume(const std::string& name) {
+  const int32_t count = MwGetFileVolumeCount();
+  for (int32_t i = 0; i < count; ++i) {
+    TFileVolume volume{};
+    if (!MwGetFileVolumes(i, 1, &volume)) continue;
+    if (EqualsNoCase(HostText(volume.Name), name)) return volume;
+  }
+  return std::nullopt;
+}
+
+ResolvedAreaPath ResolveAreaPath(const std::string& hostPath,
+                                 const std::string& homeDir) {
+  const ResolvedAreaPath unchanged{hostPath, "NA", "No"};
+  if (IsDrivePath(hostPath)) return unchanged;
+  if (!hostPath.empty() && hostPath[0] == '[') {
+    const size_t close = hostPath.find(']');
+    if (close == std::string::npos) return unchanged;
+    auto volume = FindVolume(hostPath.substr(1, close - 1));
+    if (!volume) return unchanged;
+    // The separator after "]" is dropped: the volume's path brings its own.
+    const std::string rest =
+        close + 2 < hostPath.size() ? hostPath.substr(close + 2) : "";
+    return {HostText(volume->Path) + rest, HostText(volume->Name),
+            OfflineText(volume->Offline != 0)};
+  }
+  return {homeDir + hostPath, "NA", "No"};
+}
+
+std::string MapDriveLetter(const std::string& letter,
+                           const std::string& realPath) {
+  return letter + (realPath.empty() ? "" : realPath.substr(1));
+}
+
+std::optional<TFileArea> HostArea(int32_t number) {
+  TFileArea area{};
+  if (!MwGetFileAreas(number, 1, &area)) return std::nullopt;
+  return area;
+}
+
+std::vector<AreaConfigEntry> FillFromHost(std::string& homeDir) {
+  homeDir = TrailingBackslash(homeDir);
+  std::vector<AreaConfigEntry> rows;
+  const int32_t count = GetFileAreaCount();
+  for (int32_t n = 0; n < count; ++n) {
+    auto area = HostArea(n);
+    if (!area) continue;
+    const std::string path = HostText(area->Path);
+    if (path.empty()) continue;
+    AreaConfigEntry entry;
+    entry.AreaNum = n;
+    entry.AreaName = HostText(area->Name);
+    entry.FileAction = entry.FileActionParam = entry.FileActionSpec = "NA";
+    entry.DescAction = entry.DescActionSpec = "NA";
+    const ResolvedAreaPath resolved = ResolveAreaPath(path, homeDir);
+    entry.Path = resolved.Path;
+    entry.Volume = resolved.Volume;
+    entry.Offline = OfflineFromText(resolved.Offline);
+    rows.push_back(std::move(entry));
+  }
+  return rows;
+}
+
+std::vector<std::string> MoveTargets(int32_t exclude) {
+  std::vector<std::string> targets;
+  const int32_t count = GetFileAreaCount();
+  for (int32_t n = 0; n < count; ++n) {
+    if (n == exclude) continue;
+    auto area = HostArea(n);
+    if (!area) continue;
+    const std::string name = HostText(area->Name);
+    if (!name.empty()) targets.push_back(std::to_string(n) + ":" + name);
+  }
+  return targets;
+}
+
+std::string OfflineText(bool offline) { return offline ? "Yes" : "No"; }
+
+bool OfflineFromText(const std::string& text) {
+  return UpperCase(text).find('Y') != std::string::npos;
+}
+
+const std::vector<std::string>& FileActions() {
+  static const std::vector<std::string> actions{"NA", "Add", "Delete", "List",
+                                                "Move"};
+  return actions;
+}
+
+std::optional<ActionSetup> SetupForAction(const std::string& action) {
+  ActionSetup setup;
+  setup.descActions = {"NA", "Extract from ZIP"};
+  setup.descAction = setup.descSpec = "NA";
+  if (action == "NA") {
+    setup.params = {"NA"};
+    setup.spec = "NA";
+  } else if (action == "Add") {
+    setup.params = {"Scan For New", "From File List"};
+    setup.spec = "*.*";
+    setup.descEnabled = true;
+    setup.descAction = "Extract from ZIP";
+    setup.descSpec = "file_id.diz";
+  } else if (action == "Delete") {
+    setup.params = {"Delete and Remove", "Just Delete Files",
+                    "Just Remove Records"};
+    setup.spec = "*.*";
+    setup.browse = ActionSetup::Browse::Shown;
+  } else if (action == "List") {
+    setup.params = {"Single", "Double", "Full"};
+    setup.spec = "*.*";
+    setup.descEnabled = true;
+    setup.outputFile = true;
+    setup.descActions = {"Per File Area", "All Files List"};
+    setup.descAction = "Per File Area";
+    setup.descSpec = "Files.BBS";
+    setup.browse = ActionSetup::Browse::Hidden;
+  } else if (action == "Move") {
+    setup.params = {"Files and Records", "Just Copy Files"};
+    setup.browse = ActionSetup::Browse::Shown;
+    setup.target = true;
+  } else {
+    return std::nullopt;
+  }
+  return setup;
+}
+
+bool BrowseOffered(const std::string& action, const std::string& param) {
+  return action == "Move" || action == "Delete" || param == "From File List";
+}
+
+std::string EditedParam(const AreaEdit& edit) {
+  if (edit.action == "Move") return JoinMoveParam(edit.param, edit.target);
+  return edit.param;
+}
+
+namespace {
+
+void ApplyActionFields(AreaConfigEntry& entry, const AreaEdit& edit) {
+  entry.FileAction = edit.action;
+  entry.FileActionParam = EditedParam(edit);
+  entry.FileActionSpec = edit.spec;
+  entry.DescAction = edit.descAction;
+  entry.DescActionSpec = edit.descSpec;
+}
+
+}  // namespace
+
+void ApplyEdit(AreaConfigEntry& entry, const AreaEdit& edit) {
+  ApplyActionFields(entry, edit);
+  entry.Path = edit.path;
+}
+
+void ApplyEditToMany(AreaConfigEntry& entry, const AreaEdit& edit,
+                     bool driveMapped) {
+  ApplyActionFields(entry, edit);
+  if (driveMapped && !edit.path.empty() && !entry.Path.empty())
+    entry.Path = MapDriveLetter(edit.path.substr(0, 1), entry.Path);
+}
+
+}  // namespace qm

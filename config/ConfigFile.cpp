@@ -1,0 +1,331 @@
+#include "config/ConfigFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "server/WcApi.h"
+
+namespace qm {
+
+namespace {
+
+constexpr char kMarker[] = "[FileCHK]";
+
+// Field offsets and the characters each may hold on writing.
+constexpr int kAreaNumAt = 16;
+constexpr int kAreaNameAt = 20, kAreaNameMax = 32;
+constexpr int kFileActionAt = 56, kShortFieldMax = 32;
+constexpr int kParamAt = 89, kParamWriteMax = 65, kParamReadMax = 33;
+constexpr int kFileSpecAt = 155, kLongFieldMax = 260;
+constexpr int kDescActionAt = 420;
+constexpr int kDescSpecAt = 519;
+constexpr int kPathAt = 780;
+constexpr int kVolumeAt = 1041, kVolumeMax = 16;
+constexpr int kOfflineAt = 1060;
+
+void PutInt32(uint8_t* record, int offset, int32_t value) {
+  const auto bits = static_cast<uint32_t>(value);
+  for (int i = 0; i < 4; ++i) record[offset + i] = (bits >> (8 * i)) & 0xFF;
+}
+
+int32_t GetInt32(const uint8_t* record, int offset) {
+  uint32_t bits = 0;
+  for (int i = 0; i < 4; ++i) bits |= uint32_t{record[offset + i]} << (8 * i);
+  return static_cast<int32_t>(bits);
+}
+
+// Copies at most maxChars characters; the rest of the zeroed record keeps
+// the terminating NUL. A text stops at its own first NUL.
+void PutText(uint8_t* record, int offset, const std::string& text,
+             int maxChars) {
+  const size_t n = std::min(std::strlen(text.c_str()), size_t(maxChars));
+  std::memcpy(record + offset, text.data(), n);
+}
+
+std::string GetText(const uint8_t* record, int offset, int maxChars) {
+  const auto* begin = reinterpret_cast<const char*>(record + offset);
+  return std::string(begin, strnlen(begin, maxChars));
+}
+
+bool ReadFully(int fd, void* buffer, size_t count, off_t at) {
+  auto* p = static_cast<char*>(buffer);
+  while (count > 0) {
+    const ssize_t n = pread(fd, p, count, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    at += n;
+    count -= n;
+  }
+  return true;
+}
+
+bool WriteFully(int fd, const void* buffer, size_t count) {
+  const auto* p = static_cast<const char*>(buffer);
+  while (count > 0) {
+    const ssize_t n = write(fd, p, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    count -= n;
+  }
+  return true;
+}
+
+// A name the program reads may differ from the name on disk in letter case.
+std::string ExistingOrGiven(const std::string& fileName) {
+  const std::string found = ResolveExisting(fileName);
+  return found.empty() ? fileName : found;
+}
+
+}  // namespace
+
+// --- RecordFile ------------------------------------------------------------
+
+RecordFile::~RecordFile() { Close(); }
+
+bool RecordFile::Open(const std::string& fileName, bool createFlag) {
+  if (fd_ >= 0) return false;
+  struct stat st {};
+  const bool exists = stat(fileName.c_str(), &st) == 0;
+  int flags = O_RDWR | O_CLOEXEC;
+  if (createFlag || !exists) flags |= O_CREAT | O_TRUNC;
+  fd_ = open(fileName.c_str(), flags, 0666);
+  if (fd_ < 0) return false;
+  RecordCount();
+  return true;
+}
+
+bool RecordFile::OpenForReading(const std::string& fileName) {
+  if (fd_ >= 0) return false;
+  const int fd = open(ExistingOrGiven(fileName).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return false;
+  }
+  fd_ = fd;
+  RecordCount();
+  return true;
+}
+
+int RecordFile::RecordCount() {
+  count_ = 0;
+  struct stat st {};
+  if (fd_ >= 0 && fstat(fd_, &st) == 0 && recordSize_ > 0) {
+    count_ = static_cast<int>(st.st_size / recordSize_);
+  }
+  return count_;
+}
+
+bool RecordFile::Read(int k, void* buffer) {
+  if (fd_ < 0 || k < 1 || recordSize_ <= 0) return false;
+  const off_t at = off_t(k - 1) * recordSize_;
+  const bool full = ReadFully(fd_, buffer, recordSize_, at);
+  RecordCount();
+  return full;
+}
+
+int RecordFile::Append(const void* buffer) {
+  if (fd_ < 0 || recordSize_ <= 0) return 0;
+  if (lseek(fd_, 0, SEEK_END) < 0) return 0;
+  if (!WriteFully(fd_, buffer, recordSize_)) return 0;
+  return RecordCount();
+}
+
+bool RecordFile::Close() {
+  if (fd_ < 0) return false;
+  close(fd_);
+  fd_ = -1;
+  count_ = 0;
+  return true;
+}
+
+// --- Entries ---------------------------------------------------------------
+
+ConfigRecord EncodeEntry(const AreaConfigEntry& entry) {
+  ConfigRecord record{};
+  uint8_t* r = record.data();
+  std::memcpy(r, kMarker, 9);
+  r[9] = '\r';  // r[10] stays the NUL
+  PutInt32(r, kAreaNumAt, entry.AreaNum);
+  PutText(r, kAreaNameAt, entry.AreaName, kAreaNameMax);
+  PutText(r, kFileActionAt, entry.FileAction, kShortFieldMax);
+  // The parameter may run on into the reserved field after it.
+  PutText(r, kParamAt, entry.FileActionParam, kParamWriteMax);
+  PutText(r, kFileSpecAt, entry.FileActionSpec, kLongFieldMax);
+  PutText(r, kDescActionAt, entry.DescAction, kShortFieldMax);
+  PutText(r, kDescSpecAt, entry.DescActionSpec, kLongFieldMax);
+  PutText(r, kPathAt, entry.Path, kLongFieldMax);
+  PutText(r, kVolumeAt, entry.Volume, kVolumeMax);
+  PutInt32(r, kOfflineAt, entry.Offline ? 1 : 0);
+  return record;
+}
+
+AreaConfigEntry DecodeEntry(const uint8_t* r) {
+  AreaConfigEntry entry;
+  entry.AreaNum = GetInt32(r, kAreaNumAt);
+  entry.AreaName = GetText(r, kAreaNameAt, kAreaNameMax);
+  entry.FileAction = GetText(r, kFileActionAt, kShortFieldMax + 1);
+  entry.FileActionParam = GetText(r, kParamAt, kParamReadMax);
+  entry.FileActionSpec = GetText(r, kFileSpecAt, kLongFieldMax + 1);
+  entry.DescAction = GetText(r, kDescActionAt, kShortFieldMax + 1);
+  entry.DescActionSpec = GetText(r, kDescSpecAt, kLongFieldMax + 1);
+  entry.Path = GetText(r, kPathAt, kLongFieldMax + 1);
+  entry.Volume = GetText(r, kVolumeAt, kVolumeMax);
+  entry.Offline = GetInt32(r, kOfflineAt) > 0;
+  return entry;
+}
+
+AreaConfigEntry DecodeEntry(const ConfigRecord& record) {
+  return DecodeEntry(record.data());
+}
+
+bool IsConfigFile(const std::string& fileName, bool* ioError) {
+  if (ioError) *ioError = false;
+  const int fd = open(ExistingOrGiven(fileName).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (ioError) *ioError = true;
+    return false;
+  }
+  // Only the first line matters, and it can match only when it is exactly
+  // as long as the marker: read one character more than that.
+  constexpr size_t kMarkerLength = sizeof(kMarker) - 1;
+  char head[kMarkerLength + 1];
+  size_t got = 0;
+  bool failed = false;
+  while (got < sizeof(head)) {
+    const ssize_t n = read(fd, head + got, sizeof(head) - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) failed = true;
+    if (n <= 0) break;
+    got += n;
+  }
+  close(fd);
+  if (failed) {
+    if (ioError) *ioError = true;
+    return false;
+  }
+  size_t lineEnd = 0;
+  while (lineEnd < got && head[lineEnd] != '\r' && head[lineEnd] != 0x1A) {
+    ++lineEnd;
+  }
+  return EqualsNoCase(std::string(head, lineEnd), kMarker);
+}
+
+std::vector<std::string> EntryKeyLines(const AreaConfigEntry& entry) {
+  return {
+      "AreaNum=" + std::to_string(entry.AreaNum),
+      "AreaName=" + entry.AreaName,
+      "FileAction=" + entry.FileAction,
+      "FileActionParam=" + entry.FileActionParam,
+      "FileActionSpec=" + entry.FileActionSpec,
+      "DescAction=" + entry.DescAction,
+      "DescActionSpec=" + entry.DescActionSpec,
+      "Path=" + entry.Path,
+  };
+}
+
+std::string KeyValue(const std::vector<std::string>& lines,
+                     const std::string& key) {
+  for (const std::string& line : lines) {
+    const size_t eq = line.find('=');
+    if (eq != std::string::npos && EqualsNoCase(line.substr(0, eq), key)) {
+      return line.substr(eq + 1);
+    }
+  }
+  return {};
+}
+
+MoveParam SplitMoveParam(const std::string& param) {
+  MoveParam result;
+  const size_t at = param.find(kMoveSeparator);
+  if (at == std::string::npos) {
+    result.mode = param;
+    return result;
+  }
+  result.hasTarget = true;
+  result.mode = param.substr(0, at);
+  result.target = param.substr(at + std::strlen(kMoveSeparator));
+  return result;
+}
+
+std::string JoinMoveParam(const std::string& mode, const std::string& target) {
+  return mode + kMoveSeparator + target;
+}
+
+// --- Whole files -----------------------------------------------------------
+
+bool WriteConfigFile(const std::string& fileName,
+                     const std::vector<AreaConfigEntry>& entries,
+                     std::string& message) {
+  const std::string cannotSave = "Could not save config file: " + fileName;
+  // Replacing the file must not get round a file the operator protected.
+  const std::string existing = ResolveExisting(fileName);
+  if (!existing.empty()) {
+    const int probe = open(existing.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (probe < 0) {
+      message = cannotSave;
+      return false;
+    }
+    close(probe);
+  }
+  AtomicWriter writer;
+  if (!writer.Open(fileName)) {
+    message = cannotSave;
+    return false;
+  }
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const ConfigRecord record = EncodeEntry(entries[i]);
+    uint32_t done = 0;
+    if (!writer.Write(record.data(), kConfigRecordSize, done) ||
+        done != kConfigRecordSize) {
+      writer.Abandon();
+      message = "Error Adding record #" + std::to_string(i);
+      return false;
+    }
+  }
+  if (!writer.Commit()) {
+    message = cannotSave;
+    return false;
+  }
+  return true;
+}
+
+ReadResult ReadConfigFile(
+    RecordFile& file, const std::string& fileName,
+    const std::function<bool(const AreaConfigEntry&, int k)>& onEntry,
+    const std::function<bool(int k)>& beforeRecord) {
+  ReadResult result;
+  if (!file.OpenForReading(fileName)) return result;
+  result.opened = true;
+  // An error escaping a handler still closes the file.
+  struct Closer {
+    RecordFile& file;
+    ~Closer() { file.Close(); }
+  } closer{file};
+
+  result.recordCount = file.RecordCount();
+  for (int k = 1; k <= result.recordCount; ++k) {
+    if (beforeRecord && !beforeRecord(k)) break;
+    ConfigRecord record{};
+    if (!file.Read(k, record.data())) continue;
+    const AreaConfigEntry entry = DecodeEntry(record);
+    // The host must still have the area the record names.
+    TFileArea area{};
+    if (!MwGetFileAreas(entry.AreaNum, 1, &area)) continue;
+    ++result.entriesRead;
+    if (onEntry && !onEntry(entry, k)) break;
+  }
+  return result;
+}
+
+}  // namespace qm

@@ -1,0 +1,185 @@
+#include "runner/RunDriver.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <exception>
+#include <limits>
+#include <stdexcept>
+
+#include "actions/AddNewFiles.h"
+#include "actions/FileActions.h"
+#include "actions/FilesBbs.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "runner/RunLog.h"
+#include "server/WcApi.h"
+
+namespace qm {
+
+namespace {
+
+// Decimal integer, optionally signed, nothing else around it.
+int32_t StrictInteger(const std::string& text) {
+  const std::string error = "'" + text + "' is not a valid integer value";
+  const std::size_t digitsFrom =
+      (!text.empty() && (text[0] == '-' || text[0] == '+'));
+  if (text.size() <= digitsFrom ||
+      text.find_first_not_of("0123456789", digitsFrom) != std::string::npos) {
+    throw std::invalid_argument(error);
+  }
+  errno = 0;
+  const long long value = std::strtoll(text.c_str(), nullptr, 10);
+  if (errno == ERANGE || value < std::numeric_limits<int32_t>::min() ||
+      value > std::numeric_limits<int32_t>::max()) {
+    throw std::out_of_range(error);
+  }
+  return static_cast<int32_t>(value);
+}
+
+ActionLabel LabelFor(const std::string& action) {
+  if (action == "Add") return ActionLabel::Add;
+  if (action == "Delete") return ActionLabel::Delete;
+  if (action == "Move") return ActionLabel::Move;
+  return ActionLabel::None;
+}
+
+void DispatchMove(RunContext& ctx, int32_t area,
+                  const std::vector<std::string>& keys) {
+  const MoveParam param = SplitMoveParam(KeyValue(keys, "FileActionParam"));
+  if (!param.hasTarget) return;
+  const std::size_t colon = param.target.find(':');
+  if (colon == std::string::npos) return;
+  const int32_t target = StrictInteger(param.target.substr(0, colon));
+  MoveAction(ctx, area, target, param.mode, ctx.view.SpecPanel(),
+             KeyValue(keys, "Path"));
+}
+
+}  // namespace
+
+void DispatchEntry(RunContext& ctx, const std::vector<std::string>& keys) {
+  RunView& view = ctx.view;
+  view.LightActionLabel(ActionLabel::None);
+  const int32_t area = StrictInteger(KeyValue(keys, "AreaNum"));
+  const std::string action = KeyValue(keys, "FileAction");
+  view.SetPanels(KeyValue(keys, "AreaName"), action,
+                 KeyValue(keys, "FileActionSpec"));
+  view.LightActionLabel(LabelFor(action));
+
+  const std::string path = KeyValue(keys, "Path");
+  if (action == "Add") {
+    const std::string listName = FileNamePart(view.SpecPanel());
+    if (UpperCase(listName) == "FILES.BBS") {
+      view.SetSpecPanel(path + listName);
+      // The name as written: the panel's text runs the two together when
+      // Path lacks a trailing separator.
+      ReadinFilesBBS(ctx, path, listName, area);
+    } else {
+      AddNewFiles(ctx, area, KeyValue(keys, "FileActionParam"),
+                  view.SpecPanel(), KeyValue(keys, "DescAction"),
+                  KeyValue(keys, "DescActionSpec"), path);
+    }
+  } else if (action == "Delete") {
+    DeleteAction(ctx, area, KeyValue(keys, "FileActionParam"), view.SpecPanel(),
+                 path);
+  } else if (action == "List") {
+    ListAction(ctx, area, KeyValue(keys, "FileActionParam"), view.SpecPanel(),
+               KeyValue(keys, "DescAction"), KeyValue(keys, "DescActionSpec"),
+               path);
+  } else if (action == "Move") {
+    DispatchMove(ctx, area, keys);
+  }
+}
+
+void RunConfig(RunContext& ctx, RecordFile& file, const std::string& path) {
+  RunState& state = ctx.state;
+  RunView& view = ctx.view;
+  state.logBaseName = path;
+  state.configDir = DirectoryPart(path);
+
+  bool ioError = false;
+  if (!IsConfigFile(path, &ioError)) {
+    if (ioError) LogRunError(ctx, "IO Error during Config File Test.");
+    const std::string message =
+        "File: " + path + "\r" +
+        " does not appear to be a Quillmar Config File.";
+    if (state.autoRun) {
+      LogRunError(ctx, message);
+    } else {
+      view.ShowWarning(message);
+    }
+    return;
+  }
+
+  state.allFilesListed = false;
+  view.SetBusyCursor(true);
+  view.SetGaugeMaximum(GetFileAreaCount());
+
+  bool stopped = false;
+  std::vector<std::string> keys;
+  auto beforeRecord = [&](int k) {
+    if (k == 1) view.SetGaugeMaximum(file.RecordCount());
+    view.ProcessEvents();
+    if (state.cancelRequest) {
+      stopped = true;
+      return false;
+    }
+    view.SetGaugePosition(k);
+    keys.clear();
+    return true;
+  };
+  auto onEntry = [&](const AreaConfigEntry& entry, int) {
+    keys = EntryKeyLines(entry);
+    DispatchEntry(ctx, keys);
+    return true;
+  };
+
+  try {
+    ReadConfigFile(file, path, onEntry, beforeRecord);
+  } catch (const std::exception& error) {
+    // The reader has closed the file; the panels keep the failed entry.
+    view.SetGaugePosition(0);
+    view.SetBusyCursor(false);
+    view.ShowError(error.what());
+    return;
+  }
+  view.SetGaugePosition(0);
+  if (!stopped) {
+    view.ClearPanels();
+    view.LightActionLabel(ActionLabel::None);
+  }
+  view.SetBusyCursor(false);
+}
+
+void AutoRunConfigs(
+    RunContext& ctx, RecordFile& file,
+    const std::function<void(const std::string&)>& showConfigFile) {
+  RunState& state = ctx.state;
+  state.autoRun = true;
+  const std::string& commandFile = state.commandLineFile;
+  try {
+    if (UpperCase(FileNamePart(commandFile)).find(".QLS") ==
+        std::string::npos) {
+      showConfigFile(FileNamePart(commandFile));
+      RunConfig(ctx, file, commandFile);
+      return;
+    }
+    std::vector<std::string> lines;
+    if (!ReadTextLines(commandFile, lines)) {
+      throw std::runtime_error("Cannot open file \"" + commandFile + "\"");
+    }
+    for (std::string& line : lines) {
+      if (DirectoryPart(line).empty()) line = state.programDir + line;
+      if (FileExists(line)) {
+        showConfigFile(FileNamePart(line));
+        RunConfig(ctx, file, line);
+      } else {
+        state.logBaseName = line;
+        LogRunError(ctx, "Cfg File: " + line + " not found");
+      }
+    }
+  } catch (const std::exception& error) {
+    ctx.view.ShowError(error.what());
+  }
+}
+
+}  // namespace qm

@@ -1,0 +1,66 @@
+#include "runner/RunLog.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/FileTime.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+
+namespace qm {
+
+namespace {
+
+constexpr const char* kLineEnd = "\r\n";
+
+bool WriteAll(int fd, const std::string& bytes) {
+  size_t at = 0;
+  while (at < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + at, bytes.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    at += n;
+  }
+  return true;
+}
+
+// Appends one entry, starting the file with its header when it is new.
+bool AppendEntry(const std::string& fileName, const std::string& message) {
+  std::string bytes;
+  int fd = open(fileName.c_str(),
+                O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd >= 0) {
+    bytes = "Created on: " + CurrentDateText() + " at " + CurrentTimeText() +
+            kLineEnd + std::string(79, '*') + kLineEnd;
+  } else if (errno == EEXIST) {
+    fd = open(fileName.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  }
+  if (fd < 0) return false;
+  bytes += message + kLineEnd;
+  const bool written = WriteAll(fd, bytes);
+  return close(fd) == 0 && written;
+}
+
+}  // namespace
+
+std::string LogFileName(const std::string& baseName) {
+  return DirectoryPart(baseName) + PathWithoutExtension(baseName) + ".err";
+}
+
+void LogRunError(RunContext& ctx, const std::string& message) {
+  if (ctx.view.IsTestRun()) {
+    ctx.view.AddTestRunLine("ERR: " + message);
+    return;
+  }
+  // An existing log is extended even when its name differs in letter case.
+  const std::string fileName = LogFileName(ctx.state.logBaseName);
+  const std::string existing = ResolveExisting(fileName);
+  // On failure the entry is lost, but the run goes on.
+  if (!AppendEntry(existing.empty() ? fileName : existing, message)) {
+    ctx.view.ShowMessage("IO Error");
+  }
+}
+
+}  // namespace qm

@@ -1,0 +1,185 @@
+#include "server/Session.h"
+
+#include "server/WcApi.h"
+
+namespace qm {
+
+Session& TheSession() {
+  static Session session;
+  return session;
+}
+
+bool ServerConnect(void* mainWindow) {
+  Session& s = TheSession();
+  if (s.ServerConnected || s.ServerLoggedIn) {
+    s.ServerMessage = "Already logged in.";
+    return false;
+  }
+  s.ServerConnected = WildcatServerConnect(mainWindow) != 0;
+  if (!s.ServerConnected) {
+    s.ServerMessage = "Failed to create Server Context.";
+    return false;
+  }
+  // A context that could not be created shows up at login.
+  s.ServerConnected = WildcatServerCreateContext() != 0;
+  return true;
+}
+
+bool ServerLogin(const std::string& password) {
+  Session& s = TheSession();
+  if (s.ServerLoggedIn) {
+    s.ServerMessage = "Already logged in.";
+    return false;
+  }
+  if (!s.ServerConnected) {
+    s.ServerMessage = "Server Context Not Created.";
+    return false;
+  }
+  s.ServerLoggedIn = MwLogin(password.c_str()) != 0;
+  if (!s.ServerLoggedIn) {
+    s.ServerMessage = "Failed to Login to Wildcat Server!";
+    return false;
+  }
+  return true;
+}
+
+void ServerLogout() {
+  Session& s = TheSession();
+  if (!s.ServerConnected) return;
+  if (s.ServerLoggedIn && !LogoutUser()) {
+    s.ServerMessage = "Failed to Logout off System!";
+  }
+  if (!WildcatServerDeleteContext()) {
+    s.ServerMessage = "Failed to Delete Context!";
+  }
+}
+
+std::string WcErrorName(uint32_t code) {
+  switch (code) {
+    case WC_UNSUPPORTED_VERSION:
+      return "WC_UNSUPPORTED_VERSION";
+    case WC_CONTEXT_NOT_INITIALIZED:
+      return "WC_CONTEXT_NOT_INITIALIZED";
+    case WC_INVALID_NODE_NUMBER:
+      return "WC_INVALID_NODE_NUMBER";
+    case WC_USER_NOT_FOUND:
+      return "WC_USER_NOT_FOUND";
+    case WC_INCORRECT_PASSWORD:
+      return "WC_INCORRECT_PASSWORD";
+    case WC_USER_NOT_LOGGED_IN:
+      return "WC_USER_NOT_LOGGED_IN";
+    case WC_INVALID_INDEX:
+      return "WC_INVALID_INDEX";
+    case WC_INVALID_OBJECT_ID:
+      return "WC_INVALID_OBJECT_ID";
+    case WC_GROUP_ALREADY_EXISTS:
+      return "WC_GROUP_ALREADY_EXISTS";
+    case WC_GROUP_NOT_FOUND:
+      return "WC_GROUP_NOT_FOUND";
+    case WC_OBJECTID_ALREADY_EXISTS:
+      return "WC_OBJECTID_ALREADY_EXISTS";
+    case WC_NAME_NOT_FOUND:
+      return "WC_NAME_NOT_FOUND";
+    case WC_NAME_ALREADY_EXISTS:
+      return "WC_NAME_ALREADY_EXISTS";
+    case WC_ALREADY_LOGGED_IN:
+      return "WC_ALREADY_LOGGED_IN";
+    case WC_ITEM_NOT_FOUND:
+      return "WC_ITEM_NOT_FOUND";
+    case WC_ITEM_REQUIRES_NAME:
+      return "WC_ITEM_REQUIRES_NAME";
+    case WC_ITEM_ALREADY_EXISTS:
+      return "WC_ITEM_ALREADY_EXISTS";
+    case WC_ITEM_NAME_DIFFERENT:
+      return "WC_ITEM_NAME_DIFFERENT";
+    case WC_RECORD_NOT_FOUND:
+      return "WC_RECORD_NOT_FOUND";
+    case WC_ACCESS_DENIED:
+      return "WC_ACCESS_DENIED";
+    case WC_NODE_ALREADY_IN_USE:
+      return "WC_NODE_ALREADY_IN_USE";
+    case WC_USER_ALREADY_LOGGED_IN:
+      return "WC_USER_ALREADY_LOGGED_IN";
+    case WC_INVALID_CONNECTION_ID:
+      return "WC_INVALID_CONNECTION_ID";
+    case WC_INVALID_CONFERENCE:
+      return "WC_INVALID_CONFERENCE";
+    case WC_INVALID_CONFERENCEGROUP:
+      return "WC_INVALID_CONFERENCEGROUP";
+    case WC_INVALID_FILEAREA:
+      return "WC_INVALID_FILEAREA";
+    case WC_INVALID_FILEGROUP:
+      return "WC_INVALID_FILEGROUP";
+    case WC_DUPLICATE_RECORD:
+      return "WC_DUPLICATE_RECORD";
+    case WC_NO_ACTION_TAKEN:
+      return "WC_NO_ACTION_TAKEN";
+    case WC_ACCOUNT_LOCKED_OUT:
+      return "WC_ACCOUNT_LOCKED_OUT";
+    case WC_FILE_SEARCH_SYNTAX:
+      return "WC_FILE_SEARCH_SYNTAX";
+    case WC_REQUEST_NOT_ADDED:
+      return "WC_REQUEST_NOT_ADDED";
+    case WC_CONTEXT_MULTI_REFS:
+      return "WC_CONTEXT_MULTI_REFS";
+    case WC_CONTEXT_ALREADY_INITIALIZED:
+      return "WC_CONTEXT_ALREADY_INITIALIZED";
+    default:
+      return "Unrecoginzed error.";
+  }
+}
+
+namespace {
+
+constexpr const char* kLoginTitle = "Quillmar Login";
+constexpr const char* kLoginPrompt = "Please enter your wcConfig Password:";
+
+bool IsRetryCode(uint32_t code) {
+  return code == WC_INCORRECT_PASSWORD || code == WC_ALREADY_LOGGED_IN ||
+         code == WC_USER_ALREADY_LOGGED_IN;
+}
+
+std::string RetryMessage(uint32_t code) {
+  if (code == WC_INCORRECT_PASSWORD) {
+    return "Incorrect Password: for login to Wildcat Server as a wcConfig "
+           "Utility.";
+  }
+  return "A utility program is currently loggin to wcServer as a wcConfig "
+         "utility.\r"
+         "You must quit the current wcConfig program before Quillmar can "
+         "login.";
+}
+
+}  // namespace
+
+bool StartupLogin(void* mainWindow, bool automatic,
+                  const LoginPrompts& prompts) {
+  const auto ask = [&](std::string& value) {
+    return prompts.passwordQuery &&
+           prompts.passwordQuery(kLoginTitle, kLoginPrompt, value);
+  };
+  const auto show = [&](const std::string& text) {
+    if (prompts.showMessage) prompts.showMessage(text);
+  };
+
+  if (!ServerConnect(mainWindow) && !automatic) {
+    show(TheSession().ServerMessage);
+    if (prompts.showWcError) prompts.showWcError(WcGetLastError());
+    return false;
+  }
+  if (ServerLogin("")) return true;
+  if (automatic) return false;  // an unattended start never prompts
+
+  std::string typed;
+  if (ask(typed) && ServerLogin(typed)) return true;
+  // A cancelled prompt leaves the code of the attempt before it.
+  for (uint32_t code = WcGetLastError(); IsRetryCode(code);
+       code = WcGetLastError()) {
+    show(RetryMessage(code));
+    if (!ask(typed)) return false;
+    if (ServerLogin(typed)) return true;
+  }
+  return false;
+}
+
+}  // namespace qm

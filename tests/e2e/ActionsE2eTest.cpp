@@ -1,0 +1,145 @@
+#include "tests/e2e/E2eSupport.h"
+
+using qmtest::ProgramDirTest;
+
+namespace {
+
+class Actions : public ProgramDirTest {
+ protected:
+  void SetUp() override {
+    ProgramDirTest::SetUp();
+    qmtest::MakeHost(home, {{1, "Source Area", "files/one"},
+                            {2, "Target Area", "files/two"}});
+    one = home + "/files/one/";
+    two = home + "/files/two/";
+    qmtest::MakeDirs(one);
+    qmtest::MakeDirs(two);
+  }
+
+  // A file in area 1's storage with a record; the host takes size and
+  // time from the stored file.
+  void Stored(const std::string& name, const std::string& bytes,
+              const std::vector<std::string>& desc = {}) {
+    qmtest::WriteFile(one + name, bytes);
+    qmtest::SetMTime(one + name, 946782245);  // 2000-01-02 03:04:05 UTC
+    std::vector<std::string> args{bin + "/wcserver", "file", "add",    home,
+                                  "--area",          "1",    "--name", name};
+    for (const auto& line : desc) {
+      args.push_back("--desc");
+      args.push_back(line);
+    }
+    auto result = qmtest::RunProcess(args, {"TZ=UTC"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+  }
+
+  std::vector<std::string> Names(int area) {
+    std::vector<std::string> names;
+    for (const auto& rec : FileList(area)) names.push_back(rec["name"]);
+    return names;
+  }
+
+  qmtest::ProcessResult Run(const std::vector<qm::AreaConfigEntry>& entries) {
+    WriteConfig(bin + "/job.cfg", entries);
+    auto result = RunProcess({bin + "/quillmar", "job.cfg"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    return result;
+  }
+
+  qmtest::ProcessResult RunProcess(const std::vector<std::string>& argv) {
+    return qmtest::RunProcess(
+        argv, {"QT_QPA_PLATFORM=offscreen", "LC_ALL=C", "TZ=UTC"}, 90,
+        tmp.path());
+  }
+
+  std::string one, two;
+};
+
+TEST_F(Actions, DeleteAndRemoveByWildcardTakesFilesAndRecords) {
+  Stored("GAME.ZIP", "g");
+  Stored("TOOL.ZIP", "t");
+  Stored("README", "r");
+  Run({Entry(1, "Delete", "Delete and Remove", "*.ZIP", "NA", "NA", one)});
+  EXPECT_EQ(Names(1), std::vector<std::string>{"README"});
+  EXPECT_EQ(qmtest::ListDir(one), std::vector<std::string>{"README"});
+}
+
+TEST_F(Actions, JustRemoveRecordsKeepsFilesAndJustDeleteKeepsRecords) {
+  Stored("A.TXT", "a");
+  Stored("B.TXT", "b");
+  Run({Entry(1, "Delete", "Just Remove Records", "A.TXT", "NA", "NA", one),
+       Entry(1, "Delete", "Just Delete Files", "B.TXT", "NA", "NA", one)});
+  EXPECT_EQ(Names(1), std::vector<std::string>{"B.TXT"});
+  EXPECT_EQ(qmtest::ListDir(one), std::vector<std::string>{"A.TXT"});
+}
+
+TEST_F(Actions, DeleteByFileListSelectsExactNamesOnly) {
+  Stored("FILE.ZIP", "f");
+  Stored("BIGFILE.ZIP", "b");
+  Stored("KEEP.ZIP", "k");
+  qmtest::WriteFile(bin + "/gone.qls", "/uploads/old/BIGFILE.ZIP\r\n");
+  Run({Entry(1, "Delete", "Delete and Remove", bin + "/gone.qls", "NA", "NA",
+             one)});
+  EXPECT_EQ(Names(1), (std::vector<std::string>{"FILE.ZIP", "KEEP.ZIP"}));
+}
+
+TEST_F(Actions, MoveCarriesRecordsAndStoredFilesToTheTarget) {
+  Stored("DEMO.ZIP", "demo bytes");
+  Stored("OTHER.TXT", "o");
+  Run({Entry(1, "Move", "Files and Records >to> 2:Target Area", "*.ZIP", "NA",
+             "NA", one)});
+  EXPECT_EQ(Names(1), std::vector<std::string>{"OTHER.TXT"});
+  EXPECT_EQ(Names(2), std::vector<std::string>{"DEMO.ZIP"});
+  EXPECT_EQ(qmtest::ReadFile(two + "DEMO.ZIP"), "demo bytes");
+  EXPECT_FALSE(qmtest::Exists(one + "DEMO.ZIP"));
+}
+
+TEST_F(Actions, CopyLeavesRecordsAndNeverOverwritesARecordedTarget) {
+  Stored("DEMO.ZIP", "demo bytes");
+  Stored("TAKEN.ZIP", "source");
+  qmtest::WriteFile(tmp / "taken", "target's own");
+  auto add =
+      qmtest::RunProcess({bin + "/wcserver", "file", "add", home, "--area", "2",
+                          "--name", "TAKEN.ZIP", "--from", tmp / "taken"});
+  ASSERT_EQ(add.exitCode, 0) << add.err;
+  Run({Entry(1, "Move", "Just Copy Files >to> 2:Target Area", "*.ZIP", "NA",
+             "NA", one)});
+  EXPECT_EQ(Names(1), (std::vector<std::string>{"DEMO.ZIP", "TAKEN.ZIP"}));
+  EXPECT_EQ(Names(2), std::vector<std::string>{"TAKEN.ZIP"});
+  EXPECT_EQ(qmtest::ReadFile(two + "DEMO.ZIP"), "demo bytes");
+  EXPECT_EQ(qmtest::ReadFile(two + "TAKEN.ZIP"), "target's own");
+  EXPECT_NE(qmtest::ReadFile(bin + "/job.err")
+                .find("Could not COPY file: TAKEN.ZIP from FA# 1 to 2"),
+            std::string::npos);
+}
+
+TEST_F(Actions, FullListingIsWrittenByteForByte) {
+  Stored("GAME.ZIP", std::string(1234, 'g'),
+         {"A very long first line of the description that runs past 44",
+          "second"});
+  Stored("README", "r", {"Plain readme"});
+  Run({Entry(1, "List", "Full", "*.*", "Per File Area", "Files.BBS", one)});
+  std::string rule = "  " + std::string(75, '=') + "\r\n";
+  std::string expected =
+      rule + "          Source Area\r\n" + rule +
+      "GAME.ZIP       1234       01/02/00 A very long first line of the "
+      "description th\r\n" +
+      std::string(35, ' ') + "at runs past 44second" + std::string(23, ' ') +
+      "\r\n" + "README         1          01/02/00 Plain readme" +
+      std::string(32, ' ') + "\r\n";
+  EXPECT_EQ(qmtest::ReadFile(one + "Files.BBS"), expected);
+}
+
+TEST_F(Actions, AllFilesListingCollectsAreasWithASeparator) {
+  Stored("A.ZIP", "a", {"first"});
+  Run({Entry(1, "List", "Single", "*.*", "All Files List", "all.txt", one),
+       Entry(2, "List", "Single", "*.*", "All Files List", "all.txt", two)});
+  std::string rule = "  " + std::string(75, '=') + "\r\n";
+  std::string expected = rule + "          Source Area\r\n" + rule +
+                         "A.ZIP          1          01/02/00 first" +
+                         std::string(39, ' ') + "\r\n" + " \r\n" + rule +
+                         "          Target Area\r\n" + rule;
+  // A relative name lands beside the configuration file.
+  EXPECT_EQ(qmtest::ReadFile(bin + "/all.txt"), expected);
+}
+
+}  // namespace

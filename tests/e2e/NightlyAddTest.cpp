@@ -1,0 +1,137 @@
+#include <fstream>
+
+#include "tests/e2e/E2eSupport.h"
+
+using qmtest::ProgramDirTest;
+
+namespace {
+
+class NightlyAdd : public ProgramDirTest {
+ protected:
+  void SetUp() override {
+    ProgramDirTest::SetUp();
+    qmtest::MakeHost(
+        home, {{1, "Uploads", "files/up"}, {3, "Utilities", "files/utils"}});
+    qmtest::MakeDirs(home + "/files/up");
+    qmtest::MakeDirs(home + "/files/utils");
+    incoming = tmp / "incoming";
+    qmtest::MakeDirs(incoming);
+  }
+
+  nlohmann::json Find(const nlohmann::json& list, const std::string& name) {
+    for (const auto& rec : list)
+      if (rec["name"] == name) return rec;
+    return nullptr;
+  }
+
+  std::string incoming;
+};
+
+TEST_F(NightlyAdd, ScanTransfersNewUploadsWithTheirDescriptions) {
+  qmtest::MakeZip(incoming + "/GAME.ZIP",
+                  {{"FILE_ID.DIZ", "Star game v2\r\nfor two players\r\n"},
+                   {"STAR.EXE", std::string(5000, 'x')}});
+  qmtest::WriteFile(incoming + "/NOTE.TXT", "plain note");
+  qmtest::WriteFile(incoming + "/ABCDEFGHIJK.ZIP", "too long a name");
+  qmtest::WriteFile(incoming + "/.hidden", "never added");
+  WriteConfig(bin + "/nightly.cfg",
+              {Entry(1, "Add", "Scan For New", incoming + "/*.*",
+                     "Extract from ZIP", "file_id.diz", home + "/files/up/")});
+
+  auto result = Quillmar({"nightly.cfg"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+
+  auto records = FileList(1);
+  ASSERT_EQ(records.size(), 2u) << records.dump();
+  auto game = Find(records, "GAME.ZIP");
+  ASSERT_FALSE(game.is_null());
+  EXPECT_EQ(game["short"], "Star game v2");
+  EXPECT_EQ(game["longFlag"], 1);
+  EXPECT_EQ(game["long"], nlohmann::json({"Star game v2", "for two players"}));
+  EXPECT_EQ(game["size"], qmtest::ReadFile(incoming + "/GAME.ZIP").size());
+  auto note = Find(records, "NOTE.TXT");
+  ASSERT_FALSE(note.is_null());
+  EXPECT_EQ(note["size"], 10);
+  EXPECT_EQ(note["short"], "");
+
+  EXPECT_EQ(qmtest::ReadFile(home + "/files/up/NOTE.TXT"), "plain note");
+  EXPECT_EQ(qmtest::ListDir(home + "/files/up"),
+            (std::vector<std::string>{"GAME.ZIP", "NOTE.TXT"}));
+  std::string log = qmtest::ReadFile(bin + "/nightly.err");
+  EXPECT_NE(log.find("ABCDEFGHIJK.ZIP filename too long. 14 or less chars "
+                     "only.\r\n"),
+            std::string::npos)
+      << log;
+  // Extracted descriptions are cleaned up.
+  for (const auto& name : qmtest::ListDir(bin + "/Temp"))
+    ADD_FAILURE() << "left in Temp: " << name;
+
+  // A second night adds nothing twice.
+  result = Quillmar({"nightly.cfg"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(FileList(1).size(), 2u);
+}
+
+TEST_F(NightlyAdd, FilesBbsListingIsImportedAndTitleRenamesTheArea) {
+  std::string utils = home + "/files/utils/";
+  qmtest::WriteFile(utils + "PKTOOLS.ZIP", std::string(1200, 'p'));
+  qmtest::WriteFile(utils + "notes.txt", "n");
+  qmtest::WriteFile(utils + "FILES.BBS",
+                    "   Sysop Utilities\r\n"
+                    "PKTOOLS.ZIP  1200  01-01-98  Archive tools\r\n"
+                    "   | second line\r\n"
+                    "NOTES.TXT  Notes of the sysop\r\n"
+                    "MISSING.ZIP  Not on disk\r\n");
+  WriteConfig(bin + "/bbs.cfg",
+              {Entry(3, "Add", "Scan For New", "files.bbs", "Extract from ZIP",
+                     "file_id.diz", utils)});
+
+  auto result = Quillmar({"bbs.cfg"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  auto records = FileList(3);
+  ASSERT_EQ(records.size(), 2u) << records.dump();
+  auto tools = Find(records, "PKTOOLS.ZIP");
+  EXPECT_EQ(tools["short"], "Archive tools");
+  EXPECT_EQ(tools["longFlag"], 1);
+  EXPECT_EQ(tools["long"], nlohmann::json({"Archive tools", "second line"}));
+  EXPECT_EQ(tools["size"], 1200);
+  auto notes = Find(records, "NOTES.TXT");
+  EXPECT_EQ(notes["short"], "Notes of the sysop");
+  EXPECT_EQ(notes["longFlag"], 0);
+
+  auto areas =
+      qmtest::RunProcess({bin + "/wcserver", "area", "list", home, "--json"});
+  EXPECT_NE(areas.out.find("Sysop Utilities"), std::string::npos) << areas.out;
+  EXPECT_NE(qmtest::ReadFile(bin + "/bbs.err")
+                .find("Could not add file: MISSING.ZIP from path: " + utils +
+                      " to file area #3"),
+            std::string::npos);
+}
+
+TEST_F(NightlyAdd, ListFileRunsEachConfigurationAndLogsMissingOnes) {
+  qmtest::WriteFile(incoming + "/ONE.TXT", "1");
+  WriteConfig(bin + "/first.cfg",
+              {Entry(1, "Add", "Scan For New", incoming + "/*.TXT", "NA", "NA",
+                     home + "/files/up/")});
+  qmtest::WriteFile(bin + "/night.qls",
+                    "missing.cfg\r\n" + bin + "/first.cfg\r\n");
+  auto result = Quillmar({"night.qls"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(FileList(1).size(), 1u);
+  EXPECT_NE(qmtest::ReadFile(bin + "/missing.err")
+                .find("Cfg File: " + bin + "/missing.cfg not found"),
+            std::string::npos);
+}
+
+TEST_F(NightlyAdd, FileOfTheWrongKindIsLoggedAndNothingRuns) {
+  qmtest::WriteFile(bin + "/notcfg.cfg", "hello\r\n");
+  auto result = Quillmar({"notcfg.cfg"});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_NE(qmtest::ReadFile(bin + "/notcfg.err")
+                .find("File: " + bin +
+                      "/notcfg.cfg\r does not appear to be "
+                      "a Quillmar Config File."),
+            std::string::npos);
+}
+
+}  // namespace

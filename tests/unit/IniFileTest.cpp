@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include "tests/support/TestSupport.h"
+#include "ui/IniFile.h"
+
+namespace {
+
+TEST(IniFileTest, MissingFileOrKeyGivesTheDefault) {
+  qmtest::TempDir dir;
+  qm::IniFile missing(dir / "none.ini");
+  EXPECT_EQ(missing.ReadString("General", "SysopName", "Sysop"), "Sysop");
+  EXPECT_EQ(missing.ReadInteger("Main Window", "Top", 15), 15);
+  EXPECT_FALSE(qmtest::Exists(dir / "none.ini"));
+
+  qmtest::WriteFile(dir / "a.ini", "[General]\r\nBBSName=Board\r\n");
+  qm::IniFile ini(dir / "a.ini");
+  EXPECT_EQ(ini.ReadString("General", "SysopName", "Sysop"), "Sysop");
+  EXPECT_EQ(ini.ReadString("Other", "BBSName", "none"), "none");
+}
+
+TEST(IniFileTest, NamesIgnoreCaseAndBlanksAreTrimmed) {
+  qmtest::TempDir dir;
+  qmtest::WriteFile(dir / "a.ini",
+                    "; comment=1\r\n"
+                    "[A]\r\n"
+                    "k=in A\r\n"
+                    "  [ config window ]  \n"
+                    "  Area Name  =  150  \n"
+                    "Quoted=\"  spaced  \"\n"
+                    "Equals=a=b\n"
+                    "[b]\n"
+                    "K=in B");
+  qm::IniFile ini(dir / "a.ini");
+  EXPECT_EQ(ini.ReadInteger("Config Window", "area name", 0), 150);
+  EXPECT_EQ(ini.ReadString("CONFIG WINDOW", "AREA NAME", ""), "150");
+  EXPECT_EQ(ini.ReadString("config window", "quoted", ""), "  spaced  ");
+  EXPECT_EQ(ini.ReadString("config window", "Equals", ""), "a=b");
+  EXPECT_EQ(ini.ReadString("a", "K", ""), "in A");
+  EXPECT_EQ(ini.ReadString("B", "k", ""), "in B");
+  EXPECT_EQ(ini.ReadString("A", "; comment", "x"), "x");
+}
+
+TEST(IniFileTest, IntegerForms) {
+  qmtest::TempDir dir;
+  qmtest::WriteFile(dir / "i.ini",
+                    "[N]\nA=0x1F\nB=0X1f\nC=$1F\nD=1F\nE=0x\nF=-4\nG=+7\n"
+                    "H=abc\nI=12abc\nJ=99999999999\nK=\nL=$FFFFFFFF\n"
+                    "M=-2147483648\nN=0x-5\n");
+  qm::IniFile ini(dir / "i.ini");
+  const int d = 99;
+  EXPECT_EQ(ini.ReadInteger("N", "A", d), 31);
+  EXPECT_EQ(ini.ReadInteger("N", "B", d), 31);
+  EXPECT_EQ(ini.ReadInteger("N", "C", d), 31);
+  EXPECT_EQ(ini.ReadInteger("N", "D", d), d);
+  EXPECT_EQ(ini.ReadInteger("N", "E", d), d);
+  EXPECT_EQ(ini.ReadInteger("N", "F", d), -4);
+  EXPECT_EQ(ini.ReadInteger("N", "G", d), 7);
+  EXPECT_EQ(ini.ReadInteger("N", "H", d), d);
+  EXPECT_EQ(ini.ReadInteger("N", "I", d), d);
+  EXPECT_EQ(ini.ReadInteger("N", "J", d), d);
+  EXPECT_EQ(ini.ReadInteger("N", "K", d), d);
+  EXPECT_EQ(ini.ReadInteger("N", "L", d), -1);
+  EXPECT_EQ(ini.ReadInteger("N", "M", d), -2147483647 - 1);
+  EXPECT_EQ(ini.ReadInteger("N", "N", d), d);
+  EXPECT_EQ(ini.ReadInteger("N", "missing", d), d);
+}
+
+TEST(IniFileTest, WritingCreatesTheFileAndRoundTrips) {
+  qmtest::TempDir dir;
+  const std::string path = dir / "new.ini";
+  qm::IniFile ini(path);
+  ini.WriteInteger("Main Window", "Top", -4);
+  ini.WriteInteger("Main Window", "Left", 15);
+  ini.WriteString("General", "wcHomeDir", "/srv/wc/");
+  EXPECT_EQ(qmtest::ReadFile(path),
+            "[Main Window]\r\nTop=-4\r\nLeft=15\r\n\r\n"
+            "[General]\r\nwcHomeDir=/srv/wc/\r\n");
+  EXPECT_EQ(ini.ReadInteger("Main Window", "Top", 0), -4);
+  EXPECT_EQ(ini.ReadString("general", "WCHOMEDIR", ""), "/srv/wc/");
+  EXPECT_EQ(qmtest::ListDir(dir.path()), std::vector<std::string>{"new.ini"});
+}
+
+TEST(IniFileTest, ValuesComeBackCutTo1023Characters) {
+  qmtest::TempDir dir;
+  qm::IniFile ini(dir / "long.ini");
+  const std::string value = std::string(1000, 'a') + std::string(500, 'b');
+  ini.WriteString("General", "SysopName", value);
+  EXPECT_EQ(ini.ReadString("General", "SysopName", ""), value.substr(0, 1023));
+}
+
+TEST(IniFileTest, WritingKeepsEveryOtherLineByteForByte) {
+  qmtest::TempDir dir;
+  const std::string path = dir / "keep.ini";
+  const std::string head =
+      "; settings\r\n"
+      "\r\n"
+      "[Main Window]\r\n"
+      "Unknown = keep me \r\n";
+  const std::string tail =
+      "  ; note\n"
+      "Left=20\n"
+      "\n"
+      "[Config Window]\r\n"
+      "Width=620\r\n"
+      "\r\n"
+      "[Other]\r\n"
+      "last=1";  // no line end
+  qmtest::WriteFile(path, head + "TOP = 300\r\n" + tail);
+  qm::IniFile ini(path);
+
+  ini.WriteInteger("main window", "Top", 42);  // replaced in place
+  EXPECT_EQ(qmtest::ReadFile(path), head + "TOP=42\r\n" + tail);
+
+  ini.WriteInteger("Config Window", "Height", 460);  // new key of a section
+  const std::string withHeight = head + "TOP=42\r\n" +
+                                 "  ; note\nLeft=20\n\n[Config Window]\r\n"
+                                 "Width=620\r\nHeight=460\r\n\r\n"
+                                 "[Other]\r\nlast=1";
+  EXPECT_EQ(qmtest::ReadFile(path), withHeight);
+
+  ini.WriteString("Other", "next", "2");  // after an unended last line
+  EXPECT_EQ(qmtest::ReadFile(path), withHeight + "\r\nnext=2\r\n");
+}
+
+TEST(IniFileTest, FileNameIsFoundWithoutRegardToCase) {
+  qmtest::TempDir dir;
+  qmtest::WriteFile(dir / "Quillmar.INI", "[Config Window]\r\nTop=30\r\n");
+  qm::IniFile ini(dir / "quillmar.ini");
+  EXPECT_EQ(ini.ReadInteger("Config Window", "Top", 15), 30);
+  ini.WriteInteger("Config Window", "Left", 40);
+  EXPECT_EQ(qmtest::ListDir(dir.path()),
+            std::vector<std::string>{"Quillmar.INI"});
+  EXPECT_EQ(qmtest::ReadFile(dir / "Quillmar.INI"),
+            "[Config Window]\r\nTop=30\r\nLeft=40\r\n");
+}
+
+TEST(IniFileTest, LineBreakInValueCannotAddKeys) {
+  qmtest::TempDir dir;
+  qm::IniFile ini(dir / "v.ini");
+  ini.WriteString("General", "BBSName", "Board\r\nSysopName=Mallory");
+  EXPECT_EQ(ini.ReadString("General", "BBSName", ""), "Board");
+  EXPECT_EQ(ini.ReadString("General", "SysopName", "none"), "none");
+}
+
+TEST(IniFileTest, UnwritableFileRaisesTheWriteError) {
+  qmtest::TempDir dir;
+  for (const std::string& path :
+       {dir / "no/such/dir.ini", std::string("/proc/quillmar-test.ini")}) {
+    qm::IniFile ini(path);
+    try {
+      ini.WriteInteger("Main Window", "Top", 1);
+      ADD_FAILURE() << "no error for " << path;
+    } catch (const qm::SettingsWriteError& e) {
+      EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
+    }
+    EXPECT_FALSE(qmtest::Exists(path));
+  }
+}
+
+TEST(IniFileTest, SettingsFileNames) {
+  EXPECT_EQ(qm::MainSettingsPath("/opt/q/", "tool.second.exe"),
+            "/opt/q/tool.ini");
+  EXPECT_EQ(qm::MainSettingsPath("/opt/q", "quillmar"), "/opt/q/quillmar.ini");
+  EXPECT_EQ(qm::ConfigToolSettingsPath("/opt/q/"), "/opt/q/quillmar.ini");
+}
+
+}  // namespace

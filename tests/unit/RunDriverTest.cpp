@@ -1,0 +1,311 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+
+#include "actions/FileActions.h"
+#include "host/HostAdmin.h"
+#include "platform/Paths.h"
+#include "runner/RunDriver.h"
+#include "runner/RunLog.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using Names = std::vector<std::string>;
+using qm::AreaConfigEntry;
+using qmtest::Exists;
+using qmtest::ReadFile;
+
+AreaConfigEntry Entry(int32_t area, const std::string& action,
+                      const std::string& param, const std::string& spec,
+                      const std::string& path = "",
+                      const std::string& descAction = "NA",
+                      const std::string& descSpec = "NA") {
+  AreaConfigEntry entry;
+  entry.AreaNum = area;
+  entry.AreaName = "Area " + std::to_string(area);
+  entry.FileAction = action;
+  entry.FileActionParam = param;
+  entry.FileActionSpec = spec;
+  entry.DescAction = descAction;
+  entry.DescActionSpec = descSpec;
+  entry.Path = path;
+  entry.Volume = "NA";
+  return entry;
+}
+
+// The entries of a log file, after its two header lines.
+Names LogEntries(const std::string& file) {
+  if (!Exists(file)) return {};
+  const std::string text = ReadFile(file);
+  Names lines;
+  for (size_t at = 0, end; (end = text.find("\r\n", at)) != text.npos;
+       at = end + 2) {
+    lines.push_back(text.substr(at, end - at));
+  }
+  return lines.size() < 2 ? lines : Names(lines.begin() + 2, lines.end());
+}
+
+class RunDriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home = dir / "host";
+    qmtest::MakeHost(home, {{1, "Games", "games"}, {12, "Twelve", "twelve"}});
+    login = std::make_unique<qmtest::HostLogin>(home);
+    ASSERT_TRUE(login->ok);
+    qmtest::MakeDirs(programDir);
+    qmtest::MakeDirs(out);
+  }
+
+  std::string WriteConfig(const std::string& path,
+                          const std::vector<AreaConfigEntry>& entries) {
+    std::string message;
+    EXPECT_TRUE(qm::WriteConfigFile(path, entries, message)) << message;
+    return path;
+  }
+  Names Records(int32_t area) {
+    Names names;
+    for (const auto& full : qmtest::AreaRecords(area))
+      names.push_back(full.Info.Name);
+    return names;
+  }
+  AreaConfigEntry Listing(int32_t area, const std::string& name) {
+    return Entry(area, "List", "Single", "*.*", out, "Per File Area", name);
+  }
+
+  qmtest::TempDir dir;
+  std::string home;
+  std::string programDir = dir / "prog/";
+  std::string out = dir / "out/";
+  qmtest::TestRun run{programDir};
+  qm::RecordFile file;
+  std::unique_ptr<qmtest::HostLogin> login;
+};
+
+TEST_F(RunDriverTest, MarkerFailureWarnsOrLogs) {
+  const std::string path = dir / "plain.cfg";
+  qmtest::WriteFile(path, std::string("[FileCHK]\0\r", 11));
+  const std::string message =
+      "File: " + path + "\r does not appear to be a Quillmar Config File.";
+
+  qm::RunConfig(run.ctx, file, path);
+  EXPECT_EQ(run.view.messages, Names{message});
+  EXPECT_FALSE(Exists(dir / "plain.err"));
+
+  run.view.messages.clear();
+  run.state.autoRun = true;
+  qm::RunConfig(run.ctx, file, path);
+  EXPECT_TRUE(run.view.messages.empty());
+  EXPECT_EQ(LogEntries(dir / "plain.err"), Names{message});
+
+  // A file that cannot be read is reported as such first.
+  const std::string missing = dir / "missing.v2.cfg";
+  qm::RunConfig(run.ctx, file, missing);
+  EXPECT_EQ(LogEntries(dir / "missing.err"),
+            (Names{"IO Error during Config File Test.",
+                   "File: " + missing +
+                       "\r does not appear to be a Quillmar Config File."}));
+}
+
+TEST_F(RunDriverTest, RunDispatchesEachEntryAndTidiesUp) {
+  ASSERT_TRUE(qmtest::AddRecord(1, "DEMO.ZIP", {"Demo"}));
+  const std::string path = WriteConfig(
+      dir / "night.cfg",
+      {Listing(1, "one.txt"),
+       Entry(5, "List", "Single", "*.*", out, "Per File Area", "five.txt"),
+       Entry(12, "NA", "NA", "NA"), Listing(12, "twelve.txt")});
+  run.state.allFilesListed = true;
+  qm::RunConfig(run.ctx, file, path);
+
+  // Area 5 is unknown to the host: its entry is skipped.
+  EXPECT_EQ(qmtest::ListDir(out), (Names{"one.txt", "twelve.txt"}));
+  EXPECT_NE(ReadFile(out + "one.txt").find("DEMO.ZIP"), std::string::npos);
+  EXPECT_FALSE(run.state.allFilesListed);
+  EXPECT_EQ(run.state.configDir, dir.path() + "/");
+  EXPECT_EQ(run.state.logBaseName, path);
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(run.view.gaugeMax, 4);
+  EXPECT_EQ(run.view.gaugePos, 0);
+  EXPECT_EQ(run.view.panelArea, "");
+  EXPECT_EQ(run.view.panelAction, "");
+  EXPECT_EQ(run.view.litLabel, qm::ActionLabel::None);
+  EXPECT_TRUE(run.view.messages.empty());
+  EXPECT_FALSE(Exists(dir / "night.err"));
+}
+
+TEST_F(RunDriverTest, TestRunChangesNothing) {
+  ASSERT_TRUE(qmtest::AddRecord(1, "DEMO.ZIP", {"Demo"}));
+  ASSERT_TRUE(qmtest::AddRecord(1, "OLD.TXT", {"Old"}));
+  const std::string path = WriteConfig(
+      dir / "night.cfg",
+      {Entry(1, "Delete", "Delete and Remove", "*.TXT", out),
+       Entry(1, "Move", "Files and Records >to> 12:Twelve", "*.ZIP", out),
+       Listing(12, "twelve.txt")});
+  run.view.testRun = true;
+  qm::RunConfig(run.ctx, file, path);
+  EXPECT_EQ(run.view.testRunLines,
+            (Names{"Delete and Remove From FA# 1: OLD.TXT",
+                   "Move Files and Records From FA# 1 to 12: DEMO.ZIP",
+                   "Single File Listing for FA# 12"}));
+  EXPECT_EQ(Records(1), (Names{"DEMO.ZIP", "OLD.TXT"}));
+  EXPECT_TRUE(Records(12).empty());
+  EXPECT_TRUE(qmtest::ListDir(out).empty());
+}
+
+TEST_F(RunDriverTest, NaEntryShowsPanelsAndLightsNothing) {
+  run.view.testRun = true;
+  qm::DispatchEntry(run.ctx, qm::EntryKeyLines(Entry(1, "NA", "NA", "*.*")));
+  EXPECT_EQ(run.view.panelArea, "Area 1");
+  EXPECT_EQ(run.view.panelAction, "NA");
+  EXPECT_EQ(run.view.panelSpec, "*.*");
+  EXPECT_EQ(run.view.litLabel, qm::ActionLabel::None);
+  EXPECT_TRUE(run.view.testRunLines.empty());
+
+  // Actions are compared exactly: "delete" does nothing either.
+  ASSERT_TRUE(qmtest::AddRecord(1, "DEMO.ZIP"));
+  qm::DispatchEntry(run.ctx, qm::EntryKeyLines(Entry(
+                                 1, "delete", "Delete and Remove", "*.*")));
+  EXPECT_EQ(run.view.litLabel, qm::ActionLabel::None);
+  EXPECT_TRUE(run.view.testRunLines.empty());
+
+  qm::DispatchEntry(run.ctx, qm::EntryKeyLines(Entry(
+                                 1, "Delete", "Delete and Remove", "*.*")));
+  EXPECT_EQ(run.view.litLabel, qm::ActionLabel::Delete);
+  EXPECT_EQ(run.view.testRunLines,
+            Names{"Delete and Remove From FA# 1: DEMO.ZIP"});
+
+  qm::DispatchEntry(run.ctx, qm::EntryKeyLines(Listing(1, "x.txt")));
+  EXPECT_EQ(run.view.litLabel, qm::ActionLabel::None);
+}
+
+TEST_F(RunDriverTest, FilesBbsSpecReadsTheListInThePath) {
+  run.view.testRun = true;
+  const std::string path = dir / "incoming/";
+  qm::DispatchEntry(run.ctx,
+                    qm::EntryKeyLines(Entry(1, "Add", "Scan For New",
+                                            "C:\\bbs\\files.bbs", path)));
+  EXPECT_EQ(run.view.litLabel, qm::ActionLabel::Add);
+  EXPECT_EQ(run.view.panelSpec, path + "files.bbs");
+  // The list is looked for in the entry's Path under the name as written.
+  EXPECT_EQ(run.view.testRunLines,
+            Names{"ERR: Could not Read files.BBS: " + path + "files.bbs"});
+
+  // A Path without a trailing separator still finds the list.
+  run.view.testRunLines.clear();
+  const std::string bare = dir / "incoming";
+  qm::DispatchEntry(run.ctx, qm::EntryKeyLines(Entry(1, "Add", "Scan For New",
+                                                     "FILES.BBS", bare)));
+  EXPECT_EQ(run.view.panelSpec, bare + "FILES.BBS");
+  EXPECT_EQ(run.view.testRunLines,
+            Names{"ERR: Could not Read files.BBS: " + bare + "/FILES.BBS"});
+}
+
+TEST_F(RunDriverTest, MoveParameterNamesTheTarget) {
+  ASSERT_TRUE(qmtest::AddRecord(1, "DEMO.ZIP"));
+  auto move = [&](const std::string& param) {
+    qm::DispatchEntry(run.ctx,
+                      qm::EntryKeyLines(Entry(1, "Move", param, "*.*")));
+  };
+  move("Files and Records");
+  move("Files and Records >to> 12");
+  move("Files and Records>to>12:Twelve");
+  EXPECT_EQ(run.view.litLabel, qm::ActionLabel::Move);
+  EXPECT_EQ(Records(1), Names{"DEMO.ZIP"});
+
+  move("Files and Records >to> 12:Twelve: the big one");
+  EXPECT_TRUE(Records(1).empty());
+  EXPECT_EQ(Records(12), Names{"DEMO.ZIP"});
+}
+
+TEST_F(RunDriverTest, NonIntegerValuesEndTheRun) {
+  auto keys = qm::EntryKeyLines(Entry(1, "NA", "NA", "NA"));
+  keys[0] = "AreaNum=abc";
+  try {
+    qm::DispatchEntry(run.ctx, keys);
+    FAIL() << "no error";
+  } catch (const std::exception& error) {
+    EXPECT_STREQ(error.what(), "'abc' is not a valid integer value");
+  }
+
+  const std::string path =
+      WriteConfig(dir / "bad.cfg",
+                  {Entry(1, "Move", "Files and Records >to> 1x:Twelve", "*.*"),
+                   Listing(12, "never.txt")});
+  qm::RunConfig(run.ctx, file, path);
+  EXPECT_EQ(run.view.messages, Names{"'1x' is not a valid integer value"});
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(run.view.gaugePos, 0);
+  EXPECT_EQ(run.view.panelAction, "Move");  // the failed entry stays shown
+  EXPECT_TRUE(qmtest::ListDir(out).empty());
+
+  // The file can be run again: nothing was left open.
+  run.view.messages.clear();
+  qm::RunConfig(run.ctx, file, path);
+  EXPECT_EQ(run.view.messages.size(), 1u);
+}
+
+TEST_F(RunDriverTest, CancelStopsBeforeTheNextEntry) {
+  const std::string path = WriteConfig(
+      dir / "night.cfg",
+      {Listing(1, "a.txt"), Listing(12, "b.txt"), Listing(1, "c.txt")});
+  run.view.cancelAfterEvents = 1;  // once the first entry has begun
+  qm::RunConfig(run.ctx, file, path);
+  EXPECT_EQ(qmtest::ListDir(out), Names{"a.txt"});
+  EXPECT_TRUE(run.state.cancelRequest);
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(run.view.gaugePos, 0);
+  EXPECT_EQ(run.view.panelArea, "Area 1");
+  EXPECT_EQ(run.view.panelAction, "List");
+
+  // A set request stops every later run before its first entry.
+  run.view.cancelAfterEvents = -1;
+  qm::RunConfig(run.ctx, file, path);
+  EXPECT_EQ(qmtest::ListDir(out), Names{"a.txt"});
+}
+
+TEST_F(RunDriverTest, ListFileRunsEachConfiguration) {
+  WriteConfig(programDir + "first.cfg", {Listing(1, "first.txt")});
+  qmtest::MakeDirs(dir / "elsewhere");
+  const std::string second =
+      WriteConfig(dir / "elsewhere/second.cfg", {Listing(12, "second.txt")});
+  const std::string list = dir / "jobs.QLS.txt";
+  qmtest::WriteFile(list,
+                    "first.cfg\r\nmissing.v1.cfg\r\n\r\n" + second + "\r\n");
+  run.state.commandLineFile = list;
+
+  Names shown;
+  qm::AutoRunConfigs(run.ctx, file,
+                     [&](const std::string& name) { shown.push_back(name); });
+
+  EXPECT_TRUE(run.state.autoRun);
+  EXPECT_EQ(shown, (Names{"first.cfg", "second.cfg"}));
+  EXPECT_EQ(qmtest::ListDir(out), (Names{"first.txt", "second.txt"}));
+  EXPECT_EQ(LogEntries(programDir + "missing.err"),
+            Names{"Cfg File: " + programDir + "missing.v1.cfg not found"});
+  // An empty line names the program's directory, which is no file.
+  EXPECT_EQ(LogEntries(programDir + ".err"),
+            Names{"Cfg File: " + programDir + " not found"});
+  EXPECT_TRUE(run.view.messages.empty());
+}
+
+TEST_F(RunDriverTest, CommandLineConfigurationRunsUnattended) {
+  const std::string path = dir / "plain.cfg";
+  qmtest::WriteFile(path, "not a configuration");
+  run.state.commandLineFile = path;
+  Names shown;
+  qm::AutoRunConfigs(run.ctx, file,
+                     [&](const std::string& name) { shown.push_back(name); });
+  EXPECT_EQ(shown, Names{"plain.cfg"});
+  EXPECT_TRUE(run.view.messages.empty());
+  EXPECT_EQ(LogEntries(dir / "plain.err"),
+            Names{"File: " + path +
+                  "\r does not appear to be a Quillmar Config File."});
+
+  // An unreadable list file is reported, and the call still returns.
+  run.state.commandLineFile = dir / "absent.qls";
+  qm::AutoRunConfigs(run.ctx, file, [](const std::string&) {});
+  EXPECT_EQ(run.view.messages.size(), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "runner/RunLog.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+TEST(RunLogTest, LogFileNames) {
+  EXPECT_EQ(qm::LogFileName("/srv/cfg/nightly.cfg"), "/srv/cfg/nightly.err");
+  EXPECT_EQ(qm::LogFileName("/srv/cfg/a.b.cfg"), "/srv/cfg/a.err");
+  EXPECT_EQ(qm::LogFileName("/srv/cfg/plain"), "/srv/cfg/plain.err");
+  EXPECT_EQ(qm::LogFileName("/srv/q/Login.err"), "/srv/q/Login.err");
+  EXPECT_EQ(qm::LogFileName("/srv/q/"), "/srv/q/.err");
+  EXPECT_EQ(qm::LogFileName("C:\\cfg\\x.y.cfg"), "C:\\cfg\\x.err");
+}
+
+TEST(RunLogTest, FirstEntryStartsTheFileWithItsHeader) {
+  qmtest::TempDir dir;
+  qmtest::TestRun run(dir.path() + "/");
+  run.state.logBaseName = dir / "nightly.x.cfg";
+  const std::string log = dir / "nightly.err";
+
+  qm::LogRunError(run.ctx, "first problem");
+  const std::string once = qmtest::ReadFile(log);
+  // The C locale's short date and long time.
+  const std::regex pattern(
+      "Created on: \\d\\d/\\d\\d/\\d\\d at \\d\\d:\\d\\d:\\d\\d\r\n"
+      "\\*{79}\r\n"
+      "first problem\r\n");
+  EXPECT_TRUE(std::regex_match(once, pattern)) << once;
+
+  qm::LogRunError(run.ctx, "second problem");
+  EXPECT_EQ(qmtest::ReadFile(log), once + "second problem\r\n");
+  EXPECT_TRUE(run.view.messages.empty());
+  EXPECT_TRUE(run.view.testRunLines.empty());
+}
+
+TEST(RunLogTest, ExistingLogIsExtendedWithoutSecondHeader) {
+  qmtest::TempDir dir;
+  qmtest::TestRun run(dir.path() + "/");
+  qmtest::WriteFile(dir / "plain.err", "earlier run\r\n");
+  run.state.logBaseName = dir / "plain";
+  qm::LogRunError(run.ctx, "today");
+  EXPECT_EQ(qmtest::ReadFile(dir / "plain.err"), "earlier run\r\ntoday\r\n");
+  // A log whose name differs only in letter case is the same log.
+  qmtest::WriteFile(dir / "NIGHTLY.ERR", "old\r\n");
+  run.state.logBaseName = dir / "nightly.cfg";
+  qm::LogRunError(run.ctx, "new");
+  EXPECT_EQ(qmtest::ReadFile(dir / "NIGHTLY.ERR"), "old\r\nnew\r\n");
+  EXPECT_FALSE(qmtest::Exists(dir / "nightly.err"));
+}
+
+TEST(RunLogTest, TestRunWritesIntoTheOutputOnly) {
+  qmtest::TempDir dir;
+  qmtest::TestRun run(dir.path() + "/");
+  run.view.testRun = true;
+  run.state.logBaseName = dir / "nightly.cfg";
+  qm::LogRunError(run.ctx, "would fail");
+  EXPECT_EQ(run.view.testRunLines, std::vector<std::string>{"ERR: would fail"});
+  EXPECT_FALSE(qmtest::Exists(dir / "nightly.err"));
+}
+
+// No one may create files in /proc: every entry fails on its own and the
+// caller goes on.
+TEST(RunLogTest, UnwritableDirectoryGivesOneMessagePerEntry) {
+  qmtest::TempDir dir;
+  qmtest::TestRun run(dir.path() + "/");
+  run.state.logBaseName = "/proc/nightly.cfg";
+  qm::LogRunError(run.ctx, "one");
+  qm::LogRunError(run.ctx, "two");
+  EXPECT_EQ(run.view.messages,
+            (std::vector<std::string>{"IO Error", "IO Error"}));
+  EXPECT_FALSE(qmtest::Exists("/proc/nightly.err"));
+}
+
+}  // namespace

@@ -23,9 +23,12 @@ std::string DirectoryOrDot(const std::string& path) {
 }
 
 // Upper-cased names of one directory, rebuilt only when the directory's
-// modification time changes, so resolving many names stays linear.
+// modification time changes, so resolving many names stays linear. Our own
+// creations and removals update the index in place.
 struct DirIndex {
   timespec mtime{};
+  timespec builtAt{};
+  bool ownChange = false;  // the last change was this process's own
   std::unordered_multimap<std::string, std::string> byUpper;
 };
 
@@ -36,14 +39,22 @@ bool SameTime(const timespec& a, const timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-const DirIndex* IndexFor(const std::string& dir) {
-  struct stat st {};
-  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
-  auto found = indexes.find(dir);
-  if (found != indexes.end() && SameTime(found->second.mtime, st.st_mtim))
-    return &found->second;
+int64_t Nanoseconds(const timespec& t) {
+  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// Directory times come from a coarse clock: a change made in the same tick
+// as the index was read leaves the time unchanged. An index read that soon
+// after the last change may be stale, so a miss reads it again.
+bool MayBeStale(const DirIndex& index) {
+  return !index.ownChange &&
+         Nanoseconds(index.builtAt) - Nanoseconds(index.mtime) < 50000000;
+}
+
+DirIndex& Rebuild(const std::string& dir, const struct stat& st) {
   DirIndex index;
   index.mtime = st.st_mtim;
+  clock_gettime(CLOCK_REALTIME, &index.builtAt);
   if (DIR* d = opendir(dir.c_str())) {
     while (dirent* entry = readdir(d)) {
       std::string name = entry->d_name;
@@ -53,7 +64,48 @@ const DirIndex* IndexFor(const std::string& dir) {
     closedir(d);
   }
   if (indexes.size() > 4096) indexes.clear();
-  return &(indexes[dir] = std::move(index));
+  return indexes[dir] = std::move(index);
+}
+
+DirIndex* IndexFor(const std::string& dir) {
+  struct stat st {};
+  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
+  auto found = indexes.find(dir);
+  if (found != indexes.end() && SameTime(found->second.mtime, st.st_mtim))
+    return &found->second;
+  return &Rebuild(dir, st);
+}
+
+void EraseName(DirIndex& index, const std::string& name) {
+  auto range = index.byUpper.equal_range(UpperCase(name));
+  for (auto it = range.first; it != range.second; ++it) {
+    if (it->second == name) {
+      index.byUpper.erase(it);
+      return;
+    }
+  }
+}
+
+// Keeps a cached index in step with a change this process just made.
+void NoteChange(const std::string& path, const std::string& added,
+                const std::string& removed) {
+  std::string dir = DirectoryOrDot(path);
+  std::lock_guard<std::mutex> lock(indexMutex);
+  auto found = indexes.find(dir);
+  if (found == indexes.end()) return;
+  struct stat st {};
+  if (stat(dir.c_str(), &st) != 0) {
+    indexes.erase(found);
+    return;
+  }
+  DirIndex& index = found->second;
+  if (!removed.empty()) EraseName(index, removed);
+  if (!added.empty()) {
+    EraseName(index, added);
+    index.byUpper.emplace(UpperCase(added), added);
+  }
+  index.mtime = st.st_mtim;
+  index.ownChange = true;
 }
 
 bool StatPath(const std::string& path, struct stat& st) {
@@ -84,12 +136,16 @@ std::string ResolveExisting(const std::string& path) {
   if (name.empty() || name == "." || name == "..") return {};
   std::string dir = DirectoryOrDot(path);
   std::lock_guard<std::mutex> lock(indexMutex);
-  const DirIndex* index = IndexFor(dir);
-  if (!index) return {};
-  auto range = index->byUpper.equal_range(UpperCase(name));
-  for (auto it = range.first; it != range.second; ++it) {
-    std::string candidate = DirectoryPart(path) + it->second;
-    if (StatPath(candidate, st)) return candidate;
+  DirIndex* index = IndexFor(dir);
+  for (int attempt = 0; index && attempt < 2; ++attempt) {
+    auto range = index->byUpper.equal_range(UpperCase(name));
+    for (auto it = range.first; it != range.second; ++it) {
+      std::string candidate = DirectoryPart(path) + it->second;
+      if (StatPath(candidate, st)) return candidate;
+    }
+    if (attempt > 0 || !MayBeStale(*index) || stat(dir.c_str(), &st) != 0)
+      break;
+    index = &Rebuild(dir, st);
   }
   return {};
 }
@@ -110,7 +166,16 @@ bool DeleteLocalFile(const std::string& path) {
   struct stat st {};
   if (found.empty() || lstat(found.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
     return false;
-  return unlink(found.c_str()) == 0;
+  if (unlink(found.c_str()) != 0) return false;
+  NoteChange(found, "", FileNamePart(found));
+  return true;
+}
+
+bool MoveLocalFile(const std::string& from, const std::string& to) {
+  if (rename(from.c_str(), to.c_str()) != 0) return false;
+  NoteChange(from, "", FileNamePart(from));
+  NoteChange(to, FileNamePart(to), "");
+  return true;
 }
 
 bool ForceDirectories(const std::string& path) {
@@ -279,7 +344,10 @@ bool AtomicWriter::Commit() {
   ok = close(fd_) == 0 && ok;
   fd_ = -1;
   if (ok) ok = rename(temp_.c_str(), target_.c_str()) == 0;
-  if (!ok) unlink(temp_.c_str());
+  if (ok)
+    NoteChange(target_, FileNamePart(target_), FileNamePart(temp_));
+  else
+    unlink(temp_.c_str());
   temp_.clear();
   return ok;
 }

@@ -16,6 +16,8 @@ std::string ResolveExisting(const std::string& path);
 bool FileExists(const std::string& path);  // a plain file
 bool DirectoryExists(const std::string& path);
 bool DeleteLocalFile(const std::string& path);
+// rename(2) that keeps the name lookup's cache in step.
+bool MoveLocalFile(const std::string& from, const std::string& to);
 // Creates every missing level; true when the directory exists afterwards.
 bool ForceDirectories(const std::string& path);
 

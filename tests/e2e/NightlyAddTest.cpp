@@ -78,9 +78,9 @@ TEST_F(NightlyAdd, FilesBbsListingIsImportedAndTitleRenamesTheArea) {
   qmtest::WriteFile(utils + "notes.txt", "n");
   qmtest::WriteFile(utils + "FILES.BBS",
                     "   Sysop Utilities\r\n"
+                    "NOTES.TXT  Notes of the sysop\r\n"
                     "PKTOOLS.ZIP  1200  01-01-98  Archive tools\r\n"
                     "   | second line\r\n"
-                    "NOTES.TXT  Notes of the sysop\r\n"
                     "MISSING.ZIP  Not on disk\r\n");
   WriteConfig(bin + "/bbs.cfg",
               {Entry(3, "Add", "Scan For New", "files.bbs", "Extract from ZIP",

@@ -63,6 +63,28 @@ TEST(PlatformFiles, FindsNamesWithoutRegardToCaseExactFirst) {
   EXPECT_FALSE(qmtest::Exists(dir / "Later.txt"));
 }
 
+TEST(PlatformFiles, NamesCreatedRightAfterALookupAreFound) {
+  TempDir dir;
+  qmtest::WriteFile(dir / "first.txt", "1");
+  // Index the directory, then add files within the same clock tick.
+  EXPECT_EQ(qm::ResolveExisting(dir / "FIRST.TXT"), dir / "first.txt");
+  for (int i = 0; i < 20; ++i) {
+    std::string name = "new" + std::to_string(i) + ".txt";
+    qmtest::WriteFile(dir / name, "x");
+    EXPECT_EQ(qm::ResolveExisting(dir / qm::UpperCase(name)), dir / name);
+  }
+  // Our own writes and moves keep the lookup in step.
+  uint32_t done = 0;
+  qm::AtomicWriter writer;
+  ASSERT_TRUE(writer.Open(dir / "Own.txt"));
+  ASSERT_TRUE(writer.Write("o", 1, done));
+  ASSERT_TRUE(writer.Commit());
+  EXPECT_EQ(qm::ResolveExisting(dir / "OWN.TXT"), dir / "Own.txt");
+  ASSERT_TRUE(qm::MoveLocalFile(dir / "Own.txt", dir / "Moved.txt"));
+  EXPECT_EQ(qm::ResolveExisting(dir / "OWN.TXT"), "");
+  EXPECT_EQ(qm::ResolveExisting(dir / "MOVED.TXT"), dir / "Moved.txt");
+}
+
 TEST(PlatformFiles, SearchSkipsHiddenDirectoriesAndLinks) {
   TempDir dir;
   qmtest::WriteFile(dir / "a.zip", "1");

@@ -42,8 +42,8 @@ QString NextFileName() {
   return name;
 }
 
-void Box(Box kind, QWidget* parent, const QString& text,
-         QMessageBox::Icon icon, const QString& caption) {
+void ShowBox(Box kind, QWidget* parent, const QString& text,
+             QMessageBox::Icon icon, const QString& caption) {
   Record(kind, text, caption);
   if (Headless()) return;
   QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
@@ -53,23 +53,23 @@ void Box(Box kind, QWidget* parent, const QString& text,
 }  // namespace
 
 void ShowMessage(QWidget* parent, const QString& text) {
-  Box(Box::Plain, parent, text, QMessageBox::NoIcon,
-      QStringLiteral("Quillmar"));
+  ShowBox(Box::Plain, parent, text, QMessageBox::NoIcon,
+          QStringLiteral("Quillmar"));
 }
 
 void ShowWarning(QWidget* parent, const QString& text) {
-  Box(Box::Warning, parent, text, QMessageBox::Warning,
-      QStringLiteral("Warning"));
+  ShowBox(Box::Warning, parent, text, QMessageBox::Warning,
+          QStringLiteral("Warning"));
 }
 
 void ShowInformation(QWidget* parent, const QString& text) {
-  Box(Box::Information, parent, text, QMessageBox::Information,
-      QStringLiteral("Information"));
+  ShowBox(Box::Information, parent, text, QMessageBox::Information,
+          QStringLiteral("Information"));
 }
 
 void ShowErrorBox(QWidget* parent, const QString& text) {
-  Box(Box::Error, parent, text, QMessageBox::Critical,
-      QStringLiteral("Error"));
+  ShowBox(Box::Error, parent, text, QMessageBox::Critical,
+          QStringLiteral("Error"));
 }
 
 bool AskYesNo(QWidget* parent, const QString& text, const QString& caption) {
@@ -95,8 +95,7 @@ int AskYesNoCancel(QWidget* parent, const QString& text,
 QString OpenFileName(QWidget* parent, const QString& title,
                      const QString& filter, const QString& directory) {
   if (Headless()) return NextFileName();
-  return QFileDialog::getOpenFileName(parent, title, directory, filter,
-                                      nullptr,
+  return QFileDialog::getOpenFileName(parent, title, directory, filter, nullptr,
                                       QFileDialog::DontUseNativeDialog);
 }
 
@@ -107,8 +106,8 @@ QString SaveFileName(QWidget* parent, const QString& title,
                                       QFileDialog::DontUseNativeDialog);
 }
 
-bool PasswordQuery(QWidget* parent, const QString& title,
-                   const QString& prompt, QString& value, QChar passwordChar) {
+bool PasswordQuery(QWidget* parent, const QString& title, const QString& prompt,
+                   QString& value, QChar passwordChar) {
   if (Headless()) {
     auto& queue = Seam().passwords;
     if (queue.empty() || !queue.front()) {

@@ -1,0 +1,57 @@
+// Start-up: splash, main window with its login, message loop, and the last
+// release of the host context.
+#include <QApplication>
+#include <clocale>
+#include <cstdlib>
+#include <memory>
+
+#include "runner/gui/MainUnit.h"
+#include "server/WcApi.h"
+#include "ui/gui/Dialogs.h"
+#include "ui/gui/SplashUnit.h"
+
+namespace {
+
+// Without a display the program still runs its configuration files.
+void ChoosePlatform() {
+  if (std::getenv("DISPLAY") == nullptr &&
+      std::getenv("WAYLAND_DISPLAY") == nullptr &&
+      std::getenv("QT_QPA_PLATFORM") == nullptr) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ChoosePlatform();
+  QApplication app(argc, argv);
+  std::setlocale(LC_ALL, "");
+
+  qm::gui::UseApplicationFont();
+
+  // Any argument makes the start unattended: nothing may wait for a person.
+  qm::gui::Seam().unattended = QCoreApplication::arguments().size() > 1;
+
+  auto* splash = new qm::gui::TSplashForm;
+  splash->show();
+  splash->repaint();
+  QCoreApplication::processEvents();
+
+  QCoreApplication::setApplicationName(QStringLiteral("Quillmar"));
+
+  int exitCode = 0;
+  {
+    auto options = qm::gui::MainFormOptions::FromCommandLine();
+    options.splash = splash;
+    qm::gui::TMainForm form(std::move(options));
+    exitCode = form.StartupExitCode();
+    if (exitCode == 0) {
+      form.show();
+      exitCode = QApplication::exec();
+    }
+  }
+  // Also covers a failed login, whose window never ran its close handler.
+  WildcatServerDeleteContext();
+  return exitCode;
+}

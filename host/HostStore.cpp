@@ -1,0 +1,679 @@
+#include "host/HostStore.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "platform/FileTime.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+
+namespace qm::host {
+
+namespace {
+
+constexpr const char* kFormat = "1";
+constexpr int kBusyMilliseconds = 5000;
+
+const char* const kSchema = R"sql(
+CREATE TABLE settings(key TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE areas(number INTEGER PRIMARY KEY, name TEXT NOT NULL,
+                   path TEXT NOT NULL);
+CREATE TABLE volumes(seq INTEGER PRIMARY KEY AUTOINCREMENT,
+                     name TEXT NOT NULL UNIQUE COLLATE NOCASE,
+                     description TEXT NOT NULL, path TEXT NOT NULL,
+                     offline INTEGER NOT NULL);
+CREATE TABLE files(id INTEGER PRIMARY KEY AUTOINCREMENT,
+                   area INTEGER NOT NULL, name TEXT NOT NULL,
+                   fold TEXT NOT NULL, description TEXT NOT NULL,
+                   uploader TEXT NOT NULL, size INTEGER NOT NULL,
+                   filetime INTEGER NOT NULL, lastaccessed INTEGER NOT NULL,
+                   downloads INTEGER NOT NULL, haslong INTEGER NOT NULL,
+                   longdesc BLOB NOT NULL);
+CREATE UNIQUE INDEX files_key ON files(area, fold);
+CREATE TABLE moves(id INTEGER PRIMARY KEY, source TEXT NOT NULL,
+                   target TEXT NOT NULL);
+)sql";
+
+constexpr const char* kRecordColumns =
+    "id, area, name, description, uploader, size, filetime, lastaccessed, "
+    "downloads, haslong, longdesc";
+
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) {
+    if (db) sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
+  }
+  ~Statement() { sqlite3_finalize(stmt_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  Statement& Bind(int index, int64_t value) {
+    if (stmt_) sqlite3_bind_int64(stmt_, index, value);
+    return *this;
+  }
+  Statement& Bind(int index, const std::string& text) {
+    if (stmt_)
+      sqlite3_bind_text(stmt_, index, text.data(),
+                        static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    return *this;
+  }
+  Statement& BindBlob(int index, const void* data, int size) {
+    if (stmt_) sqlite3_bind_blob(stmt_, index, data, size, SQLITE_TRANSIENT);
+    return *this;
+  }
+  // SQLITE_ROW, SQLITE_DONE or an error.
+  int Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
+  int64_t Int(int column) { return sqlite3_column_int64(stmt_, column); }
+  std::string Text(int column) {
+    const auto* text = sqlite3_column_text(stmt_, column);
+    int size = sqlite3_column_bytes(stmt_, column);
+    return text ? std::string(reinterpret_cast<const char*>(text), size)
+                : std::string();
+  }
+  const void* Blob(int column, int& size) {
+    const void* data = sqlite3_column_blob(stmt_, column);
+    size = sqlite3_column_bytes(stmt_, column);
+    return data;
+  }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+bool Exec(sqlite3* db, const char* sql) {
+  return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+// Rolls back unless committed.
+class Transaction {
+ public:
+  explicit Transaction(sqlite3* db) : db_(db) {
+    begun_ = Exec(db_, "BEGIN IMMEDIATE");
+  }
+  ~Transaction() {
+    if (begun_ && !done_) Exec(db_, "ROLLBACK");
+  }
+  bool Begun() const { return begun_; }
+  bool Commit() {
+    done_ = Exec(db_, "COMMIT");
+    return done_;
+  }
+
+ private:
+  sqlite3* db_;
+  bool begun_ = false;
+  bool done_ = false;
+};
+
+bool IsConstraint(int rc) { return (rc & 0xff) == SQLITE_CONSTRAINT; }
+
+void CleanLongDescription(TFullFileRecord& record) {
+  for (auto& line : record.LongDescription) {
+    std::string text = FieldText(line, kLongDescLineSize);
+    SetField(line, kLongDescLineSize, text);
+  }
+}
+
+// Normalises every text field to its width so what is stored reads back
+// exactly.
+TFullFileRecord CleanRecord(const TFullFileRecord& in) {
+  TFullFileRecord out{};
+  out.Info.Id = in.Info.Id;
+  out.Info.Area = in.Info.Area;
+  SetField(out.Info.Name, kFileNameSize,
+           FieldText(in.Info.Name, kFileNameSize));
+  SetField(out.Info.Description, kShortDescSize,
+           FieldText(in.Info.Description, kShortDescSize));
+  SetField(out.Info.Uploader, sizeof out.Info.Uploader,
+           FieldText(in.Info.Uploader, sizeof in.Info.Uploader));
+  out.Info.Size = in.Info.Size;
+  out.Info.FileTime = in.Info.FileTime;
+  out.Info.LastAccessed = in.Info.LastAccessed;
+  out.Info.Downloads = in.Info.Downloads;
+  out.Info.HasLongDescription = in.Info.HasLongDescription;
+  std::memcpy(out.LongDescription, in.LongDescription,
+              sizeof out.LongDescription);
+  CleanLongDescription(out);
+  return out;
+}
+
+// Binds ?2 .. ?12 of an insert or update.
+void BindRecord(Statement& st, const TFullFileRecord& r) {
+  std::string name = FieldText(r.Info.Name, kFileNameSize);
+  st.Bind(2, r.Info.Area)
+      .Bind(3, name)
+      .Bind(4, FoldName(name))
+      .Bind(5, FieldText(r.Info.Description, kShortDescSize))
+      .Bind(6, FieldText(r.Info.Uploader, sizeof r.Info.Uploader))
+      .Bind(7, r.Info.Size)
+      .Bind(8, static_cast<int64_t>(r.Info.FileTime))
+      .Bind(9, static_cast<int64_t>(r.Info.LastAccessed))
+      .Bind(10, r.Info.Downloads)
+      .Bind(11, r.Info.HasLongDescription)
+      .BindBlob(12, r.LongDescription, sizeof r.LongDescription);
+}
+
+void ReadRecord(Statement& st, TFullFileRecord& r) {
+  r = TFullFileRecord{};
+  r.Info.Id = static_cast<uint32_t>(st.Int(0));
+  r.Info.Area = static_cast<int32_t>(st.Int(1));
+  SetField(r.Info.Name, kFileNameSize, st.Text(2));
+  SetField(r.Info.Description, kShortDescSize, st.Text(3));
+  SetField(r.Info.Uploader, sizeof r.Info.Uploader, st.Text(4));
+  r.Info.Size = static_cast<int32_t>(st.Int(5));
+  r.Info.FileTime = static_cast<uint64_t>(st.Int(6));
+  r.Info.LastAccessed = static_cast<uint64_t>(st.Int(7));
+  r.Info.Downloads = static_cast<int32_t>(st.Int(8));
+  r.Info.HasLongDescription = static_cast<int32_t>(st.Int(9));
+  int size = 0;
+  const void* data = st.Blob(10, size);
+  if (data)
+    std::memcpy(r.LongDescription, data,
+                std::min<size_t>(size, sizeof r.LongDescription));
+  CleanLongDescription(r);
+}
+
+// Size (what fits the 32-bit field) and local modification time of a file.
+bool StoredFileFacts(const std::string& path, int32_t& size,
+                     uint64_t& localTime) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  uint64_t utc = UnixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  if (!FileTimeToLocalFileTime(utc, localTime)) return false;
+  size = st.st_size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(st.st_size);
+  return true;
+}
+
+std::string JoinName(const std::string& dir, const std::string& name) {
+  return TrailingBackslash(dir) + name;
+}
+
+}  // namespace
+
+std::string DatabasePath(const std::string& home) {
+  return JoinName(home, kDatabaseName);
+}
+
+std::string FieldText(const char* field, size_t size) {
+  if (size == 0) return {};
+  return std::string(field, strnlen(field, size - 1));
+}
+
+void SetField(char* field, size_t size, const std::string& text) {
+  if (size == 0) return;
+  size_t n = std::min(text.size(), size - 1);
+  std::memcpy(field, text.data(), n);
+  std::memset(field + n, 0, size - n);
+}
+
+std::string FoldName(const std::string& name) { return UpperCase(name); }
+
+bool ValidFileName(const std::string& name) {
+  if (name.empty() || name.size() > kFileNameSize - 1) return false;
+  if (name == "." || name == "..") return false;
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7f || c == '/' || c == '\\' || c == ':')
+      return false;
+  }
+  return true;
+}
+
+bool RecordName(const TFileRecord& record, std::string& name) {
+  if (strnlen(record.Name, kFileNameSize) == kFileNameSize) return false;
+  name = record.Name;
+  return ValidFileName(name);
+}
+
+std::string CodeText(uint32_t code) {
+  switch (code) {
+    case kOk:
+      return "no error";
+    case WC_INVALID_CONNECTION_ID:
+      return "no readable host database";
+    case WC_INVALID_FILEAREA:
+      return "no such file area";
+    case WC_DUPLICATE_RECORD:
+      return "a record of that name already exists in the area";
+    case WC_RECORD_NOT_FOUND:
+      return "no such file record";
+    case WC_ITEM_REQUIRES_NAME:
+      return "invalid name";
+    case WC_ITEM_NAME_DIFFERENT:
+      return "a record's name cannot be changed";
+    case WC_ITEM_ALREADY_EXISTS:
+      return "already exists";
+    case WC_ITEM_NOT_FOUND:
+      return "not found";
+    case WC_ACCESS_DENIED:
+      return "a stored file could not be written or removed";
+    case WC_INVALID_INDEX:
+      return "invalid number";
+    default:
+      return "the host database could not carry out the change";
+  }
+}
+
+HostStore::~HostStore() { Close(); }
+
+void HostStore::Close() {
+  if (db_) sqlite3_close_v2(db_);
+  db_ = nullptr;
+}
+
+uint32_t HostStore::Fail(uint32_t code) {
+  message_ = db_ ? sqlite3_errmsg(db_) : "";
+  return code;
+}
+
+bool HostStore::Create(const std::string& home, const std::string& password,
+                       const std::string& sysop, const std::string& bbs,
+                       std::string& error) {
+  std::string path = DatabasePath(home);
+  if (FileExists(path)) {
+    error = "a host already exists in " + home;
+    return false;
+  }
+  if (!ForceDirectories(home)) {
+    error = "cannot create the directory " + home;
+    return false;
+  }
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  bool ok = rc == SQLITE_OK && Exec(db, "PRAGMA journal_mode=WAL");
+  if (ok) {
+    Transaction tx(db);
+    ok = tx.Begun() && Exec(db, kSchema);
+    const std::pair<const char*, std::string> settings[] = {
+        {"format", kFormat},
+        {"password", password},
+        {"sysop", sysop},
+        {"bbs", bbs}};
+    for (const auto& [key, value] : settings) {
+      if (!ok) break;
+      Statement st(db, "INSERT INTO settings(key, value) VALUES(?1, ?2)");
+      ok = st.Bind(1, std::string(key)).Bind(2, value).Step() == SQLITE_DONE;
+    }
+    ok = ok && tx.Commit();
+  }
+  if (!ok)
+    error = std::string("cannot create the host database: ") +
+            (db ? sqlite3_errmsg(db) : "out of memory");
+  sqlite3_close_v2(db);
+  if (!ok) {
+    DeleteLocalFile(path);
+    DeleteLocalFile(path + "-wal");
+    DeleteLocalFile(path + "-shm");
+  }
+  return ok;
+}
+
+uint32_t HostStore::Open(const std::string& home, bool readOnly) {
+  Close();
+  home_ = home;
+  message_.clear();
+  std::string path = DatabasePath(home);
+  if (home.empty() || !FileExists(path)) {
+    message_ = "no host database in " + home;
+    return WC_INVALID_CONNECTION_ID;
+  }
+  int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+  if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+    uint32_t code = Fail(WC_INVALID_CONNECTION_ID);
+    Close();
+    return code;
+  }
+  sqlite3_busy_timeout(db_, kBusyMilliseconds);
+  if (!readOnly) Exec(db_, "PRAGMA synchronous=FULL");
+  std::string format;
+  if (Setting("format", format) != kOk || format != kFormat) {
+    if (message_.empty()) message_ = "not a host database";
+    Close();
+    return WC_INVALID_CONNECTION_ID;
+  }
+  return kOk;
+}
+
+uint32_t HostStore::Setting(const std::string& key, std::string& value) {
+  Statement st(db_, "SELECT value FROM settings WHERE key = ?1");
+  int rc = st.Bind(1, key).Step();
+  if (rc == SQLITE_ROW) {
+    value = st.Text(0);
+    return kOk;
+  }
+  return rc == SQLITE_DONE ? WC_ITEM_NOT_FOUND : Fail(WC_NO_ACTION_TAKEN);
+}
+
+uint32_t HostStore::FindArea(int32_t number, AreaRow& row) {
+  Statement st(db_, "SELECT number, name, path FROM areas WHERE number = ?1");
+  int rc = st.Bind(1, number).Step();
+  if (rc == SQLITE_ROW) {
+    row.number = static_cast<int32_t>(st.Int(0));
+    row.name = st.Text(1);
+    row.path = st.Text(2);
+    return kOk;
+  }
+  return rc == SQLITE_DONE ? WC_INVALID_FILEAREA : Fail(WC_NO_ACTION_TAKEN);
+}
+
+uint32_t HostStore::ListAreas(std::vector<AreaRow>& rows) {
+  rows.clear();
+  Statement st(db_, "SELECT number, name, path FROM areas ORDER BY number");
+  int rc;
+  while ((rc = st.Step()) == SQLITE_ROW)
+    rows.push_back({static_cast<int32_t>(st.Int(0)), st.Text(1), st.Text(2)});
+  return rc == SQLITE_DONE ? kOk : Fail(WC_NO_ACTION_TAKEN);
+}
+
+int32_t HostStore::AreaCount() {
+  Statement st(db_, "SELECT COALESCE(MAX(number) + 1, 0) FROM areas");
+  if (st.Step() != SQLITE_ROW) {
+    Fail(WC_NO_ACTION_TAKEN);
+    return -1;
+  }
+  return static_cast<int32_t>(std::min<int64_t>(st.Int(0), INT32_MAX));
+}
+
+uint32_t HostStore::AddArea(const AreaRow& row) {
+  Statement st(db_, "INSERT INTO areas(number, name, path) VALUES(?1, ?2, ?3)");
+  int rc = st.Bind(1, row.number).Bind(2, row.name).Bind(3, row.path).Step();
+  if (rc == SQLITE_DONE) return kOk;
+  return IsConstraint(rc) ? WC_ITEM_ALREADY_EXISTS : Fail(WC_NO_ACTION_TAKEN);
+}
+
+uint32_t HostStore::UpdateArea(int32_t number, const std::string& name,
+                               const std::string& path) {
+  AreaRow row;
+  if (uint32_t code = FindArea(number, row)) return code;
+  Statement st(db_, "UPDATE areas SET name = ?2, path = ?3 WHERE number = ?1");
+  return st.Bind(1, number).Bind(2, name).Bind(3, path).Step() == SQLITE_DONE
+             ? kOk
+             : Fail(WC_NO_ACTION_TAKEN);
+}
+
+uint32_t HostStore::ListVolumes(std::vector<VolumeRow>& rows) {
+  rows.clear();
+  Statement st(db_,
+               "SELECT name, description, path, offline FROM volumes "
+               "ORDER BY seq");
+  int rc;
+  while ((rc = st.Step()) == SQLITE_ROW)
+    rows.push_back({st.Text(0), st.Text(1), st.Text(2), st.Int(3) != 0});
+  return rc == SQLITE_DONE ? kOk : Fail(WC_NO_ACTION_TAKEN);
+}
+
+uint32_t HostStore::AddVolume(const VolumeRow& row) {
+  Statement st(db_,
+               "INSERT INTO volumes(name, description, path, offline) "
+               "VALUES(?1, ?2, ?3, ?4)");
+  int rc = st.Bind(1, row.name)
+               .Bind(2, row.description)
+               .Bind(3, row.path)
+               .Bind(4, row.offline ? 1 : 0)
+               .Step();
+  if (rc == SQLITE_DONE) return kOk;
+  return IsConstraint(rc) ? WC_ITEM_ALREADY_EXISTS : Fail(WC_NO_ACTION_TAKEN);
+}
+
+std::string HostStore::AreaDirectory(const AreaRow& area) {
+  const std::string& p = area.path;
+  if (p.empty()) return {};
+  std::string dir;
+  if (IsDrivePath(p)) {
+    dir = p;
+  } else if (p[0] == '[') {
+    size_t close = p.find(']');
+    if (close == std::string::npos) return {};
+    std::string wanted = p.substr(1, close - 1);
+    std::vector<VolumeRow> volumes;
+    if (ListVolumes(volumes) != kOk) return {};
+    auto it = std::find_if(volumes.begin(), volumes.end(), [&](auto& v) {
+      return EqualsNoCase(v.name.substr(0, 16), wanted);
+    });
+    if (it == volumes.end()) return {};
+    dir = it->path + (close + 2 <= p.size() ? p.substr(close + 2) : "");
+  } else {
+    dir = TrailingBackslash(home_) + p;
+  }
+  std::replace(dir.begin(), dir.end(), '\\', '/');
+  return dir;
+}
+
+std::string HostStore::AreaDirectory(int32_t number) {
+  AreaRow row;
+  return FindArea(number, row) == kOk ? AreaDirectory(row) : std::string();
+}
+
+std::string HostStore::StoredFile(int32_t area, const std::string& name) {
+  std::string dir = AreaDirectory(area);
+  if (dir.empty() || !ValidFileName(name)) return {};
+  std::string path = ResolveExisting(JoinName(dir, name));
+  return !path.empty() && FileExists(path) ? path : std::string();
+}
+
+uint32_t HostStore::FindRecord(int32_t area, const std::string& name,
+                               KeyMatch match, TFullFileRecord& record) {
+  const char* where = match == KeyMatch::Equal ? "area = ?1 AND fold = ?2"
+                      : match == KeyMatch::AtOrAfter
+                          ? "(area, fold) >= (?1, ?2)"
+                          : "(area, fold) > (?1, ?2)";
+  std::string sql = std::string("SELECT ") + kRecordColumns +
+                    " FROM files WHERE " + where +
+                    " ORDER BY area, fold LIMIT 1";
+  Statement st(db_, sql.c_str());
+  int rc = st.Bind(1, area).Bind(2, FoldName(name)).Step();
+  if (rc == SQLITE_ROW) {
+    ReadRecord(st, record);
+    return kOk;
+  }
+  return rc == SQLITE_DONE ? WC_RECORD_NOT_FOUND : Fail(WC_NO_ACTION_TAKEN);
+}
+
+uint32_t HostStore::Locate(const TFileRecord& record, TFullFileRecord& stored) {
+  if (record.Id == 0)
+    return FindRecord(record.Area, FieldText(record.Name, kFileNameSize),
+                      KeyMatch::Equal, stored);
+  std::string sql =
+      std::string("SELECT ") + kRecordColumns + " FROM files WHERE id = ?1";
+  Statement st(db_, sql.c_str());
+  int rc = st.Bind(1, record.Id).Step();
+  if (rc == SQLITE_ROW) {
+    ReadRecord(st, stored);
+    return kOk;
+  }
+  return rc == SQLITE_DONE ? WC_RECORD_NOT_FOUND : Fail(WC_NO_ACTION_TAKEN);
+}
+
+uint32_t HostStore::ListRecords(int32_t area,
+                                std::vector<TFullFileRecord>& records) {
+  records.clear();
+  std::string sql = std::string("SELECT ") + kRecordColumns +
+                    " FROM files WHERE area = ?1 ORDER BY fold";
+  Statement st(db_, sql.c_str());
+  st.Bind(1, area);
+  int rc;
+  while ((rc = st.Step()) == SQLITE_ROW) {
+    records.emplace_back();
+    ReadRecord(st, records.back());
+  }
+  return rc == SQLITE_DONE ? kOk : Fail(WC_NO_ACTION_TAKEN);
+}
+
+uint32_t HostStore::AddRecord(const TFullFileRecord& in, uint32_t* id) {
+  std::string name;
+  if (!RecordName(in.Info, name)) return WC_ITEM_REQUIRES_NAME;
+  TFullFileRecord record = CleanRecord(in);
+  AreaRow area;
+  if (uint32_t code = FindArea(record.Info.Area, area)) return code;
+  std::string stored = StoredFile(record.Info.Area, name);
+  int32_t size = 0;
+  uint64_t time = 0;  // the record is packed: no references into it
+  if (!stored.empty() && StoredFileFacts(stored, size, time)) {
+    record.Info.Size = size;
+    record.Info.FileTime = time;
+  }
+  Statement st(db_,
+               "INSERT INTO files(area, name, fold, description, uploader, "
+               "size, filetime, lastaccessed, downloads, haslong, longdesc) "
+               "VALUES(?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
+  BindRecord(st, record);
+  int rc = st.Step();
+  if (rc != SQLITE_DONE)
+    return IsConstraint(rc) ? WC_DUPLICATE_RECORD : Fail(WC_NO_ACTION_TAKEN);
+  if (id) *id = static_cast<uint32_t>(sqlite3_last_insert_rowid(db_));
+  return kOk;
+}
+
+uint32_t HostStore::WriteRecord(const TFullFileRecord& record) {
+  Statement st(db_,
+               "UPDATE files SET area = ?2, name = ?3, fold = ?4, "
+               "description = ?5, uploader = ?6, size = ?7, filetime = ?8, "
+               "lastaccessed = ?9, downloads = ?10, haslong = ?11, "
+               "longdesc = ?12 WHERE id = ?1");
+  st.Bind(1, record.Info.Id);
+  BindRecord(st, record);
+  int rc = st.Step();
+  if (rc == SQLITE_DONE) return kOk;
+  return IsConstraint(rc) ? WC_DUPLICATE_RECORD : Fail(WC_NO_ACTION_TAKEN);
+}
+
+uint32_t HostStore::UpdateRecord(const TFileRecord& info,
+                                 const TFullFileRecord* full) {
+  TFullFileRecord before;
+  if (uint32_t code = Locate(info, before)) return code;
+  TFullFileRecord wanted{};
+  wanted.Info = info;
+  if (full)
+    std::memcpy(wanted.LongDescription, full->LongDescription,
+                sizeof wanted.LongDescription);
+  else
+    std::memcpy(wanted.LongDescription, before.LongDescription,
+                sizeof wanted.LongDescription);
+  TFullFileRecord after = CleanRecord(wanted);
+  after.Info.Id = before.Info.Id;
+  std::string oldName = FieldText(before.Info.Name, kFileNameSize);
+  std::string newName;
+  if (!RecordName(info, newName)) return WC_ITEM_REQUIRES_NAME;
+  // A case-only change is allowed: the stored file is found either way.
+  if (FoldName(oldName) != FoldName(newName)) return WC_ITEM_NAME_DIFFERENT;
+  if (after.Info.Area == before.Info.Area) return WriteRecord(after);
+  return MoveRecordAndFile(before, after);
+}
+
+uint32_t HostStore::MoveRecordAndFile(const TFullFileRecord& before,
+                                      const TFullFileRecord& after) {
+  std::string name = FieldText(after.Info.Name, kFileNameSize);
+  AreaRow target;
+  if (uint32_t code = FindArea(after.Info.Area, target)) return code;
+  TFullFileRecord clash;
+  uint32_t code = FindRecord(after.Info.Area, name, KeyMatch::Equal, clash);
+  if (code == kOk) return WC_DUPLICATE_RECORD;
+  if (code != WC_RECORD_NOT_FOUND) return code;
+
+  std::string source =
+      StoredFile(before.Info.Area, FieldText(before.Info.Name, kFileNameSize));
+  std::string targetPath;
+  if (!source.empty()) {
+    std::string dir = AreaDirectory(target);
+    if (dir.empty()) return WC_INVALID_FILEAREA;
+    if (!ForceDirectories(dir)) return WC_ACCESS_DENIED;
+    targetPath = ResolveExisting(JoinName(dir, name));
+    if (targetPath.empty()) targetPath = JoinName(dir, name);
+    if (DirectoryExists(targetPath)) return WC_ACCESS_DENIED;
+  }
+
+  int64_t intent = 0;
+  {
+    Transaction tx(db_);
+    if (!tx.Begun()) return Fail(WC_NO_ACTION_TAKEN);
+    if ((code = WriteRecord(after))) return code;
+    if (!source.empty()) {
+      Statement st(db_, "INSERT INTO moves(source, target) VALUES(?1, ?2)");
+      if (st.Bind(1, source).Bind(2, targetPath).Step() != SQLITE_DONE)
+        return Fail(WC_NO_ACTION_TAKEN);
+      intent = sqlite3_last_insert_rowid(db_);
+    }
+    if (!tx.Commit()) return Fail(WC_NO_ACTION_TAKEN);
+  }
+  if (source.empty()) return kOk;
+
+  bool moved = MoveStoredFile(source, targetPath);
+  Transaction tx(db_);
+  if (!moved) {
+    // Put the record back where its file still is.
+    if (tx.Begun() && WriteRecord(before) == kOk) {
+      Statement st(db_, "DELETE FROM moves WHERE id = ?1");
+      if (st.Bind(1, intent).Step() == SQLITE_DONE) tx.Commit();
+    }
+    return WC_ACCESS_DENIED;
+  }
+  Statement st(db_, "DELETE FROM moves WHERE id = ?1");
+  if (tx.Begun() && st.Bind(1, intent).Step() == SQLITE_DONE) tx.Commit();
+  return kOk;  // a left-over intent is cleared at the next login
+}
+
+uint32_t HostStore::DeleteRecord(const TFileRecord& record, bool deleteFile) {
+  TFullFileRecord stored;
+  if (uint32_t code = Locate(record, stored)) return code;
+  if (deleteFile) {
+    std::string path = StoredFile(stored.Info.Area,
+                                  FieldText(stored.Info.Name, kFileNameSize));
+    if (!path.empty() && !DeleteLocalFile(path)) return WC_ACCESS_DENIED;
+  }
+  Statement st(db_, "DELETE FROM files WHERE id = ?1");
+  return st.Bind(1, stored.Info.Id).Step() == SQLITE_DONE
+             ? kOk
+             : Fail(WC_NO_ACTION_TAKEN);
+}
+
+void HostStore::RepairMoves() {
+  struct Intent {
+    int64_t id;
+    std::string source, target;
+  };
+  std::vector<Intent> intents;
+  {
+    Statement st(db_, "SELECT id, source, target FROM moves ORDER BY id");
+    while (st.Step() == SQLITE_ROW)
+      intents.push_back({st.Int(0), st.Text(1), st.Text(2)});
+  }
+  for (const auto& intent : intents) {
+    // The source is removed only after the target is complete, so a source
+    // still present means the move has yet to happen (or to finish).
+    if (FileExists(intent.source) &&
+        (!ForceDirectories(DirectoryPart(intent.target)) ||
+         !MoveStoredFile(intent.source, intent.target)))
+      continue;  // tried again at the next login
+    Statement st(db_, "DELETE FROM moves WHERE id = ?1");
+    st.Bind(1, intent.id).Step();
+  }
+}
+
+bool CopyReplacing(const std::string& source, const std::string& target) {
+  LocalReader reader;
+  AtomicWriter writer;
+  if (!reader.Open(source) || !writer.Open(target)) return false;
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    uint32_t got = 0, put = 0;
+    if (!reader.Read(buffer.data(), static_cast<uint32_t>(buffer.size()), got))
+      return false;
+    if (got == 0) return writer.Commit();
+    if (!writer.Write(buffer.data(), got, put) || put != got) return false;
+  }
+}
+
+bool MoveStoredFile(const std::string& source, const std::string& target) {
+  if (MoveLocalFile(source, target)) return true;
+  if (errno != EXDEV) return false;
+  return CopyReplacing(source, target) && DeleteLocalFile(source);
+}
+
+}  // namespace qm::host

@@ -1,0 +1,145 @@
+#include "runner/gui/QtRunView.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+
+#include "runner/RunLog.h"
+#include "runner/gui/MainUnit.h"
+#include "ui/gui/Dialogs.h"
+#include "ui/gui/Gauge.h"
+#include "ui/gui/ProgressUnit.h"
+
+namespace qm::gui {
+
+namespace {
+
+QString Q(const std::string& text) { return QString::fromLocal8Bit(text); }
+
+const QColor kGray(0x80, 0x80, 0x80);
+const QColor kBlue(0, 0, 0xFF);
+
+void SetTextColor(QWidget* widget, const QColor& color) {
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::WindowText, color);
+  widget->setPalette(palette);
+}
+
+void SetPanel(QLabel* panel, const std::string& text) {
+  panel->setText(Q(text));
+  panel->repaint();
+}
+
+class QtProgressView : public ProgressView {
+ public:
+  QtProgressView(QWidget* owner, const std::string& caption)
+      : form_(new TProgressForm(owner)) {
+    form_->show();
+    form_->setWindowTitle(Q(caption));
+    form_->Bar->setValue(0);
+    QCoreApplication::processEvents();
+  }
+  ~QtProgressView() override {
+    form_->close();
+    delete form_;
+  }
+  void SetMaximum(int maximum) override { form_->Bar->setRange(0, maximum); }
+  void SetPosition(int position) override { form_->Bar->setValue(position); }
+  bool Cancelled() override {
+    // Lets a press of the window's "&Cancel" through, a few times a second
+    // so that the copy is not slowed down.
+    if (!sinceEvents_.isValid() || sinceEvents_.elapsed() >= 20) {
+      QCoreApplication::processEvents();
+      sinceEvents_.start();
+    }
+    return form_->cancelled;
+  }
+
+ private:
+  TProgressForm* form_;
+  QElapsedTimer sinceEvents_;
+};
+
+}  // namespace
+
+bool QtRunView::IsTestRun() const { return form_.cb_TestRun->isChecked(); }
+
+void QtRunView::AddTestRunLine(const std::string& line) {
+  form_.memo_TestRun->appendPlainText(Q(line));
+}
+
+void QtRunView::ProcessEvents() { QCoreApplication::processEvents(); }
+
+void QtRunView::SetPanels(const std::string& area, const std::string& action,
+                          const std::string& spec) {
+  SetPanel(form_.pan_FileArea, area);
+  SetPanel(form_.pan_Action, action);
+  SetPanel(form_.pan_Spec, spec);
+}
+
+void QtRunView::SetSpecPanel(const std::string& spec) {
+  SetPanel(form_.pan_Spec, spec);
+}
+
+std::string QtRunView::SpecPanel() const {
+  return form_.pan_Spec->text().toLocal8Bit().toStdString();
+}
+
+void QtRunView::ClearPanels() {
+  SetPanel(form_.pan_FileArea, {});
+  SetPanel(form_.pan_Action, {});
+  SetPanel(form_.pan_Spec, {});
+}
+
+void QtRunView::LightActionLabel(ActionLabel label) {
+  SetTextColor(form_.l_Add, label == ActionLabel::Add ? kBlue : kGray);
+  SetTextColor(form_.l_Delete, label == ActionLabel::Delete ? kBlue : kGray);
+  SetTextColor(form_.l_Move, label == ActionLabel::Move ? kBlue : kGray);
+  form_.gb_Progress->repaint();
+}
+
+void QtRunView::SetGaugeMaximum(int maximum) {
+  form_.Gauge1->SetMaxValue(maximum);
+}
+
+void QtRunView::SetGaugePosition(int position) {
+  form_.Gauge1->SetProgress(position);
+}
+
+void QtRunView::SetBusyCursor(bool busy) {
+  if (busy == busy_) return;
+  busy_ = busy;
+  if (busy)
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  else
+    QApplication::restoreOverrideCursor();
+}
+
+void QtRunView::SetExtractingVisible(bool visible) {
+  form_.L_Extracting->setVisible(visible);
+  form_.gb_Progress->repaint();
+}
+
+std::unique_ptr<ProgressView> QtRunView::OpenProgress(
+    const std::string& caption) {
+  return std::make_unique<QtProgressView>(&form_, caption);
+}
+
+void QtRunView::ShowMessage(const std::string& text) {
+  gui::ShowMessage(&form_, Q(text));
+}
+
+void QtRunView::ShowWarning(const std::string& text) {
+  gui::ShowWarning(&form_, Q(text));
+}
+
+void QtRunView::ShowError(const std::string& text) {
+  gui::ShowErrorBox(&form_, Q(text));
+  if (Seam().unattended) LogRunError(form_.Context(), text);
+}
+
+}  // namespace qm::gui

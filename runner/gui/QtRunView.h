@@ -1,0 +1,39 @@
+// The run view over the main window: what runs and file actions show.
+#pragma once
+
+#include "runner/RunContext.h"
+
+namespace qm::gui {
+
+class TMainForm;
+
+class QtRunView : public RunView {
+ public:
+  explicit QtRunView(TMainForm& form) : form_(form) {}
+
+  bool IsTestRun() const override;
+  void AddTestRunLine(const std::string& line) override;
+  void ProcessEvents() override;
+  void SetPanels(const std::string& area, const std::string& action,
+                 const std::string& spec) override;
+  void SetSpecPanel(const std::string& spec) override;
+  std::string SpecPanel() const override;
+  void ClearPanels() override;
+  void LightActionLabel(ActionLabel label) override;
+  void SetGaugeMaximum(int maximum) override;
+  void SetGaugePosition(int position) override;
+  void SetBusyCursor(bool busy) override;
+  void SetExtractingVisible(bool visible) override;
+  std::unique_ptr<ProgressView> OpenProgress(
+      const std::string& caption) override;
+  void ShowMessage(const std::string& text) override;
+  void ShowWarning(const std::string& text) override;
+  // In an unattended start the message also goes to the run log.
+  void ShowError(const std::string& text) override;
+
+ private:
+  TMainForm& form_;
+  bool busy_ = false;
+};
+
+}  // namespace qm::gui

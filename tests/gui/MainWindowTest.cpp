@@ -1,0 +1,670 @@
+// The main window over a real host: layout, login, command line, runs,
+// closing, and the program's exit codes.
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+#include <filesystem>
+
+#include "config/ConfigFile.h"
+#include "config/gui/CfgUnit.h"
+#include "runner/gui/MainUnit.h"
+#include "server/Session.h"
+#include "server/WcApi.h"
+#include "tests/support/TestSupport.h"
+#include "ui/IniFile.h"
+#include "ui/gui/AboutUnit.h"
+#include "ui/gui/AppSetup.h"
+#include "ui/gui/Dialogs.h"
+#include "ui/gui/Gauge.h"
+#include "ui/gui/ProgressUnit.h"
+#include "ui/gui/oxForm.h"
+
+using namespace qm::gui;
+using qmtest::Exists;
+using qmtest::ReadFile;
+using qmtest::WriteFile;
+
+namespace {
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+const QColor kGray(0x80, 0x80, 0x80);
+const QColor kBlue(0, 0, 0xFF);
+
+QColor TextColor(const QWidget* widget) {
+  return widget->palette().color(QPalette::WindowText);
+}
+
+qm::AreaConfigEntry NaEntry(int area, const std::string& name) {
+  qm::AreaConfigEntry entry;
+  entry.AreaNum = area;
+  entry.AreaName = name;
+  entry.FileAction = "NA";
+  entry.FileActionParam = "NA";
+  entry.FileActionSpec = "*.*";
+  entry.DescAction = "NA";
+  entry.Path = "/nowhere/";
+  return entry;
+}
+
+void WriteConfig(const std::string& path,
+                 const std::vector<qm::AreaConfigEntry>& entries) {
+  std::string message;
+  if (!qm::WriteConfigFile(path, entries, message))
+    throw std::runtime_error(message);
+}
+
+// Where window pictures go: QM_SCREENS_DIR, else screens/ in the build.
+bool SavePicture(QWidget* window, const QString& name) {
+  QString dir = qEnvironmentVariable("QM_SCREENS_DIR");
+  if (dir.isEmpty()) dir = QStringLiteral(QM_BIN_DIR "/../screens");
+  QDir().mkpath(dir);
+  return window->grab().save(dir + "/" + name + ".png");
+}
+
+bool Shown(const QString& text) {
+  for (const auto& box : Seam().shown)
+    if (box.text == text) return true;
+  return false;
+}
+
+// A program directory with the ZIP library and a host in "host".
+struct Program {
+  qmtest::TempDir dir;
+  std::string programDir = dir.path() + "/";
+  std::vector<int> endCodes;
+  QPointer<QWidget> splash;
+  std::unique_ptr<TMainForm> form;
+
+  explicit Program(const std::string& password = "", bool withHost = true) {
+    std::filesystem::copy_file(qmtest::BinDir() + "/libdunzip.so",
+                               programDir + "libdunzip.so");
+    if (withHost)
+      qmtest::MakeHost(programDir + "host",
+                       {{1, "Uploads", "uploads"}, {2, "Games", "games"}},
+                       password);
+  }
+  ~Program() {
+    form.reset();
+    qm::ServerLogout();
+    qm::TheSession() = qm::Session{};
+  }
+
+  TMainForm& Start(const QStringList& arguments = {},
+                   const std::string& exeName = "quillmar") {
+    qm::TheSession() = qm::Session{};
+    MainFormOptions options;
+    options.programDir = programDir;
+    options.exeName = exeName;
+    options.arguments = arguments;
+    splash = new QWidget;
+    options.splash = splash;
+    options.endApplication = [this](int code) { endCodes.push_back(code); };
+    form = std::make_unique<TMainForm>(std::move(options));
+    return *form;
+  }
+  std::string Settings() const { return programDir + "quillmar.ini"; }
+};
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    UseApplicationFont();
+    QApplication::setQuitOnLastWindowClosed(false);
+  }
+  void init() {
+    Seam() = DialogSeam{};
+    Seam().testMode = true;
+  }
+
+  void layout() {
+    Program program;
+    WriteFile(program.Settings(), "[General]\r\n");
+    TMainForm& form = program.Start();
+    form.show();
+    QCOMPARE(form.windowTitle(), QStringLiteral("Quillmar"));
+    QCOMPARE(form.size(), QSize(286, 290));
+    QCOMPARE(form.pos(), QPoint(15, 15));
+
+    // Positions are within the client area, below the caption strip.
+    const int top = form.oxForm1->CaptionBar()->height();
+    QVERIFY(top > 0);
+    auto at = [top](int left, int y) { return QPoint(left, y + top); };
+    struct Placed {
+      const char* name;
+      QRect geometry;
+    };
+    const Placed placed[] = {
+        {"pan_FileArea", QRect(at(56, 13), QSize(209, 23))},
+        {"pan_Action", QRect(at(56, 40), QSize(209, 23))},
+        {"pan_Spec", QRect(at(56, 68), QSize(209, 23))},
+        {"gb_Progress", QRect(at(16, 104), QSize(249, 89))},
+        {"b_Config", QRect(at(16, 208), QSize(75, 25))},
+        {"b_Cancel", QRect(at(103, 208), QSize(75, 25))},
+        {"b_RunCfg", QRect(at(190, 208), QSize(75, 25))},
+        {"memo_TestRun", QRect(at(280, 24), QSize(305, 345))},
+    };
+    for (const Placed& p : placed) {
+      auto* widget = form.findChild<QWidget*>(QLatin1String(p.name));
+      QVERIFY2(widget, p.name);
+      QCOMPARE(widget->geometry(), p.geometry);
+    }
+    QCOMPARE(form.Gauge1->parentWidget(), form.gb_Progress);
+    QCOMPARE(form.Gauge1->geometry(), QRect(8, 22, 233, 21));
+    QCOMPARE(form.l_Add->pos(), QPoint(24, 61));
+    QCOMPARE(form.l_Delete->pos(), QPoint(95, 61));
+    QCOMPARE(form.l_Move->pos(), QPoint(185, 61));
+    QCOMPARE(form.L_Extracting->pos(), QPoint(35, 47));
+    QCOMPARE(form.L_ConfigFile->pos(), at(6, 240));
+    QCOMPARE(form.L_ConfigFile->width(), 179);
+    QCOMPARE(form.cb_TestRun->pos(), at(192, 240));
+    QCOMPARE(form.l_TestRunOutput->pos(), at(280, 8));
+
+    // Captions, colours and what starts hidden.
+    QCOMPARE(form.gb_Progress->title(), QStringLiteral("Progress"));
+    QCOMPARE(form.b_Config->text(), QStringLiteral("Config..."));
+    QCOMPARE(form.b_Cancel->text(), QStringLiteral("&Quit"));
+    QCOMPARE(form.b_RunCfg->text(), QStringLiteral("Run..."));
+    QCOMPARE(form.cb_TestRun->text(), QStringLiteral("Test Run"));
+    QCOMPARE(form.l_TestRunOutput->text(), QStringLiteral("Test Run Output:"));
+    QCOMPARE(form.L_Extracting->text(),
+             QStringLiteral("Standby: Extracting File Description...."));
+    QCOMPARE(TextColor(form.L_Extracting), kBlue);
+    QVERIFY(form.L_Extracting->isHidden());
+    QVERIFY(form.memo_TestRun->isHidden());
+    QVERIFY(form.l_TestRunOutput->isHidden());
+    QCOMPARE(form.memo_TestRun->lineWrapMode(), QPlainTextEdit::NoWrap);
+    QCOMPARE(form.Gauge1->Text(), QStringLiteral("0%"));
+    for (QLabel* label : {form.l_Add, form.l_Delete, form.l_Move})
+      QCOMPARE(TextColor(label), kGray);
+    QCOMPARE(form.l_Add->text(), QStringLiteral("ADD"));
+    QCOMPARE(form.l_Delete->text(), QStringLiteral("DELETE"));
+    QCOMPARE(form.l_Move->text(), QStringLiteral("MOVE"));
+
+    // Every caption fits its control and nothing overlaps.
+    for (QLabel* label : {form.Label1, form.Label4, form.Label5}) {
+      QVERIFY2(label->geometry().right() < 56, qPrintable(label->text()));
+      QVERIFY(label->fontMetrics().horizontalAdvance(label->text()) <=
+              label->width());
+    }
+    QCOMPARE(form.Label1->text(), QStringLiteral("File Area:"));
+    QCOMPARE(form.Label4->text(), QStringLiteral("Action:"));
+    QCOMPARE(form.Label5->text(), QStringLiteral("Spec:"));
+    QVERIFY(form.l_Add->geometry().right() < form.l_Delete->x());
+    QVERIFY(form.l_Delete->geometry().right() < form.l_Move->x());
+    QVERIFY(form.l_Move->geometry().right() < form.gb_Progress->width());
+    QVERIFY(form.L_Extracting->geometry().right() < form.gb_Progress->width());
+    for (QPushButton* button : {form.b_Config, form.b_Cancel, form.b_RunCfg})
+      QVERIFY(button->fontMetrics().horizontalAdvance(button->text()) + 16 <=
+              button->width());
+    QVERIFY(form.cb_TestRun->geometry().right() < form.width());
+    QVERIFY(form.cb_TestRun->width() >= form.cb_TestRun->sizeHint().width());
+    QVERIFY(form.b_Cancel->geometry().bottom() < form.height());
+    QVERIFY(form.cb_TestRun->geometry().bottom() < form.height());
+
+    // Timers: all disabled, with their intervals.
+    const std::pair<const char*, int> timers[] = {
+        {"FailedLogin", 500}, {"AutoRun", 1000}, {"Quit", 1000}};
+    for (const auto& [name, interval] : timers) {
+      auto* timer = form.findChild<QTimer*>(QLatin1String(name));
+      QVERIFY2(timer, name);
+      QCOMPARE(timer->interval(), interval);
+      QVERIFY(!timer->isActive());
+    }
+    QVERIFY(form.oxForm1->CustomButton(QStringLiteral("About")));
+    QVERIFY(form.oxForm1->CustomButton(QStringLiteral("Setup")));
+    QVERIFY(form.UnzipFile1);
+    QCOMPARE(form.Context().unzip, form.UnzipFile1.get());
+
+    QVERIFY(SavePicture(&form, QStringLiteral("MainForm")));
+    QTest::mouseClick(form.cb_TestRun, Qt::LeftButton);
+    form.memo_TestRun->appendPlainText(QStringLiteral("ERR: example line"));
+    QVERIFY(SavePicture(&form, QStringLiteral("MainFormTestRun")));
+  }
+
+  void testRunToggle() {
+    Program program;
+    WriteFile(program.Settings(), "[General]\r\n");
+    TMainForm& form = program.Start();
+    form.show();
+    form.memo_TestRun->setPlainText(QStringLiteral("kept text"));
+    QVERIFY(!form.Context().view.IsTestRun());
+
+    QTest::mouseClick(form.cb_TestRun, Qt::LeftButton);
+    QCOMPARE(form.size(), QSize(600, 400));
+    QVERIFY(form.memo_TestRun->isVisible());
+    QVERIFY(form.l_TestRunOutput->isVisible());
+    QVERIFY(form.Context().view.IsTestRun());
+
+    QTest::mouseClick(form.cb_TestRun, Qt::LeftButton);
+    QCOMPARE(form.size(), QSize(286, 290));
+    QVERIFY(!form.memo_TestRun->isVisible());
+    QVERIFY(!form.l_TestRunOutput->isVisible());
+    QCOMPARE(form.memo_TestRun->toPlainText(), QStringLiteral("kept text"));
+    QVERIFY(!form.Context().view.IsTestRun());
+  }
+
+  void loginEmptyPassword() {
+    Program program;
+    TMainForm& form = program.Start();
+    QVERIFY(qm::TheSession().ServerLoggedIn);
+    QVERIFY(program.splash.isNull());  // released at the end of the login
+    QVERIFY(Seam().shown.empty());
+    QVERIFY(!form.FailedLogin->isActive());
+    QCOMPARE(form.State().homeDir, program.programDir + "host/");
+    QCOMPARE(std::string(WcGetHostHome()), program.programDir + "host/");
+  }
+
+  void loginWrongThenCorrectPassword() {
+    Program program("secret");
+    Seam().passwords = {QStringLiteral("wrong"), QStringLiteral("secret")};
+    TMainForm& form = program.Start();
+    QVERIFY(qm::TheSession().ServerLoggedIn);
+    QVERIFY(Seam().passwords.empty());  // prompted twice
+    QCOMPARE(Seam().shown.size(), size_t{1});
+    QCOMPARE(Seam().shown[0].text,
+             QStringLiteral("Incorrect Password: for login to Wildcat Server "
+                            "as a wcConfig Utility."));
+    QVERIFY(!form.FailedLogin->isActive());
+    QVERIFY(program.splash.isNull());
+  }
+
+  void loginCancelledWritesLoginErr() {
+    Program program("secret");
+    Seam().passwords = {std::nullopt, std::nullopt};
+    TMainForm& form = program.Start();
+    QVERIFY(!qm::TheSession().ServerLoggedIn);
+    QVERIFY(program.splash.isNull());
+    QVERIFY(form.FailedLogin->isActive());
+    QCOMPARE(form.FailedLogin->interval(), 500);
+    WriteFile(program.Settings(), "[General]\r\n");
+    form.show();
+
+    QTRY_COMPARE_WITH_TIMEOUT(program.endCodes, std::vector<int>{2}, 3000);
+    QVERIFY(!form.FailedLogin->isActive());
+    const std::string log = ReadFile(program.programDir + "Login.err");
+    QVERIFY(log.starts_with("Created on: "));
+    QVERIFY(log.ends_with("\r\nFailed to Login to Wildcat Server!\r\n"));
+  }
+
+  void loginWithoutHost() {
+    Program program("", false);
+    TMainForm& form = program.Start();
+    QVERIFY(form.FailedLogin->isActive());
+    QCOMPARE(Seam().shown.size(), size_t{2});
+    QCOMPARE(Seam().shown[0].text,
+             QStringLiteral("Failed to create Server Context."));
+    QCOMPARE(Seam().shown[1].kind, Box::Warning);
+  }
+
+  void unattendedLoginNeverPrompts() {
+    Program program("secret");
+    WriteConfig(program.programDir + "job.cfg", {NaEntry(1, "Uploads")});
+    Seam().passwords = {QStringLiteral("secret")};
+    TMainForm& form = program.Start({QStringLiteral("job.cfg")});
+    QVERIFY(!qm::TheSession().ServerLoggedIn);
+    QCOMPARE(Seam().passwords.size(), size_t{1});  // never asked
+    QVERIFY(Seam().shown.empty());
+    form.show();
+    QVERIFY(form.AutoRun->isActive());
+    // The failed login ends the program before the run starts.
+    QTRY_COMPARE_WITH_TIMEOUT(program.endCodes, std::vector<int>{2}, 3000);
+    QVERIFY(Exists(program.programDir + "Login.err"));
+  }
+
+  void missingCommandLineFile() {
+    Program program;
+    TMainForm& form = program.Start({QStringLiteral("nightly.cfg")});
+    QVERIFY(qm::TheSession().ServerLoggedIn);
+    form.show();
+    // A bare name is looked up in the program directory.
+    const QString message =
+        Q("File: " + program.programDir + "nightly.cfg not found.");
+    QVERIFY(Shown(message));
+    QVERIFY(!form.AutoRun->isActive());
+    QTRY_COMPARE(program.endCodes, std::vector<int>{2});
+    // The unattended job's log beside the missing file says why.
+    QVERIFY(ReadFile(program.programDir + "nightly.err")
+                .ends_with(message.toStdString() + "\r\n"));
+  }
+
+  void unattendedRun() {
+    Program program;
+    WriteConfig(program.programDir + "job.cfg",
+                {NaEntry(1, "Uploads"), NaEntry(2, "Games")});
+    TMainForm& form = program.Start({QStringLiteral("JOB.cfg")});
+    form.show();
+    QVERIFY(Seam().shown.empty());  // no setup dialog, no box
+    QVERIFY(form.AutoRun->isActive());
+    QCOMPARE(form.State().commandLineFile, program.programDir + "job.cfg");
+
+    QTRY_VERIFY_WITH_TIMEOUT(form.Quit->isActive(), 3000);
+    QVERIFY(!form.AutoRun->isActive());
+    QVERIFY(form.State().autoRun);
+    QCOMPARE(form.b_Cancel->text(), QStringLiteral("&Cancel"));
+    QVERIFY(form.b_Config->isHidden());
+    QVERIFY(form.b_RunCfg->isHidden());
+    QVERIFY(form.cb_TestRun->isHidden());
+    QCOMPARE(form.L_ConfigFile->text(), QStringLiteral("job.cfg"));
+    QCOMPARE(form.Gauge1->MaxValue(), 2);  // both records were read
+    QCOMPARE(form.Gauge1->Progress(), 0);
+
+    // The Quit timer closes the window, which logs out and saves its place.
+    QTRY_VERIFY_WITH_TIMEOUT(!form.isVisible(), 3000);
+    QVERIFY(program.endCodes.empty());
+    qmtest::HostLogin again(program.programDir + "host");
+    QVERIFY(again.ok);
+    QVERIFY(Exists(program.Settings()));
+    QCOMPARE(
+        qm::IniFile(program.Settings()).ReadInteger("Main Window", "Top", -1),
+        15);
+  }
+
+  void cancelAndQuitButtons() {
+    Program program;
+    WriteFile(program.Settings(), "[General]\r\n");
+    TMainForm& form = program.Start();
+    form.show();
+    form.Context().view.SetBusyCursor(true);
+    QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+
+    // "&Cancel" asks the run to stop; the window stays.
+    form.b_Cancel->setText(QStringLiteral("&Cancel"));
+    QTest::mouseClick(form.b_Cancel, Qt::LeftButton);
+    QVERIFY(form.State().cancelRequest);
+    QVERIFY(form.isVisible());
+    QVERIFY(!QApplication::overrideCursor());
+
+    // "&Quit" closes the window.
+    form.b_Cancel->setText(QStringLiteral("&Quit"));
+    form.move(70, 80);
+    QTest::mouseClick(form.b_Cancel, Qt::LeftButton);
+    QVERIFY(!form.isVisible());
+    const qm::IniFile settings(program.Settings());
+    QCOMPARE(settings.ReadInteger("Main Window", "Top", -1), 80);
+    QCOMPARE(settings.ReadInteger("Main Window", "Left", -1), 70);
+    qmtest::HostLogin again(program.programDir + "host");
+    QVERIFY(again.ok);  // the session was released
+  }
+
+  void settingsOnShowAndClose() {
+    Program program;
+    WriteFile(program.Settings(),
+              "[Main Window]\r\nTop=33\r\nLeft=-4\r\n"
+              "[General]\r\nwcHomeDir=/srv/wc/\r\n");
+    TMainForm& form = program.Start();
+    form.show();
+    QCOMPARE(form.pos(), QPoint(-4, 33));
+    QCOMPARE(form.State().homeDir, std::string("/srv/wc/"));
+    QCOMPARE(form.size(), QSize(286, 290));
+    QVERIFY(Seam().shown.empty());
+
+    // Maximized: the stored place stays as it was.
+    form.showMaximized();
+    form.close();
+    const qm::IniFile settings(program.Settings());
+    QCOMPARE(settings.ReadInteger("Main Window", "Top", 0), 33);
+    QCOMPARE(settings.ReadInteger("Main Window", "Left", 0), -4);
+  }
+
+  void settingsNameFromExecutable() {
+    Program program;
+    TMainForm& form = program.Start({}, "tool.second.exe");
+    form.show();
+    QCOMPARE(form.SettingsPath(), program.programDir + "tool.ini");
+  }
+
+  void settingsWriteFailure() {
+    Program program;
+    // A directory in the settings file's place cannot be written.
+    qmtest::MakeDirs(program.Settings());
+    TMainForm& form = program.Start();
+    form.show();
+    form.close();
+    QVERIFY(!form.isVisible());
+    QVERIFY(!Seam().shown.empty());
+    QCOMPARE(Seam().shown.back().kind, Box::Error);
+    QVERIFY(Seam().shown.back().text.startsWith(
+        QStringLiteral("Unable to write to")));
+  }
+
+  void firstStartShowsSetup() {
+    std::vector<QString> opened;
+    Seam().modalHook = [&opened](QDialog* dialog) {
+      opened.push_back(QString::fromLatin1(dialog->metaObject()->className()));
+      return int(QDialog::Rejected);
+    };
+    {
+      Program program;
+      program.Start().show();
+      QCOMPARE(opened.size(), size_t{1});
+      QCOMPARE(opened[0], QStringLiteral("qm::gui::TSetupDlg"));
+    }
+    {
+      Program program;  // settings present: no setup
+      WriteFile(program.Settings(), "[General]\r\n");
+      program.Start().show();
+      QCOMPARE(opened.size(), size_t{1});
+    }
+    {
+      Program program;  // unattended: the setup never waits
+      WriteConfig(program.programDir + "job.cfg", {NaEntry(1, "Uploads")});
+      program.Start({QStringLiteral("job.cfg")}).show();
+      QCOMPARE(opened.size(), size_t{1});
+    }
+  }
+
+  void captionButtonsAndHelp() {
+    Program program;
+    WriteFile(program.Settings(), "[General]\r\n");
+    TMainForm& form = program.Start();
+    form.show();
+    std::vector<QString> opened;
+    Seam().modalHook = [&opened](QDialog* dialog) {
+      opened.push_back(QString::fromLatin1(dialog->metaObject()->className()));
+      return int(QDialog::Rejected);
+    };
+    form.oxForm1->CustomButton(QStringLiteral("About"))->click();
+    form.oxForm1->CustomButton(QStringLiteral("Setup"))->click();
+    form.oxForm1ButtonClick(QStringLiteral("about"));  // exact match only
+    QTest::mouseClick(form.b_Config, Qt::LeftButton);
+    const std::vector<QString> expected{QStringLiteral("qm::gui::TAboutForm"),
+                                        QStringLiteral("qm::gui::TSetupDlg"),
+                                        QStringLiteral("qm::gui::TCfgForm")};
+    QCOMPARE(opened, expected);
+
+    Seam().shellHook = [](const QString&) { return 33; };
+    form.oxForm1HelpSelect();
+    QCOMPARE(Seam().opened.back(), Q(program.programDir + "Help/Manual.htm"));
+    QVERIFY(Seam().shown.empty());
+    Seam().shellHook = [](const QString&) { return 32; };
+    form.oxForm1HelpSelect();
+    QVERIFY(Shown(QLatin1String(kBrowserFailed)));
+  }
+
+  void runFromButton() {
+    Program program;
+    WriteFile(program.Settings(), "[General]\r\n");
+    const std::string cfg = program.programDir + "areas.cfg";
+    WriteConfig(cfg, {NaEntry(1, "Uploads"), NaEntry(2, "Games")});
+    TMainForm& form = program.Start();
+    form.show();
+    form.memo_TestRun->setPlainText(QStringLiteral("old output"));
+
+    // A cancelled dialog changes nothing.
+    form.State().allFilesListed = true;
+    QTest::mouseClick(form.b_RunCfg, Qt::LeftButton);
+    QCOMPARE(form.memo_TestRun->toPlainText(), QStringLiteral("old output"));
+    QVERIFY(!form.State().allFilesListed);
+
+    // During the run "Run..." and "Config..." are disabled.
+    bool sawRun = false, runEnabled = true, configEnabled = true;
+    QTimer::singleShot(0, &form, [&] {
+      sawRun = form.Running();
+      runEnabled = form.b_RunCfg->isEnabled();
+      configEnabled = form.b_Config->isEnabled();
+    });
+    Seam().fileNames = {Q(cfg)};
+    QTest::mouseClick(form.b_RunCfg, Qt::LeftButton);
+    QVERIFY(sawRun);
+    QVERIFY(!runEnabled);
+    QVERIFY(!configEnabled);
+    QVERIFY(form.memo_TestRun->toPlainText().isEmpty());
+    QCOMPARE(form.Gauge1->MaxValue(), 2);
+    QVERIFY(form.b_RunCfg->isEnabled());
+    QVERIFY(form.b_Config->isEnabled());
+    QVERIFY(form.pan_FileArea->text().isEmpty());
+
+    // A file without the marker is refused in a warning box.
+    const std::string bogus = program.programDir + "bogus.cfg";
+    WriteFile(bogus, "not a configuration\r\n");
+    Seam().fileNames = {Q(bogus)};
+    form.b_RunCfgClick();
+    QCOMPARE(Seam().shown.size(), size_t{1});
+    QCOMPARE(Seam().shown[0].kind, Box::Warning);
+    QVERIFY(Seam().shown[0].text.contains(
+        QStringLiteral(" does not appear to be a Quillmar Config File.")));
+  }
+
+  void closeDuringRun() {
+    Program program;
+    WriteFile(program.Settings(), "[General]\r\n");
+    const std::string cfg = program.programDir + "areas.cfg";
+    WriteConfig(cfg, {NaEntry(1, "Uploads"), NaEntry(2, "Games")});
+    TMainForm& form = program.Start();
+    form.show();
+    bool visibleAfterClose = false;
+    QTimer::singleShot(0, &form, [&] {
+      form.close();  // while the first entry is about to run
+      visibleAfterClose = form.isVisible();
+    });
+    Seam().fileNames = {Q(cfg)};
+    form.b_RunCfgClick();
+    QVERIFY(visibleAfterClose);  // the close waited for the run
+    QVERIFY(form.State().cancelRequest);
+    QVERIFY(!form.isVisible());
+    QCOMPARE(form.Gauge1->Progress(), 0);
+    qmtest::HostLogin again(program.programDir + "host");
+    QVERIFY(again.ok);  // logged out after the run stopped
+  }
+
+  void runView() {
+    Program program;
+    WriteFile(program.Settings(), "[General]\r\n");
+    TMainForm& form = program.Start();
+    form.show();
+    qm::RunView& view = form.Context().view;
+
+    view.SetPanels("Uploads", "Add", "*.zip");
+    QCOMPARE(form.pan_FileArea->text(), QStringLiteral("Uploads"));
+    QCOMPARE(form.pan_Action->text(), QStringLiteral("Add"));
+    view.SetSpecPanel("/files/FILES.BBS");
+    QCOMPARE(view.SpecPanel(), std::string("/files/FILES.BBS"));
+    view.ClearPanels();
+    QVERIFY(form.pan_Spec->text().isEmpty());
+
+    view.LightActionLabel(qm::ActionLabel::Delete);
+    QCOMPARE(TextColor(form.l_Delete), kBlue);
+    QCOMPARE(TextColor(form.l_Add), kGray);
+    QCOMPARE(TextColor(form.l_Move), kGray);
+    view.LightActionLabel(qm::ActionLabel::None);
+    QCOMPARE(TextColor(form.l_Delete), kGray);
+
+    view.SetGaugeMaximum(4);
+    view.SetGaugePosition(2);
+    QCOMPARE(form.Gauge1->Text(), QStringLiteral("50%"));
+    view.SetExtractingVisible(true);
+    QVERIFY(form.L_Extracting->isVisible());
+    view.SetPanels("Uploads", "Add", "*.zip");
+    view.LightActionLabel(qm::ActionLabel::Add);
+    QVERIFY(SavePicture(&form, QStringLiteral("MainFormRunning")));
+    view.SetExtractingVisible(false);
+    QVERIFY(!form.L_Extracting->isVisible());
+
+    view.AddTestRunLine("first");
+    view.AddTestRunLine("second");
+    QCOMPARE(form.memo_TestRun->toPlainText(), QStringLiteral("first\nsecond"));
+
+    {
+      auto progress = view.OpenProgress("Copy File to FileArea #1");
+      TProgressForm* window = nullptr;
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* p = qobject_cast<TProgressForm*>(w)) window = p;
+      QVERIFY(window);
+      QVERIFY(window->isVisible());
+      QVERIFY(!window->isModal());
+      QCOMPARE(window->windowTitle(),
+               QStringLiteral("Copy File to FileArea #1"));
+      progress->SetMaximum(7);
+      progress->SetPosition(3);
+      QCOMPARE(window->Bar->maximum(), 7);
+      QCOMPARE(window->Bar->value(), 3);
+      QVERIFY(!progress->Cancelled());
+      QTest::mouseClick(window->b_Cancel, Qt::LeftButton);
+      QVERIFY(progress->Cancelled());
+    }
+    for (QWidget* w : QApplication::topLevelWidgets())
+      QVERIFY(!qobject_cast<TProgressForm*>(w));  // gone with its view
+
+    // Boxes: shown interactively; an unattended error also reaches the log.
+    view.ShowWarning("careful");
+    QCOMPARE(Seam().shown.back().kind, Box::Warning);
+    form.State().logBaseName = program.programDir + "job.cfg";
+    view.ShowError("went wrong");
+    QVERIFY(!Exists(program.programDir + "job.err"));
+    Seam().unattended = true;
+    view.ShowError("went wrong");
+    Seam().unattended = false;
+    QCOMPARE(Seam().shown.back().kind, Box::Error);
+    QVERIFY(ReadFile(program.programDir + "job.err")
+                .ends_with("\r\nwent wrong\r\n"));
+  }
+
+  // The program itself: its exit codes and what it says unattended.
+  void programExitCodes() {
+    if (!Exists(qmtest::BinDir() + "/quillmar"))
+      QSKIP("the quillmar program is not built");
+    qmtest::TempDir dir;
+    const std::string bin = qmtest::CopyProgramDir(dir.path());
+    qmtest::MakeHost(bin + "/host", {{1, "Uploads", "uploads"}});
+    WriteConfig(bin + "/job.cfg", {NaEntry(1, "Uploads")});
+    const std::string exe = bin + "/quillmar";
+
+    auto run = qmtest::RunProcess({exe, "job.cfg"}, {}, 60);
+    QCOMPARE(run.exitCode, 0);
+
+    run = qmtest::RunProcess({exe, "nightly.cfg"}, {}, 60);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY(run.err.find("File: " + bin + "/nightly.cfg not found.") !=
+            std::string::npos);
+
+    qmtest::TempDir locked;
+    const std::string bin2 = qmtest::CopyProgramDir(locked.path());
+    qmtest::MakeHost(bin2 + "/host", {}, "secret");
+    run = qmtest::RunProcess({bin2 + "/quillmar", "nightly.cfg"}, {}, 60);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY(ReadFile(bin2 + "/Login.err")
+                .ends_with("Failed to Login to Wildcat Server!\r\n"));
+
+    std::filesystem::remove(bin + "/libdunzip.so");
+    run = qmtest::RunProcess({exe, "job.cfg"}, {}, 60);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(run.err.find("Could not load DUNZIP32.DLL!") != std::string::npos);
+  }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"

@@ -1,0 +1,191 @@
+// The setup dialog on a real host: defaults, the home directory check,
+// trimming and what reaches the settings file.
+#include <QApplication>
+#include <QDir>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QtTest>
+#include <memory>
+
+#include "runner/gui/MainUnit.h"
+#include "tests/support/TestSupport.h"
+#include "ui/IniFile.h"
+#include "ui/gui/AppSetup.h"
+#include "ui/gui/Dialogs.h"
+
+using namespace qm::gui;
+
+namespace {
+
+QString ScreensDir() {
+  QString dir = qEnvironmentVariable("QM_SCREENS_DIR");
+  if (dir.isEmpty()) dir = QStringLiteral(QM_BIN_DIR "/../screens");
+  QDir().mkpath(dir);
+  return dir;
+}
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+QString NotHomeQuestion(const QString& path) {
+  return QStringLiteral("The path: \r") + path +
+         QStringLiteral(
+             "\r does not appear to be your Wildcat Server home "
+             "directory. Would you like to enter a different "
+             "path?");
+}
+
+}  // namespace
+
+class SetupDlgTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<qmtest::TempDir> dir_;
+  std::unique_ptr<qmtest::HostLogin> login_;
+  std::string programDir_, home_;
+  qm::RunState state_;
+
+  std::string Settings() const { return programDir_ + "tool.ini"; }
+
+  std::unique_ptr<TSetupDlg> Shown() {
+    // The settings are named after the executable, up to its first dot.
+    auto dialog = std::make_unique<TSetupDlg>(nullptr, state_, "tool.second");
+    dialog->show();
+    return dialog;
+  }
+
+ private slots:
+  void initTestCase() {
+    UseApplicationFont();
+    QApplication::setQuitOnLastWindowClosed(false);
+  }
+
+  void init() {
+    Seam() = DialogSeam{};
+    Seam().testMode = true;
+    dir_ = std::make_unique<qmtest::TempDir>();
+    programDir_ = *dir_ / "prog/";
+    home_ = *dir_ / "wc/";
+    qmtest::MakeDirs(programDir_);
+    qmtest::MakeHost(home_, {});
+    qmtest::WriteFile(home_ + "wcserver", "#!/bin/sh\n");
+    login_ = std::make_unique<qmtest::HostLogin>(home_);
+    QVERIFY(login_->ok);
+    state_ = qm::RunState{};
+    state_.programDir = programDir_;
+    state_.homeDir = home_;
+  }
+
+  void cleanup() {
+    login_.reset();
+    dir_.reset();
+  }
+
+  void showsDefaultsThenStoredValues() {
+    auto dialog = Shown();
+    QCOMPARE(dialog->SettingsPath(), Settings());
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("Setup"));
+    QCOMPARE(dialog->PageControl1->currentWidget(), dialog->General);
+    QCOMPARE(dialog->PageControl1->tabText(0), QStringLiteral("General"));
+    QCOMPARE(dialog->GroupBox1->title(), QStringLiteral("Wildcat Properties"));
+    QCOMPARE(dialog->e_SysopName->text(), QStringLiteral("Test Sysop"));
+    QCOMPARE(dialog->e_BBSName->text(), QStringLiteral("Test BBS"));
+    QCOMPARE(dialog->e_wcHomeDir->text(), Q(home_));
+    QVERIFY(dialog->grab().save(ScreensDir() + "/SetupDlg.png"));
+
+    qmtest::WriteFile(Settings(),
+                      "[General]\r\nSysopName=Ann\r\nBBSName=Board\r\n"
+                      "wcHomeDir=/elsewhere/\r\n");
+    auto again = Shown();
+    QCOMPARE(again->e_SysopName->text(), QStringLiteral("Ann"));
+    QCOMPARE(again->e_BBSName->text(), QStringLiteral("Board"));
+    QCOMPARE(again->e_wcHomeDir->text(), QStringLiteral("/elsewhere/"));
+    // Showing it makes the stored home directory the one in effect.
+    QCOMPARE(state_.homeDir, std::string("/elsewhere/"));
+  }
+
+  void okSavesTrimmedWithTrailingSeparator() {
+    auto dialog = Shown();
+    dialog->e_SysopName->setText("  Jane Doe  ");
+    dialog->e_BBSName->setText(" My Board");
+    dialog->e_wcHomeDir->setText(Q(*dir_ / "wc"));  // no separator typed
+    QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
+    QVERIFY(Seam().shown.empty());  // wcserver is there: no question
+    QCOMPARE(dialog->result(), int(QDialog::Accepted));
+    QCOMPARE(dialog->e_wcHomeDir->text(), Q(home_));
+    const qm::IniFile settings(Settings());
+    QCOMPARE(settings.ReadString("General", "SysopName", "?"),
+             std::string("Jane Doe"));
+    QCOMPARE(settings.ReadString("General", "BBSName", "?"),
+             std::string("My Board"));
+    QCOMPARE(settings.ReadString("General", "wcHomeDir", "?"), home_);
+    // Saving does not change the home directory in effect.
+    QCOMPARE(state_.homeDir, home_);
+  }
+
+  void homeWithoutServerProgramAsksFirst() {
+    auto dialog = Shown();
+    dialog->e_wcHomeDir->setText("C:/WC5");
+    Seam().answers = {1};  // Yes: enter a different path
+    dialog->BitBtn1->click();
+    QCOMPARE(dialog->e_wcHomeDir->text(), QStringLiteral("C:/WC5/"));
+    QCOMPARE(Seam().shown.size(), size_t(1));
+    QCOMPARE(Seam().shown[0].kind, Box::YesNo);
+    QCOMPARE(Seam().shown[0].text, NotHomeQuestion("C:/WC5/"));
+    QVERIFY(dialog->isVisible());
+    QVERIFY(dialog->result() != QDialog::Accepted);
+    QVERIFY(!qmtest::Exists(Settings()));
+
+    Seam().answers = {0};  // No: saved as it is
+    dialog->BitBtn1->click();
+    QCOMPARE(dialog->result(), int(QDialog::Accepted));
+    QCOMPARE(qm::IniFile(Settings()).ReadString("General", "wcHomeDir", "?"),
+             std::string("C:/WC5/"));
+  }
+
+  void emptyHomeStaysEmpty() {
+    auto dialog = Shown();
+    dialog->e_wcHomeDir->clear();
+    Seam().answers = {0};
+    dialog->BitBtn1->click();
+    QCOMPARE(Seam().shown.at(0).text, NotHomeQuestion(QString()));
+    QCOMPARE(dialog->e_wcHomeDir->text(), QString());
+    QCOMPARE(qm::IniFile(Settings()).ReadString("General", "wcHomeDir", "?"),
+             std::string());
+  }
+
+  void cancelSavesNothing() {
+    auto dialog = Shown();
+    dialog->e_SysopName->setText("Changed");
+    dialog->e_wcHomeDir->setText("/changed/");
+    dialog->BitBtn2->click();
+    QCOMPARE(dialog->result(), int(QDialog::Rejected));
+    QVERIFY(!qmtest::Exists(Settings()));
+    QCOMPARE(state_.homeDir, home_);  // taken when it was shown
+  }
+
+  void writeFailureReachesTheErrorBox() {
+    state_.programDir = *dir_ / "missing/";
+    auto dialog = Shown();
+    dialog->BitBtn1->click();
+    QCOMPARE(Seam().shown.size(), size_t(1));
+    QCOMPARE(Seam().shown[0].kind, Box::Error);
+    QCOMPARE(Seam().shown[0].text, QStringLiteral("Unable to write to ") +
+                                       Q(*dir_ / "missing/tool.ini"));
+    QVERIFY(dialog->result() != QDialog::Accepted);
+  }
+
+  void withoutTheHostNothingIsRead() {
+    qmtest::WriteFile(Settings(), "[General]\r\nSysopName=Ann\r\n");
+    login_.reset();
+    auto dialog = Shown();
+    QCOMPARE(dialog->e_SysopName->text(), QString());
+    QCOMPARE(dialog->e_wcHomeDir->text(), QString());
+    QCOMPARE(state_.homeDir, std::string());
+  }
+};
+
+QTEST_MAIN(SetupDlgTest)
+#include "SetupDlgTest.moc"

@@ -1,0 +1,216 @@
+// The small windows: gauge, progress, splash, about and password prompt.
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include "runner/gui/MainUnit.h"
+#include "tests/support/TestSupport.h"
+#include "ui/gui/AboutUnit.h"
+#include "ui/gui/Dialogs.h"
+#include "ui/gui/Gauge.h"
+#include "ui/gui/PasswordDialog.h"
+#include "ui/gui/ProgressUnit.h"
+#include "ui/gui/SplashUnit.h"
+
+using namespace qm::gui;
+
+namespace {
+
+// Where window pictures go: QM_SCREENS_DIR, else screens/ in the build.
+QString ScreensDir() {
+  QString dir = qEnvironmentVariable("QM_SCREENS_DIR");
+  if (dir.isEmpty()) dir = QStringLiteral(QM_BIN_DIR "/../screens");
+  QDir().mkpath(dir);
+  return dir;
+}
+
+bool SavePicture(QWidget* window, const QString& name) {
+  return window->grab().save(ScreensDir() + "/" + name + ".png");
+}
+
+// The label's text fits inside the label.
+bool TextFits(const QLabel* label) {
+  return label->fontMetrics().horizontalAdvance(label->text()) <=
+         label->width();
+}
+
+}  // namespace
+
+class SmallWindowsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    UseApplicationFont();
+    QApplication::setQuitOnLastWindowClosed(false);
+  }
+  void init() {
+    Seam() = DialogSeam{};
+    Seam().testMode = true;
+  }
+
+  void gaugePercent() {
+    TGauge gauge;
+    gauge.resize(233, 21);
+    gauge.SetMaxValue(4);
+    gauge.SetProgress(1);
+    QCOMPARE(gauge.Text(), QStringLiteral("25%"));
+    gauge.SetProgress(4);
+    QCOMPARE(gauge.Text(), QStringLiteral("100%"));
+    // A run over a host without areas: maximum 0 must not divide by zero.
+    gauge.SetMaxValue(0);
+    gauge.SetProgress(0);
+    QCOMPARE(gauge.Text(), QStringLiteral("0%"));
+    gauge.SetProgress(3);
+    QCOMPARE(gauge.PercentDone(), 0);
+    // Positions beyond the range stay within 0..100.
+    gauge.SetMaxValue(10);
+    gauge.SetProgress(25);
+    QCOMPARE(gauge.PercentDone(), 100);
+    gauge.SetProgress(-5);
+    QCOMPARE(gauge.PercentDone(), 0);
+    // Painting an empty range works too.
+    gauge.SetMaxValue(0);
+    QVERIFY(!gauge.grab().isNull());
+  }
+
+  void progressWindow() {
+    TProgressForm form;
+    QCOMPARE(form.windowTitle(), QStringLiteral("Progress"));
+    QCOMPARE(form.Bar->minimum(), 0);
+    QCOMPARE(form.Bar->maximum(), 100);
+    QCOMPARE(form.b_Cancel->text(), QStringLiteral("&Cancel"));
+    QVERIFY(!form.isModal());
+
+    form.cancelled = true;
+    form.show();
+    QVERIFY(!form.cancelled);  // showing clears the flag
+    QTest::mouseClick(form.b_Cancel, Qt::LeftButton);
+    QVERIFY(form.cancelled);
+    QVERIFY(form.isVisible());  // cancelling does not close it
+    QVERIFY(SavePicture(&form, QStringLiteral("ProgressForm")));
+  }
+
+  void splashWindow() {
+    TSplashForm splash;
+    QCOMPARE(splash.size(), QSize(281, 261));
+    QVERIFY(splash.windowFlags() & Qt::FramelessWindowHint);
+    QVERIFY(splash.l_version->text().isEmpty());
+    splash.show();
+    QCOMPARE(splash.l_version->text(), QStringLiteral("Version: 1.1"));
+    QCOMPARE(splash.Label1->text(),
+             QStringLiteral("For more information goto:"));
+    QCOMPARE(splash.Label2->text(), QLatin1String(kWebAddress));
+    QVERIFY(splash.Label2->font().bold());
+    QCOMPARE(splash.Label2->palette().color(QPalette::WindowText),
+             QColor(0, 0, 255));
+    QCOMPARE(splash.Label3->text(),
+             QStringLiteral("Logging into Wildcat NETServer... stand by."));
+    QVERIFY(splash.Label3->font().bold());
+    QCOMPARE(splash.Label3->palette().color(QPalette::WindowText),
+             QColor(128, 0, 128));
+    QVERIFY(!splash.Image1->pixmap().isNull());
+    for (QLabel* label :
+         {splash.l_version, splash.Label1, splash.Label2, splash.Label3})
+      QVERIFY2(TextFits(label), qPrintable(label->text()));
+    QVERIFY(SavePicture(&splash, QStringLiteral("SplashForm")));
+  }
+
+  void aboutWindow() {
+    TAboutForm about;
+    QCOMPARE(about.windowTitle(), QStringLiteral("About Quillmar"));
+    QCOMPARE(about.Label1->text(), QStringLiteral("Version 1.1"));
+    QVERIFY(about.Label1->font().bold());
+    QVERIFY(QFontInfo(about.Label1->font()).family().contains("Serif"));
+    QVERIFY(about.Label2->text().contains(QLatin1String(kMakerName)));
+    QCOMPARE(about.Label3->text(), QLatin1String(kWebAddress));
+    QVERIFY(about.Label3->font().underline());
+    QCOMPARE(about.Label3->cursor().shape(), Qt::UpArrowCursor);
+    QCOMPARE(about.Button1->text(), QStringLiteral("OK"));
+    QVERIFY(!about.Image1->pixmap().isNull());
+    about.show();
+    for (QLabel* label : {about.Label1, about.Label2, about.Label3})
+      QVERIFY2(TextFits(label), qPrintable(label->text()));
+    QVERIFY(SavePicture(&about, QStringLiteral("AboutForm")));
+
+    // The link opens the maker's page; a failure says so.
+    Seam().shellHook = [](const QString&) { return 42; };
+    QTest::mouseClick(about.Label3, Qt::LeftButton);
+    QCOMPARE(Seam().opened.size(), size_t{1});
+    QCOMPARE(Seam().opened[0], QLatin1String(kWebAddress));
+    QVERIFY(Seam().shown.empty());
+    Seam().shellHook = [](const QString&) { return 2; };
+    QTest::mouseClick(about.Label3, Qt::LeftButton);
+    QCOMPARE(Seam().shown.size(), size_t{1});
+    QCOMPARE(Seam().shown[0].text, QLatin1String(kBrowserFailed));
+
+    QTest::mouseClick(about.Button1, Qt::LeftButton);
+    QVERIFY(!about.isVisible());
+    QCOMPARE(about.result(), int(QDialog::Accepted));
+  }
+
+  void passwordDialogLayout() {
+    TPasswordDialog dialog(
+        nullptr, QStringLiteral("Quillmar Login"),
+        QStringLiteral("Please enter your wcConfig Password:"),
+        QStringLiteral("old"), QLatin1Char('*'));
+    const QFontMetrics metrics(dialog.font());
+    const int unitX =
+        metrics.horizontalAdvance(QStringLiteral(
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) /
+        52;
+    const int unitY = metrics.height();
+    auto x = [&](int units) { return (units * unitX + 2) / 4; };
+    auto y = [&](int units) { return (units * unitY + 4) / 8; };
+
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Quillmar Login"));
+    QCOMPARE(dialog.size(), QSize(x(180), y(63)));
+    QCOMPARE(dialog.Prompt->pos(), QPoint(x(8), y(8)));
+    QCOMPARE(dialog.Edit->pos(), QPoint(x(8), y(19)));
+    QCOMPARE(dialog.Edit->width(), x(164));
+    QCOMPARE(dialog.b_OK->geometry(), QRect(x(38), y(41), x(50), y(14)));
+    QCOMPARE(dialog.b_Cancel->geometry(), QRect(x(92), y(41), x(50), y(14)));
+    QCOMPARE(dialog.b_OK->text(), QStringLiteral("&OK"));
+    QCOMPARE(dialog.b_Cancel->text(), QStringLiteral("&Cancel"));
+    QVERIFY(dialog.b_OK->isDefault());
+    QCOMPARE(dialog.Edit->maxLength(), 255);
+    QCOMPARE(dialog.Edit->echoMode(), QLineEdit::Password);
+    QCOMPARE(dialog.Edit->selectedText(), QStringLiteral("old"));
+    dialog.show();
+    QVERIFY(TextFits(dialog.Prompt));
+    QVERIFY(SavePicture(&dialog, QStringLiteral("PasswordDialog")));
+  }
+
+  void passwordDialogAnswers() {
+    // Typing replaces the selected value; OK accepts.
+    TPasswordDialog dialog(nullptr, QStringLiteral("T"), QStringLiteral("P"),
+                           QStringLiteral("old"));
+    QTimer::singleShot(0, &dialog, [&dialog] {
+      QTest::keyClicks(dialog.Edit, QStringLiteral("secret"));
+      QTest::mouseClick(dialog.b_OK, Qt::LeftButton);
+    });
+    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+    QCOMPARE(dialog.Value(), QStringLiteral("secret"));
+
+    // Longer input is cut at 255 characters.
+    TPasswordDialog longer(nullptr, QStringLiteral("T"), QStringLiteral("P"),
+                           QString());
+    QTest::keyClicks(longer.Edit, QString(300, QLatin1Char('x')));
+    QCOMPARE(longer.Value().size(), 255);
+
+    TPasswordDialog cancelled(nullptr, QStringLiteral("T"), QStringLiteral("P"),
+                              QStringLiteral("kept"));
+    QTimer::singleShot(0, &cancelled, [&cancelled] {
+      QTest::mouseClick(cancelled.b_Cancel, Qt::LeftButton);
+    });
+    QCOMPARE(cancelled.exec(), int(QDialog::Rejected));
+  }
+};
+
+QTEST_MAIN(SmallWindowsTest)
+#include "SmallWindowsTest.moc"

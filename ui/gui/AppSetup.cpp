@@ -1,0 +1,139 @@
+#include "ui/gui/AppSetup.h"
+
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QStyle>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "config/AreaPaths.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "server/WcApi.h"
+#include "ui/IniFile.h"
+#include "ui/gui/Dialogs.h"
+
+namespace qm::gui {
+
+namespace {
+
+constexpr const char* kSection = "General";
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+std::string S(const QString& text) { return text.toStdString(); }
+
+QLineEdit* Edit(const char* name, QWidget* parent) {
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(QLatin1String(name));
+  edit->setMinimumWidth(220);
+  return edit;
+}
+
+}  // namespace
+
+const char* TSetupDlg::ServerProgramName() {
+#ifdef _WIN32
+  return "wcserver.exe";
+#else
+  return "wcserver";
+#endif
+}
+
+TSetupDlg::TSetupDlg(QWidget* parent, qm::RunState& state, std::string exeName)
+    : QDialog(parent), state_(state) {
+  settingsPath_ = MainSettingsPath(
+      state_.programDir, exeName.empty() ? ProgramFileName() : exeName);
+  setObjectName(QStringLiteral("SetupDlg"));
+  setWindowTitle(QStringLiteral("Setup"));
+
+  PageControl1 = new QTabWidget(this);
+  PageControl1->setObjectName(QStringLiteral("PageControl1"));
+  General = new QWidget(PageControl1);
+  General->setObjectName(QStringLiteral("General"));
+  PageControl1->addTab(General, QStringLiteral("General"));
+
+  GroupBox1 = new QGroupBox(QStringLiteral("Wildcat Properties"), General);
+  GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+  e_SysopName = Edit("e_SysopName", GroupBox1);
+  e_BBSName = Edit("e_BBSName", GroupBox1);
+  e_wcHomeDir = Edit("e_wcHomeDir", GroupBox1);
+  auto* fields = new QFormLayout(GroupBox1);
+  fields->addRow(QStringLiteral("Sysop Name:"), e_SysopName);
+  fields->addRow(QStringLiteral("BBS Name:"), e_BBSName);
+  fields->addRow(QStringLiteral("Wildcat Home Directory:"), e_wcHomeDir);
+  auto* page = new QVBoxLayout(General);
+  page->addWidget(GroupBox1);
+  page->addStretch();
+
+  BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton),
+                            QStringLiteral("OK"), this);
+  BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
+  BitBtn1->setDefault(true);
+  BitBtn2 =
+      new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton),
+                      QStringLiteral("Cancel"), this);
+  BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(BitBtn1);
+  buttons->addWidget(BitBtn2);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(PageControl1);
+  layout->addLayout(buttons);
+  layout->setSizeConstraint(QLayout::SetFixedSize);  // a fixed dialog border
+
+  connect(BitBtn1, &QPushButton::clicked, this, &TSetupDlg::BitBtn1Click);
+  connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TSetupDlg::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!event->spontaneous()) FormShow();
+}
+
+void TSetupDlg::FormShow() {
+  PageControl1->setCurrentWidget(General);
+  TMakewild makewild{};
+  if (GetMakewild(makewild)) {
+    const IniFile settings(settingsPath_);
+    e_SysopName->setText(Q(settings.ReadString(kSection, "SysopName",
+                                               HostText(makewild.SysopName))));
+    e_BBSName->setText(Q(settings.ReadString(kSection, "BBSName",
+                                             HostText(makewild.SystemName))));
+    e_wcHomeDir->setText(
+        Q(settings.ReadString(kSection, "wcHomeDir", state_.homeDir)));
+  }
+  state_.homeDir = S(e_wcHomeDir->text());
+}
+
+void TSetupDlg::BitBtn1Click() {
+  const std::string home = TrailingBackslash(S(e_wcHomeDir->text()));
+  e_wcHomeDir->setText(Q(home));
+  const std::string program = ResolveExisting(home + ServerProgramName());
+  if (program.empty() || !FileExists(program)) {
+    const QString question =
+        QStringLiteral("The path: \r") + Q(home) +
+        QStringLiteral(
+            "\r does not appear to be your Wildcat Server home "
+            "directory.") +
+        QStringLiteral(" Would you like to enter a different path?");
+    if (AskYesNo(this, question)) return;
+  }
+  try {
+    IniFile settings(settingsPath_);
+    settings.WriteString(kSection, "SysopName", Trim(S(e_SysopName->text())));
+    settings.WriteString(kSection, "BBSName", Trim(S(e_BBSName->text())));
+    settings.WriteString(kSection, "wcHomeDir", Trim(S(e_wcHomeDir->text())));
+  } catch (const SettingsWriteError& error) {
+    ShowErrorBox(this, QString::fromLocal8Bit(error.what()));
+    return;
+  }
+  accept();
+}
+
+}  // namespace qm::gui

@@ -134,7 +134,8 @@ void RunConfig(RunContext& ctx, RecordFile& file, const std::string& path) {
   };
 
   try {
-    ReadConfigFile(file, path, onEntry, beforeRecord);
+    const ReadResult read = ReadConfigFile(file, path, onEntry, beforeRecord);
+    if (read.opened && read.recordCount == 0) view.SetGaugeMaximum(0);
   } catch (const std::exception& error) {
     // The reader has closed the file; the panels keep the failed entry.
     view.SetGaugePosition(0);
@@ -156,6 +157,9 @@ void AutoRunConfigs(
   RunState& state = ctx.state;
   state.autoRun = true;
   const std::string& commandFile = state.commandLineFile;
+  // Until a configuration file runs, problems belong to the command-line
+  // file's own log.
+  state.logBaseName = commandFile;
   try {
     if (UpperCase(FileNamePart(commandFile)).find(".QLS") ==
         std::string::npos) {

@@ -59,7 +59,7 @@ void LogRunError(RunContext& ctx, const std::string& message) {
   const std::string existing = ResolveExisting(fileName);
   // On failure the entry is lost, but the run goes on.
   if (!AppendEntry(existing.empty() ? fileName : existing, message)) {
-    ctx.view.ShowMessage("IO Error");
+    ctx.view.ShowMessage(kRunLogIoError);
   }
 }
 

@@ -8,6 +8,9 @@
 
 namespace qm {
 
+// The box shown when an entry could not be written.
+inline constexpr char kRunLogIoError[] = "IO Error";
+
 // The log file named by a base name: its directory, its file-name part up
 // to the first dot, then ".err".
 std::string LogFileName(const std::string& baseName);

@@ -1,10 +1,22 @@
 #!/usr/bin/env bash
-# Builds Quillmar into build/ (or $1) with extra CMake options after it.
+# Builds Quillmar: build.sh DIR [CMake options...] [--target T...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir="${1:-build}"
 shift || true
+options=()
+targets=()
+while [ $# -gt 0 ]; do
+  if [ "$1" = "--target" ]; then
+    targets+=(--target "$2")
+    shift 2
+  else
+    options+=("$1")
+    shift
+  fi
+done
 launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-cmake -S . -B "$dir" "${launcher[@]}" "$@" >/dev/null
-cmake --build "$dir" -j"$(nproc)"
+command -v ccache >/dev/null &&
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+cmake -S . -B "$dir" "${launcher[@]}" "${options[@]}" >/dev/null
+cmake --build "$dir" -j"$(nproc)" "${targets[@]}"

@@ -3,7 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_BUILD_TESTS=OFF
+bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  --target quillmar --target wcserver --target dunzip --target manual
 
 demo="$PWD/build/demo"
 bin=$(python3 scripts/make_demo.py build "$demo")

@@ -78,11 +78,12 @@ def main():
         with open(os.path.join(utils, name), "wb") as f:
             f.write(b"u" * size)
     with open(os.path.join(utils, "FILES.BBS"), "wb") as f:
+        # Lines 1 to 3 that do not name a file rename the area.
         f.write(b"   Utility programs for the sysop\r\n"
-                b"PKTOOLS.ZIP  12000  01-01-98  Archive tools for every day\r\n"
-                b"   | with a second line of description\r\n"
                 b"EDITOR.ZIP   8000  02-02-98  A small text editor\r\n"
                 b"NOTES.TXT  Notes of the sysop\r\n"
+                b"PKTOOLS.ZIP  12000  01-01-98  Archive tools for every day\r\n"
+                b"   | with a second line of description\r\n"
                 b"MISSING.ZIP  Listed but not on disk\r\n\x1a")
 
     entries = [

@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
 #include <QTextDocument>
 #include <QVBoxLayout>
 
@@ -119,6 +121,14 @@ void TAdvancedForm::e_DriveLetterChange() {
   }
   e_ResultingPath->setText(QString::fromStdString(qm::MapDriveLetter(
       upper.toStdString(), e_RealPath->text().toStdString())));
+}
+
+void TAdvancedForm::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // Centred on the screen, not over the setup dialog.
+  if (!event->spontaneous())
+    move(pos() + screen()->availableGeometry().center() -
+         frameGeometry().center());
 }
 
 void TAdvancedForm::b_OkClick() { accept(); }

@@ -30,6 +30,9 @@ class TAdvancedForm : public QDialog {
   void e_DriveLetterChange();
   void b_OkClick();
   void b_CancelClick();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
 };
 
 }  // namespace qm::gui

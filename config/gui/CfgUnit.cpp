@@ -17,7 +17,6 @@
 
 #include "config/AreaPaths.h"
 #include "config/gui/FileAreaUnit.h"
-#include "platform/Files.h"
 #include "platform/Paths.h"
 #include "ui/IniFile.h"
 #include "ui/gui/AboutUnit.h"
@@ -333,11 +332,7 @@ void TCfgForm::OpenConfigFile() {
   if (name.isEmpty()) return;
   e_CurrentFile->setText(name);
   const std::string fileName = S(name);
-  // A name that does not exist yet starts as an empty configuration.
-  if (ResolveExisting(fileName).empty()) {
-    RecordFile created(kConfigRecordSize);
-    created.Open(fileName, true);
-  }
+  // Opening only reads: a name that does not exist is not created.
   if (!recordFile_) recordFile_ = std::make_unique<RecordFile>();
   std::vector<AreaConfigEntry> entries;
   const ReadResult result = ReadConfigFile(

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
@@ -207,7 +208,11 @@ qm::AreaEdit TFileAreaForm::Edit() const {
 
 void TFileAreaForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  if (!event->spontaneous()) FormShow();
+  if (event->spontaneous()) return;
+  // Centred on the screen, not over the tool that opened it.
+  move(pos() + screen()->availableGeometry().center() -
+       frameGeometry().center());
+  FormShow();
 }
 
 void TFileAreaForm::SetDescColour(bool window) {

@@ -292,8 +292,9 @@ void TMainForm::FormShow() {
   }
   SetOuterSize(kNormalWidth, kNormalHeight);
 
-  if (options_.arguments.isEmpty() || options_.arguments.first().isEmpty())
-    return;
+  // An empty first argument names no file, yet the start is unattended:
+  // it is reported like a missing file rather than left waiting.
+  if (!automatic_) return;
   const std::string argument = S(options_.arguments.first());
   std::string path =
       DirectoryPart(argument).empty() ? state_.programDir + argument : argument;

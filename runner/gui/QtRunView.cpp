@@ -78,21 +78,20 @@ void QtRunView::SetPanels(const std::string& area, const std::string& action,
                           const std::string& spec) {
   SetPanel(form_.pan_FileArea, area);
   SetPanel(form_.pan_Action, action);
-  SetPanel(form_.pan_Spec, spec);
+  SetSpecPanel(spec);
 }
 
 void QtRunView::SetSpecPanel(const std::string& spec) {
+  spec_ = spec;
   SetPanel(form_.pan_Spec, spec);
 }
 
-std::string QtRunView::SpecPanel() const {
-  return form_.pan_Spec->text().toLocal8Bit().toStdString();
-}
+std::string QtRunView::SpecPanel() const { return spec_; }
 
 void QtRunView::ClearPanels() {
   SetPanel(form_.pan_FileArea, {});
   SetPanel(form_.pan_Action, {});
-  SetPanel(form_.pan_Spec, {});
+  SetSpecPanel({});
 }
 
 void QtRunView::LightActionLabel(ActionLabel label) {
@@ -129,17 +128,26 @@ std::unique_ptr<ProgressView> QtRunView::OpenProgress(
   return std::make_unique<QtProgressView>(&form_, caption);
 }
 
+void QtRunView::LogUnattended(const std::string& text) {
+  // No one reads boxes in an unattended start. The box that says the log
+  // could not be written would only fail the same way again.
+  if (Seam().unattended && text != kRunLogIoError)
+    LogRunError(form_.Context(), text);
+}
+
 void QtRunView::ShowMessage(const std::string& text) {
   gui::ShowMessage(&form_, Q(text));
+  LogUnattended(text);
 }
 
 void QtRunView::ShowWarning(const std::string& text) {
   gui::ShowWarning(&form_, Q(text));
+  LogUnattended(text);
 }
 
 void QtRunView::ShowError(const std::string& text) {
   gui::ShowErrorBox(&form_, Q(text));
-  if (Seam().unattended) LogRunError(form_.Context(), text);
+  LogUnattended(text);
 }
 
 }  // namespace qm::gui

@@ -28,12 +28,16 @@ class QtRunView : public RunView {
       const std::string& caption) override;
   void ShowMessage(const std::string& text) override;
   void ShowWarning(const std::string& text) override;
-  // In an unattended start the message also goes to the run log.
+  // In an unattended start box texts also go to the run log.
   void ShowError(const std::string& text) override;
 
  private:
+  void LogUnattended(const std::string& text);
+
   TMainForm& form_;
   bool busy_ = false;
+  // The spec as given: the panel's text cannot carry every 8-bit byte.
+  std::string spec_;
 };
 
 }  // namespace qm::gui

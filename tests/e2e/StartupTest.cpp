@@ -86,6 +86,15 @@ TEST_F(Startup, MissingCommandLineFileIsReportedAndEnds) {
       << result.err;
 }
 
+TEST_F(Startup, EmptyCommandLineArgumentIsReportedAndEnds) {
+  qmtest::MakeHost(home, {{1, "Uploads", "a"}});
+  auto result = Quillmar({""}, 30);
+  EXPECT_FALSE(result.timedOut);  // an unattended start never just waits
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_NE(result.err.find("File: " + bin + "/ not found."), std::string::npos)
+      << result.err;
+}
+
 TEST_F(Startup, HostNamedInWcsrvIniIsUsed) {
   std::string elsewhere = tmp / "bbs-host";
   qmtest::MakeHost(elsewhere, {{1, "Uploads", "a"}});

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -55,6 +56,12 @@ void Choose(QComboBox* combo, const QString& text) {
 }
 
 bool Shown(const QWidget* widget) { return !widget->isHidden(); }
+
+bool CentredOnScreen(const QWidget* window) {
+  const QPoint off = window->frameGeometry().center() -
+                     window->screen()->availableGeometry().center();
+  return off.manhattanLength() <= 2;
+}
 
 QStringList RowTexts(const QTreeWidgetItem* item) {
   QStringList texts;
@@ -123,6 +130,7 @@ class CfgToolTest : public QObject {
       auto* mapping = qobject_cast<TAdvancedForm*>(dialog);
       if (!mapping) return int(QDialog::Rejected);
       mapping->show();
+      if (!CentredOnScreen(mapping)) return int(QDialog::Rejected);
       if (seen)
         *seen << mapping->e_RealPath->text() << mapping->e_DriveLetter->text()
               << mapping->e_ResultingPath->text();
@@ -306,21 +314,30 @@ class CfgToolTest : public QObject {
   }
 
   void openReportsWhatItLoaded() {
-    auto form = ShownForm();
-    // A name that does not exist yet is created empty.
+    auto form = FilledForm();
+    // Opening only reads: a name that does not exist is not created and
+    // the list keeps its rows.
     Seam().fileNames = {Q(*dir_ / "new.cfg")};
     form->Open1Click();
-    QVERIFY(qmtest::Exists(*dir_ / "new.cfg"));
+    QVERIFY(!qmtest::Exists(*dir_ / "new.cfg"));
+    QCOMPARE(form->FileListView->topLevelItemCount(), 4);
+    QCOMPARE(form->StatusBar1->currentMessage(),
+             QStringLiteral("Could not open ") + Q(*dir_ / "new.cfg"));
+    QCOMPARE(form->e_CurrentFile->text(), Q(*dir_ / "new.cfg"));
+
+    // An empty file loads as an empty list.
+    std::string message;
+    QVERIFY(qm::WriteConfigFile(*dir_ / "empty.cfg", {}, message));
+    Seam().fileNames = {Q(*dir_ / "empty.cfg")};
+    form->Open1Click();
     QCOMPARE(form->FileListView->topLevelItemCount(), 0);
     QCOMPARE(form->StatusBar1->currentMessage(),
              QStringLiteral("Successfully Loaded FileAreas."));
-    QCOMPARE(form->e_CurrentFile->text(), Q(*dir_ / "new.cfg"));
 
     // An entry for an area the host no longer has is skipped.
     form->New1Click();
     std::vector<qm::AreaConfigEntry> entries = form->Entries();
     entries[1].AreaNum = 77;
-    std::string message;
     QVERIFY(qm::WriteConfigFile(*dir_ / "three.cfg", entries, message));
     Seam().fileNames = {Q(*dir_ / "three.cfg")};
     form->Open1Click();
@@ -398,6 +415,7 @@ class CfgToolTest : public QObject {
     SelectAreas(*form, {0});
     EditWith(*form, [&](TFileAreaForm& d) {
       QCOMPARE(d.windowTitle(), QStringLiteral("File Area Setup"));
+      QVERIFY(CentredOnScreen(&d));  // not over the tool at the top left
       QCOMPARE(d.L_FAnum->text(), QStringLiteral("0"));
       QCOMPARE(d.e_FApath->text(), Q(gamesDir_));
       QCOMPARE(d.cb_FileAction->currentText(), QStringLiteral("NA"));

@@ -341,6 +341,17 @@ class MainWindowTest : public QObject {
                 .ends_with(message.toStdString() + "\r\n"));
   }
 
+  void emptyCommandLineArgument() {
+    Program program;
+    TMainForm& form = program.Start({QString()});
+    QVERIFY(qm::TheSession().ServerLoggedIn);  // no prompt: unattended
+    form.show();
+    // It names no file: reported like a missing one, and the program ends.
+    QVERIFY(Shown(Q("File: " + program.programDir + " not found.")));
+    QVERIFY(!form.AutoRun->isActive());
+    QTRY_COMPARE(program.endCodes, std::vector<int>{2});
+  }
+
   void unattendedRun() {
     Program program;
     WriteConfig(program.programDir + "job.cfg",
@@ -573,6 +584,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(form.pan_Action->text(), QStringLiteral("Add"));
     view.SetSpecPanel("/files/FILES.BBS");
     QCOMPARE(view.SpecPanel(), std::string("/files/FILES.BBS"));
+    // The actions get the spec's bytes back, whatever their encoding.
+    view.SetPanels("Uploads", "Delete", "/files/caf\xE9*.zip");
+    QCOMPARE(view.SpecPanel(), std::string("/files/caf\xE9*.zip"));
     view.ClearPanels();
     QVERIFY(form.pan_Spec->text().isEmpty());
 
@@ -631,6 +645,20 @@ class MainWindowTest : public QObject {
     QCOMPARE(Seam().shown.back().kind, Box::Error);
     QVERIFY(ReadFile(program.programDir + "job.err")
                 .ends_with("\r\nwent wrong\r\n"));
+
+    // Every unattended box reaches the log; one saying that the log cannot
+    // be written is not logged again.
+    Seam().unattended = true;
+    view.ShowMessage("IO Error in ReadinFilesBBS");
+    view.ShowWarning("be warned");
+    QVERIFY(ReadFile(program.programDir + "job.err")
+                .ends_with("\r\nIO Error in ReadinFilesBBS\r\nbe warned\r\n"));
+    form.State().logBaseName = program.programDir + "gone/job.cfg";
+    Seam().shown.clear();
+    view.ShowMessage("IO Error in ReadinFilesBBS");
+    Seam().unattended = false;
+    QCOMPARE(Seam().shown.size(), size_t{2});
+    QCOMPARE(Seam().shown[1].text, QStringLiteral("IO Error"));
   }
 
   // The program itself: its exit codes and what it says unattended.

@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QtTest>
 #include <memory>
@@ -94,6 +95,18 @@ class SetupDlgTest : public QObject {
     QCOMPARE(dialog->e_BBSName->text(), QStringLiteral("Test BBS"));
     QCOMPARE(dialog->e_wcHomeDir->text(), Q(home_));
     QVERIFY(dialog->grab().save(ScreensDir() + "/SetupDlg.png"));
+
+    // Opened from the small main window at the top left, it still comes
+    // up in the middle of the screen.
+    QWidget mainWindow;
+    mainWindow.setGeometry(15, 15, 286, 290);
+    mainWindow.show();
+    TSetupDlg fromMain(&mainWindow, state_, "tool.second");
+    fromMain.show();
+    const QPoint off = fromMain.frameGeometry().center() -
+                       fromMain.screen()->availableGeometry().center();
+    QVERIFY2(off.manhattanLength() <= 2, "not centred");
+    fromMain.close();
 
     qmtest::WriteFile(Settings(),
                       "[General]\r\nSysopName=Ann\r\nBBSName=Board\r\n"

@@ -306,6 +306,18 @@ TEST_F(RunDriverTest, CommandLineConfigurationRunsUnattended) {
   run.state.commandLineFile = dir / "absent.qls";
   qm::AutoRunConfigs(run.ctx, file, [](const std::string&) {});
   EXPECT_EQ(run.view.messages.size(), 1u);
+  // Its report belongs to the list's own log, not to the last run's.
+  EXPECT_EQ(qm::LogFileName(run.state.logBaseName), dir / "absent.err");
+}
+
+TEST_F(RunDriverTest, MarkedFileWithoutWholeRecordRunsNothing) {
+  const std::string path = dir / "short.cfg";
+  qmtest::WriteFile(path, "[FileCHK]\r" + std::string(100, '\0'));
+  qm::RunConfig(run.ctx, file, path);
+  EXPECT_TRUE(run.view.messages.empty());
+  EXPECT_EQ(run.view.gaugeMax, 0);  // no records to go through
+  EXPECT_EQ(run.view.gaugePos, 0);
+  EXPECT_FALSE(file.IsOpen());
 }
 
 }  // namespace

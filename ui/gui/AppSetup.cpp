@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QShowEvent>
 #include <QStyle>
 #include <QTabWidget>
@@ -93,7 +94,11 @@ TSetupDlg::TSetupDlg(QWidget* parent, qm::RunState& state, std::string exeName)
 
 void TSetupDlg::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  if (!event->spontaneous()) FormShow();
+  if (event->spontaneous()) return;
+  // Centred on the screen, not over the small main window.
+  move(pos() + screen()->availableGeometry().center() -
+       frameGeometry().center());
+  FormShow();
 }
 
 void TSetupDlg::FormShow() {

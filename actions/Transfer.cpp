@@ -19,6 +19,8 @@ constexpr uint32_t kBlockSize = 4096;
 // The records' size fields are signed 32-bit.
 constexpr uint64_t kSizeLimit = 0x80000000ull;
 constexpr size_t kMaxHostPathLength = 99;
+// What WcGetFileSize gives when it fails.
+constexpr uint32_t kInvalidFileSize = 0xFFFFFFFFu;
 
 void TooLargeLine(RunContext& ctx, const std::string& path) {
   LogRunError(ctx, "File: " + path +
@@ -41,7 +43,7 @@ class SourceFile {
                              WC_OPEN_EXISTING);
       if (handle_ <= 0) return false;
       size_ = WcGetFileSize(handle_);
-      return true;
+      return size_ != kInvalidFileSize;
     }
     if (!reader_.Open(path)) return false;
     size_ = reader_.Size();
@@ -82,7 +84,9 @@ class TargetFile {
     if (handle_ > 0) {
       WcHandle handle = handle_;
       handle_ = 0;
-      return WcCloseHandle(handle) != 0;
+      if (WcCloseHandle(handle)) return true;
+      WcAbandonFile(handle);  // a refused close may have left it open
+      return false;
     }
     return writer_.Commit();
   }
@@ -220,9 +224,12 @@ bool FreshenFileRecord(RunContext& ctx, const TFullFileRecord& record) {
   if (handle <= 0) return false;
   bool ok = false;
   uint64_t utc = 0, local = 0;
-  if (WcGetFileTime(handle, utc) && FileTimeToLocalFileTime(utc, local)) {
+  uint32_t size = kInvalidFileSize;
+  // A size the host could not tell is no better than a time it could not.
+  if (WcGetFileTime(handle, utc) && FileTimeToLocalFileTime(utc, local) &&
+      (size = WcGetFileSize(handle)) != kInvalidFileSize) {
     copy.Info.FileTime = local;
-    copy.Info.Size = static_cast<int32_t>(WcGetFileSize(handle));
+    copy.Info.Size = static_cast<int32_t>(size);
     ok = UpdateFullFileRec(copy) != 0;
     if (!ok) LogRunError(ctx, failed);
   }

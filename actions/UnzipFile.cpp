@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/FaultInjection.h"
 #include "platform/Library.h"
 #include "platform/Paths.h"
 
@@ -223,6 +224,10 @@ bool TUnzipFile::Execute(int32_t code) {
   DunzipEntry entry = Library().entry;
   if (entry == nullptr) {
     returnCode_ = kNotLoaded;
+    return false;
+  }
+  if (qm::fault::ShouldFail(qm::fault::Kind::Zip)) {
+    returnCode_ = DZ_ERR_EXTRACT;  // as if the library had failed
     return false;
   }
   returnCode_ = entry(&block_);

@@ -622,15 +622,59 @@ uint32_t HostStore::MoveRecordAndFile(const TFullFileRecord& before,
 uint32_t HostStore::DeleteRecord(const TFileRecord& record, bool deleteFile) {
   TFullFileRecord stored;
   if (uint32_t code = Locate(record, stored)) return code;
-  if (deleteFile) {
-    std::string path = StoredFile(stored.Info.Area,
-                                  FieldText(stored.Info.Name, kFileNameSize));
-    if (!path.empty() && !DeleteLocalFile(path)) return WC_ACCESS_DENIED;
+  std::string path;
+  if (deleteFile)
+    path = StoredFile(stored.Info.Area,
+                      FieldText(stored.Info.Name, kFileNameSize));
+  // The record goes together with a note to remove its file (an intent
+  // without a target), so a crash before the file is gone leaves the
+  // removal to the next login: never a record without its file.
+  int64_t intent = 0;
+  {
+    Transaction tx(db_);
+    if (!tx.Begun()) return Fail(WC_NO_ACTION_TAKEN);
+    Statement st(db_, "DELETE FROM files WHERE id = ?1");
+    if (st.Bind(1, stored.Info.Id).Step() != SQLITE_DONE)
+      return Fail(WC_NO_ACTION_TAKEN);
+    if (!path.empty()) {
+      Statement note(db_, "INSERT INTO moves(source, target) VALUES(?1, '')");
+      if (note.Bind(1, path).Step() != SQLITE_DONE)
+        return Fail(WC_NO_ACTION_TAKEN);
+      intent = sqlite3_last_insert_rowid(db_);
+    }
+    if (!tx.Commit()) return Fail(WC_NO_ACTION_TAKEN);
   }
-  Statement st(db_, "DELETE FROM files WHERE id = ?1");
-  return st.Bind(1, stored.Info.Id).Step() == SQLITE_DONE
-             ? kOk
-             : Fail(WC_NO_ACTION_TAKEN);
+  if (path.empty()) return kOk;
+  bool removed = DeleteLocalFile(path);
+  Transaction tx(db_);
+  if (!tx.Begun()) return removed ? kOk : WC_ACCESS_DENIED;
+  if (!removed) {
+    // The file stays, so its record comes back as it was.
+    Statement restore(
+        db_,
+        "INSERT INTO files(id, area, name, fold, description, uploader, "
+        "size, filetime, lastaccessed, downloads, haslong, longdesc) "
+        "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
+    restore.Bind(1, stored.Info.Id);
+    BindRecord(restore, stored);
+    if (restore.Step() != SQLITE_DONE) return WC_ACCESS_DENIED;
+  }
+  Statement done(db_, "DELETE FROM moves WHERE id = ?1");
+  if (done.Bind(1, intent).Step() == SQLITE_DONE) tx.Commit();
+  return removed ? kOk : WC_ACCESS_DENIED;
+}
+
+bool HostStore::RecordOwns(const std::vector<AreaRow>& areas,
+                           const std::string& path) {
+  for (const AreaRow& area : areas) {
+    std::string dir = AreaDirectory(area);
+    TFullFileRecord found;
+    if (!dir.empty() && TrailingBackslash(dir) == DirectoryPart(path) &&
+        FindRecord(area.number, FileNamePart(path), KeyMatch::Equal, found) ==
+            kOk)
+      return true;
+  }
+  return false;
 }
 
 void HostStore::RepairMoves() {
@@ -644,15 +688,29 @@ void HostStore::RepairMoves() {
     while (st.Step() == SQLITE_ROW)
       intents.push_back({st.Int(0), st.Text(1), st.Text(2)});
   }
+  std::vector<AreaRow> areas;
+  ListAreas(areas);
   for (const auto& intent : intents) {
-    // The source is removed only after the target is complete, so a source
-    // still present means the move has yet to happen (or to finish).
-    if (FileExists(intent.source) &&
-        (!ForceDirectories(DirectoryPart(intent.target)) ||
-         !MoveStoredFile(intent.source, intent.target)))
+    if (intent.target.empty()) {
+      // A deleted record's file, unless a new record has taken its name.
+      if (FileExists(intent.source) && !RecordOwns(areas, intent.source) &&
+          !DeleteLocalFile(intent.source))
+        continue;
+    } else if (FileExists(intent.source) &&
+               (!ForceDirectories(DirectoryPart(intent.target)) ||
+                !MoveStoredFile(intent.source, intent.target))) {
+      // The source is removed only after the target is complete, so a
+      // source still present means the move has yet to happen (or finish).
       continue;  // tried again at the next login
+    }
     Statement st(db_, "DELETE FROM moves WHERE id = ?1");
     st.Bind(1, intent.id).Step();
+  }
+  // Writes into the storage that a crash cut short.
+  RemoveAbandonedWrites(home_);
+  for (const AreaRow& area : areas) {
+    std::string dir = AreaDirectory(area);
+    if (!dir.empty()) RemoveAbandonedWrites(dir);
   }
 }
 

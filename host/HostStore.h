@@ -100,7 +100,8 @@ class HostStore {
   // Updates a located record; a changed area moves the stored file along.
   uint32_t UpdateRecord(const TFileRecord& info, const TFullFileRecord* full);
   uint32_t DeleteRecord(const TFileRecord& record, bool deleteFile);
-  // Finishes stored-file moves a crash interrupted.
+  // Finishes what a crash interrupted: stored-file moves and removals;
+  // temporary files of writes cut short are removed from the storage.
   void RepairMoves();
 
  private:
@@ -108,6 +109,8 @@ class HostStore {
   uint32_t MoveRecordAndFile(const TFullFileRecord& before,
                              const TFullFileRecord& after);
   uint32_t WriteRecord(const TFullFileRecord& record);
+  // True when a record's stored file is the file at path.
+  bool RecordOwns(const std::vector<AreaRow>& areas, const std::string& path);
 
   sqlite3* db_ = nullptr;
   std::string home_;

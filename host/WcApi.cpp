@@ -16,6 +16,7 @@
 
 #include "host/HostAdmin.h"
 #include "host/HostStore.h"
+#include "platform/FaultInjection.h"
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -151,10 +152,13 @@ OpenFile* FindFile(Session& s, WcHandle handle) {
 
 }  // namespace
 
-// Every operation after login holds the session for its whole run.
-#define LOGGED_IN_SESSION                     \
-  Session& s = S();                           \
-  std::lock_guard<std::mutex> guard(s.mutex); \
+// Every operation after login holds the session for its whole run. A test
+// may make one refuse the call before it does anything.
+#define LOGGED_IN_SESSION                           \
+  Session& s = S();                                 \
+  std::lock_guard<std::mutex> guard(s.mutex);       \
+  if (qm::fault::ShouldFail(qm::fault::Kind::Host)) \
+    return Fail(WC_NO_ACTION_TAKEN);                \
   if (!s.loggedIn) return Fail(WC_USER_NOT_LOGGED_IN)
 
 uint32_t WcGetLastError() { return lastError; }
@@ -425,6 +429,10 @@ uint32_t WcGetFileSize(WcHandle handle) {
   constexpr uint32_t kInvalidSize = 0xFFFFFFFFu;
   Session& s = S();
   std::lock_guard<std::mutex> guard(s.mutex);
+  if (qm::fault::ShouldFail(qm::fault::Kind::Host)) {
+    lastError = WC_NO_ACTION_TAKEN;
+    return kInvalidSize;
+  }
   if (!s.loggedIn) {
     lastError = WC_USER_NOT_LOGGED_IN;
     return kInvalidSize;

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/FaultInjection.h"
 #include "platform/Paths.h"
 
 namespace qm {
@@ -112,6 +114,16 @@ bool StatPath(const std::string& path, struct stat& st) {
   return stat(path.c_str(), &st) == 0;
 }
 
+constexpr char kTempMark[] = ".tmp.";
+constexpr size_t kTempSuffix = 6;  // mkostemp's XXXXXX
+
+// "." + target name + ".tmp." + six characters: an AtomicWriter's file.
+bool IsWriterTemp(const std::string& name) {
+  const size_t mark = sizeof kTempMark - 1;
+  return name.size() > 1 + mark + kTempSuffix && name[0] == '.' &&
+         name.compare(name.size() - kTempSuffix - mark, mark, kTempMark) == 0;
+}
+
 bool WriteAll(int fd, const void* buffer, uint32_t count, uint32_t& done) {
   const char* p = static_cast<const char*>(buffer);
   done = 0;
@@ -162,6 +174,7 @@ bool DirectoryExists(const std::string& path) {
 }
 
 bool DeleteLocalFile(const std::string& path) {
+  if (fault::ShouldFail(fault::Kind::File)) return false;
   std::string found = ResolveExisting(path);
   struct stat st {};
   if (found.empty() || lstat(found.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
@@ -172,6 +185,7 @@ bool DeleteLocalFile(const std::string& path) {
 }
 
 bool MoveLocalFile(const std::string& from, const std::string& to) {
+  if (fault::ShouldFail(fault::Kind::File)) return false;
   if (rename(from.c_str(), to.c_str()) != 0) return false;
   NoteChange(from, "", FileNamePart(from));
   NoteChange(to, FileNamePart(to), "");
@@ -179,6 +193,7 @@ bool MoveLocalFile(const std::string& from, const std::string& to) {
 }
 
 bool ForceDirectories(const std::string& path) {
+  if (fault::ShouldFail(fault::Kind::File)) return false;
   if (path.empty()) return false;
   std::string current;
   for (size_t i = 0; i <= path.size(); ++i) {
@@ -238,6 +253,7 @@ std::vector<FoundFile> FindFiles(const std::string& pattern) {
 
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
   bytes.clear();
+  if (fault::ShouldFail(fault::Kind::File)) return false;
   std::string found = ResolveExisting(path);
   if (found.empty()) return false;
   int fd = open(found.c_str(), O_RDONLY | O_CLOEXEC);
@@ -283,6 +299,7 @@ LocalReader::~LocalReader() { Close(); }
 
 bool LocalReader::Open(const std::string& path) {
   Close();
+  if (fault::ShouldFail(fault::Kind::File)) return false;
   std::string found = ResolveExisting(path);
   if (found.empty()) return false;
   fd_ = open(found.c_str(), O_RDONLY | O_CLOEXEC);
@@ -299,6 +316,7 @@ bool LocalReader::Open(const std::string& path) {
 
 bool LocalReader::Read(void* buffer, uint32_t count, uint32_t& done) {
   done = 0;
+  if (fault::ShouldFail(fault::Kind::File)) return false;
   if (fd_ < 0) return false;
   for (;;) {
     ssize_t n = ::read(fd_, buffer, count);
@@ -318,15 +336,18 @@ AtomicWriter::~AtomicWriter() { Abandon(); }
 
 bool AtomicWriter::Open(const std::string& path) {
   Abandon();
+  if (fault::ShouldFail(fault::Kind::File)) return false;
   std::string existing = ResolveExisting(path);
   target_ = existing.empty() ? path : existing;
   std::string dir = DirectoryPart(target_);
-  temp_ = dir + "." + FileNamePart(target_) + ".tmp.XXXXXX";
+  temp_ = dir + "." + FileNamePart(target_) + kTempMark +
+          std::string(kTempSuffix, 'X');
   fd_ = mkostemp(temp_.data(), O_CLOEXEC);
   if (fd_ < 0) {
     temp_.clear();
     return false;
   }
+  flock(fd_, LOCK_EX | LOCK_NB);  // tells RemoveAbandonedWrites it is alive
   mode_t mask = umask(0);
   umask(mask);
   fchmod(fd_, 0666 & ~mask);
@@ -335,12 +356,13 @@ bool AtomicWriter::Open(const std::string& path) {
 
 bool AtomicWriter::Write(const void* buffer, uint32_t count, uint32_t& done) {
   done = 0;
+  if (fault::ShouldFail(fault::Kind::File)) return false;
   return fd_ >= 0 && WriteAll(fd_, buffer, count, done);
 }
 
 bool AtomicWriter::Commit() {
   if (fd_ < 0) return false;
-  bool ok = fsync(fd_) == 0;
+  bool ok = !fault::ShouldFail(fault::Kind::File) && fsync(fd_) == 0;
   ok = close(fd_) == 0 && ok;
   fd_ = -1;
   if (ok) ok = rename(temp_.c_str(), target_.c_str()) == 0;
@@ -357,6 +379,28 @@ void AtomicWriter::Abandon() {
   fd_ = -1;
   if (!temp_.empty()) unlink(temp_.c_str());
   temp_.clear();
+}
+
+void RemoveAbandonedWrites(const std::string& directory) {
+  DIR* d = opendir(directory.c_str());
+  if (!d) return;
+  std::vector<std::string> abandoned;
+  while (dirent* entry = readdir(d)) {
+    std::string name = entry->d_name;
+    if (!IsWriterTemp(name)) continue;
+    std::string path = TrailingBackslash(directory) + name;
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) continue;
+    struct stat st {};
+    // A writer that is still alive holds its lock.
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        flock(fd, LOCK_EX | LOCK_NB) == 0 && unlink(path.c_str()) == 0)
+      abandoned.push_back(name);
+    close(fd);
+  }
+  closedir(d);
+  for (const std::string& name : abandoned)
+    NoteChange(TrailingBackslash(directory) + name, "", name);
 }
 
 }  // namespace qm

@@ -68,4 +68,8 @@ class AtomicWriter {
   std::string temp_;
 };
 
+// Removes the temporary files of AtomicWriter writes whose process died
+// (no live writer holds them) from a directory.
+void RemoveAbandonedWrites(const std::string& directory);
+
 }  // namespace qm

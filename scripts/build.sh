@@ -16,6 +16,8 @@ while [ $# -gt 0 ]; do
   fi
 done
 launcher=()
+# Paths relative to the checkout, so a fresh clone reuses the cache.
+export CCACHE_BASEDIR="$PWD"
 command -v ccache >/dev/null &&
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 cmake -S . -B "$dir" "${launcher[@]}" "${options[@]}" >/dev/null

@@ -1,0 +1,162 @@
+// The real program killed (SIGKILL) at random points of the reference job:
+// after each kill and the next login the host must be sound, and running
+// the job again must end where an uninterrupted run ends.
+// QM_CRASH_KILLS sets the number of kills, QM_CRASH_SEED the seed.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <iostream>
+#include <random>
+#include <thread>
+
+#include "tests/e2e/E2eSupport.h"
+#include "tests/support/ReferenceJob.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t kBigUpload = 4 << 20;  // a transfer long enough to cut
+constexpr int kKillsPerJob = 4;         // kills before the job may finish
+
+uint64_t EnvNumber(const char* name, uint64_t fallback) {
+  const char* text = std::getenv(name);
+  return text && *text ? std::strtoull(text, nullptr, 10) : fallback;
+}
+
+class CrashSafety : public qmtest::ProgramDirTest {
+ protected:
+  // A fresh reference job in its own directory, made the program's host.
+  std::unique_ptr<qmtest::ReferenceJob> NewJob() {
+    std::string work = tmp / ("job" + std::to_string(++jobs_));
+    qmtest::MakeDirs(work);
+    auto job = std::make_unique<qmtest::ReferenceJob>(
+        work + "/host", work, work + "/job.cfg", kBigUpload);
+    qmtest::WriteFile(bin + "/wcsrv.ini",
+                      "[Server]\r\nHome=" + job->home() + "\r\n");
+    return job;
+  }
+
+  // Runs the program on the job; kills it after `limit` unless it ends
+  // first. True when it ended by itself (exit code in exitCode).
+  bool RunJob(const qmtest::ReferenceJob& job, Clock::duration limit,
+              int& exitCode, const std::function<void()>& poll = {}) {
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+      int devnull = open("/dev/null", O_RDWR);
+      dup2(devnull, 0);
+      dup2(devnull, 1);
+      dup2(devnull, 2);
+      setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      setenv("LC_ALL", "C", 1);
+      std::string program = bin + "/quillmar";
+      execl(program.c_str(), program.c_str(), job.configPath().c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    auto deadline = Clock::now() + limit;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (Clock::now() >= deadline) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        return false;
+      }
+      if (poll) poll();
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return true;
+  }
+
+  // Logs in (which repairs what a crash left), then lists what is wrong.
+  std::vector<std::string> RepairAndCheck(const qmtest::ReferenceJob& job) {
+    {
+      qmtest::HostLogin login(job.home());
+      EXPECT_TRUE(login.ok);
+    }
+    return job.Problems();
+  }
+
+ private:
+  int jobs_ = 0;
+};
+
+TEST_F(CrashSafety, KilledRunsLeaveTheHostSoundAndRerunsFinishTheJob) {
+  const uint64_t kills = EnvNumber("QM_CRASH_KILLS", 20);
+  const uint64_t seed = EnvNumber("QM_CRASH_SEED", std::random_device{}());
+  std::cout << "[ seed ] QM_CRASH_SEED=" << seed << "\n";
+  RecordProperty("seed", std::to_string(seed));
+  std::mt19937_64 random(seed);
+
+  auto reference = NewJob();
+  int exitCode = -1;
+  auto started = Clock::now();
+  // Where the job changes the host: from its first upload's write to the
+  // listing, the last entry.
+  const std::string uploads = reference->home() + "/files/up";
+  Clock::duration firstWrite{}, listed{};
+  auto watch = [&] {
+    if (firstWrite == Clock::duration{} && qmtest::ListDir(uploads).size() > 2)
+      firstWrite = Clock::now() - started;
+    if (listed == Clock::duration{} && qmtest::Exists(uploads + "/FILES.LST"))
+      listed = Clock::now() - started;
+  };
+  ASSERT_TRUE(RunJob(*reference, std::chrono::seconds(120), exitCode, watch));
+  const Clock::duration whole = Clock::now() - started;
+
+  ASSERT_EQ(exitCode, 0);
+  ASSERT_EQ(reference->Problems(), std::vector<std::string>{});
+  const std::vector<std::string> expected = reference->Snapshot();
+  std::vector<std::string> records;
+  for (const std::string& line : expected)
+    if (line.rfind("record ", 0) == 0)
+      records.push_back(line.substr(7, line.find(' ', 7) - 7));
+  ASSERT_EQ(records, qmtest::ReferenceJob::ExpectedRecords());
+
+  // Most of a run is the program's start and its timed start and quit of
+  // the run: three kills in four fall where the job changes the host, the
+  // rest anywhere in the clean run's duration.
+  ASSERT_GT(listed, firstWrite);
+  const Clock::duration margin = std::chrono::milliseconds(50);
+  std::uniform_int_distribution<int64_t> anywhere(0, whole.count());
+  std::uniform_int_distribution<int64_t> working(
+      std::max<int64_t>(0, (firstWrite - margin).count()),
+      (listed + margin).count());
+  uint64_t killed = 0, finishedEarly = 0, attempts = 0;
+  while (killed < kills) {
+    auto job = NewJob();
+    for (int k = 0; k < kKillsPerJob && killed < kills; ++k) {
+      Clock::duration after(attempts++ % 4 == 0 ? anywhere(random)
+                                                : working(random));
+      SCOPED_TRACE("seed " + std::to_string(seed) + ", kill after " +
+                   std::to_string(after.count() / 1000000) + " ms");
+      if (RunJob(*job, after, exitCode)) {
+        ++finishedEarly;
+        EXPECT_EQ(exitCode, 0);
+      } else {
+        ++killed;
+      }
+      EXPECT_EQ(RepairAndCheck(*job), std::vector<std::string>{});
+    }
+    SCOPED_TRACE("seed " + std::to_string(seed) + ", rerun after kills");
+    ASSERT_TRUE(RunJob(*job, std::chrono::seconds(120), exitCode));
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(RepairAndCheck(*job), std::vector<std::string>{});
+    EXPECT_EQ(job->Snapshot(), expected);
+    if (HasFailure()) break;  // its seed gives the same kill times again
+  }
+  std::cout
+      << "[ kills ] " << killed << " killed, " << finishedEarly
+      << " finished before their kill, clean run "
+      << std::chrono::duration_cast<std::chrono::milliseconds>(whole).count()
+      << " ms\n";
+}
+
+}  // namespace

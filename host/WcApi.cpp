@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -31,7 +32,7 @@ namespace {
 
 thread_local uint32_t lastError = 0;
 
-// Search positions kept at once; the least recently used goes first.
+// Search positions kept at once; the least recently used go first.
 constexpr size_t kMaxCursors = 4096;
 constexpr char kHostPathPrefix[] = "wc:\\file\\area(";
 
@@ -88,16 +89,23 @@ void EndLogin(Session& s) {
   s.loggedIn = false;
 }
 
+// Drops the less recently used half of the positions in one pass, so that
+// a session opening many positions pays a constant share per position.
+void ForgetOlderHalf(Session& s) {
+  std::vector<uint64_t> used;
+  used.reserve(s.cursors.size());
+  for (const auto& c : s.cursors) used.push_back(c.second.used);
+  auto middle = used.begin() + used.size() / 2;
+  std::nth_element(used.begin(), middle, used.end());
+  std::erase_if(s.cursors,
+                [&](const auto& c) { return c.second.used < *middle; });
+}
+
 // Remembers where a walk stands; zero position asks for a new one.
 void KeepPosition(Session& s, uint32_t& position, const TFileRecord& record) {
   auto it = s.cursors.find(position);
   if (position == 0 || it == s.cursors.end()) {
-    if (s.cursors.size() >= kMaxCursors) {
-      auto oldest = s.cursors.begin();
-      for (auto c = s.cursors.begin(); c != s.cursors.end(); ++c)
-        if (c->second.used < oldest->second.used) oldest = c;
-      s.cursors.erase(oldest);
-    }
+    if (s.cursors.size() >= kMaxCursors) ForgetOlderHalf(s);
     do {
       position = s.nextCursor++;
     } while (position == 0 || s.cursors.count(position));

@@ -48,7 +48,14 @@ class QtProgressView : public ProgressView {
     delete form_;
   }
   void SetMaximum(int maximum) override { form_->Bar->setRange(0, maximum); }
-  void SetPosition(int position) override { form_->Bar->setValue(position); }
+  // Repainting the bar for every block would cost more than the copy.
+  void SetPosition(int position) override {
+    if (position < form_->Bar->maximum() && sincePaint_.isValid() &&
+        sincePaint_.elapsed() < 50)
+      return;
+    form_->Bar->setValue(position);
+    sincePaint_.start();
+  }
   bool Cancelled() override {
     // Lets a press of the window's "&Cancel" through, a few times a second
     // so that the copy is not slowed down.
@@ -62,6 +69,7 @@ class QtProgressView : public ProgressView {
  private:
   TProgressForm* form_;
   QElapsedTimer sinceEvents_;
+  QElapsedTimer sincePaint_;
 };
 
 }  // namespace

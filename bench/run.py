@@ -1,0 +1,814 @@
+#!/usr/bin/env python3
+"""Quillmar benchmark: the program beside the floor the machine allows.
+
+Builds a program directory with its own host and data sets of growing size
+in a temporary directory, runs the real `quillmar` on configuration files
+(unattended, offscreen) and compares it with
+
+  * bench_floor, which issues the same host calls directly (no run driver,
+    no windows), and
+  * a plain read/write copy and `cp` of the same files, for the bytes of
+    large transfers.
+
+Usage:
+  bench/run.py [--build DIR] [--quick] [--repeat K] [--work DIR] [--keep]
+               [--json FILE] [--update-doc]
+  bench/run.py --report FILE [--update-doc]
+
+--build is a CMake build directory holding bin/quillmar, bin/wcserver and
+bench/bench_floor (configure it with -DCMAKE_BUILD_TYPE=Release). --work picks
+the file system the data lives on (default: the system's temporary
+directory; on tmpfs the run shows the software's own cost without the disk).
+--update-doc rewrites the matching results section of docs/BENCHMARKS.md.
+Exit status: 0 when every target is met, 3 when one is missed, 1 on error.
+
+Times: wall time around each process (time.perf_counter), and the CPU time
+(user + system) of that process. Every program run pays a fixed start-up and
+shut-down (Qt start, login, the 1 s automatic-run timer and the 1 s quit
+timer); "net" figures subtract the median of runs of a configuration with
+one "NA" entry, and the floor's subtract a bare login. Per-item costs,
+ratios and growth factors use net figures. Scan-and-add, the large
+transfers and the listings are measured in --repeat rounds (fresh data each
+round; the median is kept); imports, moves and deletes once.
+Peak memory is the maximum resident set size of each process
+(/usr/bin/time).
+"""
+
+import argparse
+import datetime
+import json
+import os
+import platform
+import re
+import resource
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+GIB = 1 << 30
+MIB = 1 << 20
+MIN_FREE = 3 * GIB
+DATA_LIMIT = GIB  # the largest data set stays under this
+
+ROOT = Path(__file__).resolve().parent.parent
+DOC = ROOT / "docs" / "BENCHMARKS.md"
+# docs/BENCHMARKS.md keeps one results section per kind of file system.
+MARK = "<!-- results:%s:%s -->"
+
+# Targets.
+HOST_FLOOR_TARGET = 1.5  # the program within 1.5x of its host-call floor
+CP_TARGET = 1.5          # large transfers within 1.5x of cp
+GROWTH_TARGET = 1.3      # growth within 1.3x of linear
+
+SIZES = {
+    "full": {
+        "scan": [1000, 10000],
+        "big_files": 100,
+        "import_lines": [1000, 20000],
+        "list_records": [1000, 20000],
+        "move_delete": [1000, 10000],
+        "na_entries": 1000,
+    },
+    "quick": {
+        "scan": [200, 1000],
+        "big_files": 10,
+        "import_lines": [200, 1000],
+        "list_records": [200, 1000],
+        "move_delete": [200, 1000],
+        "na_entries": 200,
+    },
+}
+BIG_FILE_SIZE = 8 * MIB
+BASELINE_REPEATS = 3
+
+
+class BenchError(Exception):
+    pass
+
+
+def file_name(prefix, i, ext):
+    # 12 characters: within the 14 a stored name may have.
+    return "%s%07d.%s" % (prefix, i, ext)
+
+
+def make_empty_files(directory, count, prefix="F", ext="TXT"):
+    directory.mkdir(parents=True, exist_ok=True)
+    for i in range(1, count + 1):
+        (directory / file_name(prefix, i, ext)).touch()
+
+
+def files_bbs_lines(count_lines):
+    """A FILES.BBS of count_lines lines: per file one file line (size and
+    date columns, then the description) and one continuation line."""
+    files = count_lines // 2
+    lines = []
+    for i in range(1, files + 1):
+        name = file_name("B", i, "DAT")
+        lines.append("%s  %d  01-01-98  Bench upload %07d: sample data set"
+                     " with a description long enough to wrap" % (name, i, i))
+        lines.append("                               | second line of the"
+                     " description of %07d, also of some length" % i)
+    return files, lines
+
+
+def describe_machine(work, build):
+    info = {"cpus": os.cpu_count(), "cpu": "", "kernel": platform.release(),
+            "os": platform.system()}
+    try:
+        for line in open("/proc/cpuinfo"):
+            if line.startswith("model name"):
+                info["cpu"] = line.split(":", 1)[1].strip()
+                break
+        for line in open("/proc/meminfo"):
+            if line.startswith("MemTotal"):
+                info["memory_gib"] = round(int(line.split()[1]) / (1 << 20), 1)
+        for line in open("/etc/os-release"):
+            if line.startswith("PRETTY_NAME="):
+                info["os"] = line.split("=", 1)[1].strip().strip('"')
+    except OSError:
+        pass
+    info["disk"] = describe_disk(work)
+    info["compiler"], info["build_type"] = describe_build(build)
+    info["load_before"] = os.getloadavg()[0]
+    return info
+
+
+def describe_disk(work):
+    try:
+        out = subprocess.run(
+            ["findmnt", "-n", "-o", "SOURCE,FSTYPE", "-T", str(work)],
+            capture_output=True, text=True, check=True).stdout.split()
+        source, fstype = out[0], out[1]
+    except (OSError, subprocess.CalledProcessError, IndexError):
+        return "unknown"
+    kind = ""
+    rotational = Path("/sys/block") / \
+        re.sub(r"\d+$", "", os.path.basename(source)) / "queue" / "rotational"
+    if rotational.exists():
+        kind = ", reported rotational" \
+            if rotational.read_text().strip() == "1" else \
+            ", reported non-rotational"
+    total = shutil.disk_usage(work).total
+    return "%s on %s (%.0f GiB%s)" % (fstype, source, total / GIB, kind)
+
+
+def describe_build(build):
+    cache = Path(build) / "CMakeCache.txt"
+    compiler, build_type = "unknown", "unknown"
+    if cache.exists():
+        text = cache.read_text(errors="replace")
+        m = re.search(r"^CMAKE_CXX_COMPILER:\w+=(.*)$", text, re.M)
+        if m:
+            try:
+                compiler = subprocess.run(
+                    [m.group(1), "--version"], capture_output=True,
+                    text=True).stdout.splitlines()[0]
+            except (OSError, IndexError):
+                compiler = m.group(1)
+        m = re.search(r"^CMAKE_BUILD_TYPE:\w+=(.*)$", text, re.M)
+        if m:
+            build_type = m.group(1)
+    return compiler, build_type
+
+
+class Runner:
+    """Runs a process, timing it and taking its peak memory."""
+
+    def __init__(self, work):
+        self.work = work
+        tool = Path("/usr/bin/time")  # GNU time: peak memory per process
+        self.time_tool = tool if tool.exists() else None
+
+    def run(self, argv, env=None, cwd=None, flush_first=True):
+        """Returns dict(wall, cpu, rss_kb, out, load)."""
+        if flush_first:
+            os.sync()  # earlier writes are not flushed on this run's time
+        stats = self.work / ".time.out"
+        full = list(map(str, argv))
+        if self.time_tool:
+            full = [str(self.time_tool), "-f", "%M %U %S", "-o",
+                    str(stats)] + full
+        before = resource.getrusage(resource.RUSAGE_CHILDREN)
+        start = time.perf_counter()
+        proc = subprocess.run(full, env=env, cwd=cwd, capture_output=True,
+                              text=True, errors="replace")
+        wall = time.perf_counter() - start
+        after = resource.getrusage(resource.RUSAGE_CHILDREN)
+        if proc.returncode != 0:
+            raise BenchError("%s exited %d: %s%s" % (
+                " ".join(map(str, argv)), proc.returncode, proc.stdout,
+                proc.stderr))
+        cpu = (after.ru_utime - before.ru_utime) + \
+            (after.ru_stime - before.ru_stime)
+        rss = after.ru_maxrss  # an upper bound only, without the time tool
+        if self.time_tool and stats.exists():
+            fields = stats.read_text().split()
+            rss = int(fields[-3])
+            cpu = float(fields[-2]) + float(fields[-1])
+        return {"wall": wall, "cpu": cpu, "rss_kb": rss, "out": proc.stdout,
+                "load": os.getloadavg()[0]}
+
+
+def median_run(runs):
+    """The run of median wall time (the lower one of an even count)."""
+    ordered = sorted(runs, key=lambda r: r["wall"])
+    return ordered[(len(ordered) - 1) // 2]
+
+
+class Bench:
+    def __init__(self, args):
+        self.quick = args.quick
+        self.repeat = max(1, args.repeat)
+        self.sizes = SIZES["quick" if args.quick else "full"]
+        self.build = Path(args.build).resolve()
+        self.bin = self.build / "bin"
+        self.floor = self.build / "bench" / "bench_floor"
+        for needed in (self.bin / "quillmar", self.bin / "wcserver",
+                       self.floor):
+            if not needed.exists():
+                raise BenchError("missing %s: build the targets quillmar, "
+                                 "wcserver, dunzip, manual and bench_floor in "
+                                 "%s" % (needed, self.build))
+        base = Path(args.work) if args.work else Path(tempfile.gettempdir())
+        base.mkdir(parents=True, exist_ok=True)
+        free = shutil.disk_usage(base).free
+        if free < MIN_FREE:
+            raise BenchError("only %.1f GiB free in %s; the benchmark needs "
+                             "3 GiB" % (free / GIB, base))
+        big = self.sizes["big_files"] * BIG_FILE_SIZE
+        if big >= DATA_LIMIT:
+            raise BenchError("large data set of %d MiB is over 1 GiB" %
+                             (big // MIB))
+        self.work = Path(tempfile.mkdtemp(prefix="qm-bench-", dir=base))
+        self.keep = args.keep
+        self.runner = Runner(self.work)
+        self.prog = self.work / "prog"
+        self.home = self.prog / "host"
+        self.areas_dir = self.work / "areas"
+        self.next_area = 1
+        self.labels = 0
+        self.results = []
+        self.env = dict(os.environ)
+        self.env.update({"LC_ALL": "C", "QT_QPA_PLATFORM": "offscreen",
+                         "XDG_RUNTIME_DIR": str(self.work / "runtime")})
+        self.env.pop("DISPLAY", None)
+        self.env.pop("WAYLAND_DISPLAY", None)
+
+    # ---- set-up ----------------------------------------------------------
+
+    def setup(self):
+        shutil.copytree(self.bin, self.prog)
+        (self.work / "runtime").mkdir(mode=0o700)
+        self.tool("init", self.home)
+        self.areas_dir.mkdir()
+
+    def tool(self, *args):
+        subprocess.run([str(self.prog / "wcserver")] + list(map(str, args)),
+                       check=True, capture_output=True)
+
+    def new_area(self, label):
+        number = self.next_area
+        self.next_area += 1
+        directory = self.areas_dir / ("%s-%d" % (label, number))
+        directory.mkdir(parents=True)
+        self.tool("area", "add", self.home, "--number", number, "--name",
+                  label[:31], "--path", directory)
+        return number, directory
+
+    def count(self, area):
+        out = subprocess.run([str(self.floor), "count", self.home, str(area)],
+                             check=True, capture_output=True, text=True).stdout
+        return int(out.strip())
+
+    def expect(self, area, n, directory=None):
+        got = self.count(area)
+        if got != n:
+            raise BenchError("area %d holds %d records, not %d" % (area, got, n))
+        if directory is not None:
+            stored = sum(1 for p in directory.iterdir()
+                         if p.is_file() and not p.name.startswith("."))
+            if stored != n:
+                raise BenchError("area %d stores %d files, not %d" %
+                                 (area, stored, n))
+
+    def config(self, label, entries):
+        """Writes label.cfg; entries are 8-tuples (AreaNum, AreaName,
+        FileAction, FileActionParam, FileActionSpec, DescAction,
+        DescActionSpec, Path)."""
+        tsv = self.work / (label + ".tsv")
+        with open(tsv, "w") as f:
+            for e in entries:
+                f.write("\t".join(map(str, e)) + "\n")
+        cfg = self.work / (label + ".cfg")
+        subprocess.run([str(self.floor), "config", str(cfg), str(tsv)],
+                       check=True, capture_output=True)
+        return cfg
+
+    # ---- measuring -------------------------------------------------------
+
+    def program(self, entries):
+        """Runs the program on a configuration of entries; a run that logs
+        a problem is an error."""
+        self.labels += 1
+        label = "run%d" % self.labels  # no dot: the log is label.err
+        cfg = self.config(label, entries)
+        r = self.runner.run([self.prog / "quillmar", cfg], env=self.env,
+                            cwd=self.work)
+        log = self.work / (label + ".err")
+        if log.exists():
+            raise BenchError("the run of %s logged problems:\n%s" % (
+                cfg, log.read_text(errors="replace")[:2000]))
+        return r
+
+    def floor_run(self, *args):
+        return self.runner.run([self.floor] + list(args), cwd=self.work)
+
+    def record(self, group, name, n, runs, who, items=None, **extra):
+        """Keeps the median of runs; who is "program" or "floor" (whose
+        fixed costs are taken off) or anything else (nothing taken off)."""
+        if isinstance(runs, dict):
+            runs = [runs]
+        r = median_run(runs)
+        base, base_cpu = {"program": (self.t0_prog, self.c0_prog),
+                          "floor": (self.t0_floor, self.c0_floor)}.get(
+                              who, (0.0, 0.0))
+        row = {"group": group, "name": name, "n": n,
+               "items": items or n, "who": who, "wall": r["wall"],
+               "net": max(r["wall"] - base, 1e-6), "cpu": r["cpu"],
+               "net_cpu": max(r["cpu"] - base_cpu, 1e-6),
+               "rss_kb": r["rss_kb"], "load": r["load"],
+               "runs": [x["wall"] for x in runs]}
+        row.update(extra)
+        self.results.append(row)
+        print("  %-46s n=%-6d wall %8.3f  net %8.3f  cpu %6.2f  peak %5.1f "
+              "MiB  load %.1f%s" % (
+                  name, n, row["wall"], row["net"], row["cpu"],
+                  row["rss_kb"] / 1024.0, row["load"],
+                  "" if len(runs) == 1 else "  (median of %d)" % len(runs)),
+              flush=True)
+        return row
+
+    def baselines(self):
+        print("fixed costs", flush=True)
+        area, directory = self.new_area("baseline")
+        entry = (area, "baseline", "NA", "NA", "NA", "NA", "NA", directory)
+        self.program([entry])  # the first start writes the settings
+        runs = [self.program([entry]) for _ in range(BASELINE_REPEATS)]
+        self.t0_prog = statistics.median(r["wall"] for r in runs)
+        self.c0_prog = statistics.median(r["cpu"] for r in runs)
+        floors = [self.floor_run("login", self.home)
+                  for _ in range(BASELINE_REPEATS)]
+        self.t0_floor = statistics.median(r["wall"] for r in floors)
+        self.c0_floor = statistics.median(r["cpu"] for r in floors)
+        self.record("baseline", "program: one NA entry (start, stop)", 1,
+                    runs, "fixed")
+        self.record("baseline", "floor: login and logout", 1, floors,
+                    "fixed")
+
+    def scan_add(self):
+        print("scan-and-add of new empty files", flush=True)
+        # Rounds over all sizes, so that a slow spell of the disk falls on
+        # every size and contender alike; the median round is kept.
+        runs = {}
+        for _ in range(self.repeat):
+            for n in self.sizes["scan"]:
+                for (mode, who), r in self.scan_add_once(n):
+                    runs.setdefault((n, mode, who), []).append(r)
+        for (n, mode, who), rs in runs.items():
+            self.record("scan", "%s: %s" % (
+                "in place" if mode == "inplace" else "by transfer",
+                "program" if who == "program" else "host-call floor"),
+                n, rs, who, mode=mode)
+
+    def scan_add_once(self, n):
+        """One round of the four scan-and-add runs of n new files."""
+        # In place: the files lie in the area's own directory.
+        area, directory = self.new_area("inplace-prog-%d" % n)
+        make_empty_files(directory, n)
+        r = self.program([(area, "inplace", "Add", "Scan For New", "*.*",
+                           "NA", "NA", directory)])
+        self.expect(area, n)
+        yield ("inplace", "program"), r
+        area, directory = self.new_area("inplace-floor-%d" % n)
+        make_empty_files(directory, n)
+        r = self.floor_run("add", self.home, area, directory)
+        self.expect(area, n)
+        yield ("inplace", "floor"), r
+
+        # By transfer: the files lie in an upload directory.
+        source = self.work / ("upload-%d" % self.next_area)
+        make_empty_files(source, n)
+        area, directory = self.new_area("transfer-prog-%d" % n)
+        r = self.program([(area, "transfer", "Add", "Scan For New",
+                           str(source) + "/*.*", "NA", "NA", directory)])
+        self.expect(area, n, directory)
+        yield ("transfer", "program"), r
+        area, directory = self.new_area("transfer-floor-%d" % n)
+        r = self.floor_run("add", self.home, area, source, "--transfer")
+        self.expect(area, n, directory)
+        yield ("transfer", "floor"), r
+
+    def big_transfer(self):
+        count = self.sizes["big_files"]
+        total = count * BIG_FILE_SIZE
+        print("transfer of %d files of 8 MiB (%d MiB)" % (count, total // MIB),
+              flush=True)
+        source = self.work / "big-upload"
+        source.mkdir()
+        block = os.urandom(BIG_FILE_SIZE)
+        for i in range(1, count + 1):
+            with open(source / file_name("G", i, "BIN"), "wb") as f:
+                f.write(i.to_bytes(8, "little"))  # no two files alike
+                f.write(block[8:])
+        files = sorted(source.iterdir())
+
+        def done(directory):
+            self.check_copies(files, directory)
+            shutil.rmtree(directory)  # one copy on disk at a time
+
+        runs = {}
+        for _ in range(self.repeat):
+            for key, name, who, r in self.big_transfer_once(source, files,
+                                                            done):
+                runs.setdefault((key, name, who), []).append(r)
+        for (key, name, who), rs in runs.items():
+            self.record("big", name, count, rs, who, key=key, bytes=total)
+        shutil.rmtree(source)
+
+    def big_transfer_once(self, source, files, done):
+        """One round: the program, the host-call floors and the plain
+        copies of the same files; yields (key, name, who, result)."""
+        count = len(files)
+        area, directory = self.new_area("big-prog")
+        r = self.program([(area, "big", "Add", "Scan For New",
+                           str(source) + "/*.*", "NA", "NA", directory)])
+        self.expect(area, count)
+        done(directory)
+        yield "program", "program", "program", r
+
+        for key, name, extra in (
+                ("floor", "host-call floor, 4 KiB blocks", []),
+                ("floor64", "host-call floor, 64 KiB blocks",
+                 ["--block", "65536"])):
+            area, directory = self.new_area("big-" + key)
+            r = self.floor_run("add", self.home, area, source, "--transfer",
+                               *extra)
+            self.expect(area, count)
+            done(directory)
+            yield key, name, "floor", r
+
+        # The byte floors without the host: a plain read/write loop, then cp.
+        target = self.work / "big-copy"
+        for key, name, extra in (
+                ("copy_sync", "read/write, 4 KiB blocks, fsync per file",
+                 ["--fsync"]),
+                ("copy", "read/write, 4 KiB blocks", [])):
+            target.mkdir()
+            r = self.floor_run("copy", source, target, *extra)
+            done(target)
+            yield key, name, "plain", r
+
+        target.mkdir()
+        r = self.runner.run(["cp", "--"] + files + [target])
+        done(target)
+        yield "cp", "cp", "plain", r
+
+        target.mkdir()
+        r1 = self.runner.run(["cp", "--"] + files + [target])
+        r2 = self.runner.run(["sync", "--"] + [target / f.name for f in files],
+                             flush_first=False)
+        done(target)
+        yield "cp_sync", "cp, then fsync of each copy", "plain", {
+            "wall": r1["wall"] + r2["wall"], "cpu": r1["cpu"] + r2["cpu"],
+            "rss_kb": max(r1["rss_kb"], r2["rss_kb"]), "load": r2["load"]}
+
+    @staticmethod
+    def check_copies(files, directory):
+        for f in files:
+            copy = directory / f.name
+            if not copy.exists() or copy.stat().st_size != f.stat().st_size:
+                raise BenchError("%s was not copied whole" % copy)
+        with open(files[-1], "rb") as a, \
+                open(directory / files[-1].name, "rb") as b:
+            if a.read(1 << 16) != b.read(1 << 16):
+                raise BenchError("the copy of %s differs" % files[-1])
+
+    def records(self):
+        print("FILES.BBS import, Full listing, move and delete", flush=True)
+        populated = {}  # records -> (area, directory)
+
+        def run_import(lines, group):
+            area, directory = self.new_area("import-%d" % lines)
+            files, text = files_bbs_lines(lines)
+            make_empty_files(directory, files, "B", "DAT")
+            with open(directory / "FILES.BBS", "w", newline="") as f:
+                f.write("\r\n".join(text) + "\r\n")
+            r = self.program([(area, "import", "Add", "Scan For New",
+                               "FILES.BBS", "NA", "NA", directory)])
+            self.expect(area, files)
+            self.record(group, "FILES.BBS import (lines; %d records)" % files,
+                        lines, r, "program")
+            populated[files] = (area, directory)
+
+        for lines in self.sizes["import_lines"]:
+            run_import(lines, "import")
+
+        for n in self.sizes["list_records"]:
+            if n not in populated:
+                run_import(2 * n, "import-extra")
+        largest = max(self.sizes["list_records"])
+        runs = {}
+        for _ in range(self.repeat):
+            for n in self.sizes["list_records"]:
+                area, directory = populated[n]
+                # A small listing is over within the start-up's noise: the
+                # entry is repeated until as many records are listed as for
+                # the largest area.
+                repeats = max(1, largest // n)
+                r = self.program([(area, "list", "List", "Full", "*.*",
+                                   "Per File Area", "LISTING.TXT",
+                                   directory)] * repeats)
+                listing = (directory / "LISTING.TXT").read_bytes()
+                if listing.count(b"\r\n") < n + 3:
+                    raise BenchError("listing of %d records is short" % n)
+                runs.setdefault((n, repeats), []).append(r)
+        for (n, repeats), rs in runs.items():
+            self.record("list", "Full listing (records), %d entr%s" % (
+                repeats, "y" if repeats == 1 else "ies"), n, rs, "program",
+                items=n * repeats)
+
+        for n in self.sizes["move_delete"]:
+            if n not in populated:
+                run_import(2 * n, "import-extra")
+            source, source_dir = populated.pop(n)
+            target, target_dir = self.new_area("moved-%d" % n)
+            r = self.program([(source, "source", "Move",
+                               "Files and Records >to> %d:moved" % target,
+                               "*.*", "NA", "NA", source_dir)])
+            self.expect(source, 0)
+            self.expect(target, n, target_dir)
+            self.record("move", "move files and records", n, r, "program")
+            r = self.program([(target, "moved", "Delete", "Delete and Remove",
+                               "*.*", "NA", "NA", target_dir)])
+            self.expect(target, 0, target_dir)
+            self.record("delete", "delete and remove", n, r, "program")
+
+    def na_entries(self):
+        n = self.sizes["na_entries"]
+        print("configuration of %d NA entries" % n, flush=True)
+        first = self.next_area
+        self.next_area += n
+        directory = self.areas_dir / "na"
+        directory.mkdir()
+        subprocess.run([str(self.floor), "areas", str(self.home), str(first),
+                        str(n), str(directory)], check=True)
+        r = self.program([(first + i, "na", "NA", "NA", "NA", "NA", "NA",
+                           directory) for i in range(n)])
+        self.record("na", "NA entries", n, r, "program")
+
+    # ---- results ---------------------------------------------------------
+
+    def run(self):
+        started = time.perf_counter()
+        self.machine = describe_machine(self.work, self.build)
+        try:
+            self.setup()
+            self.baselines()
+            self.scan_add()
+            self.big_transfer()
+            self.records()
+            self.na_entries()
+        finally:
+            if self.keep:
+                print("work files kept in", self.work)
+            else:
+                shutil.rmtree(self.work, ignore_errors=True)
+        self.machine["load_after"] = os.getloadavg()[0]
+        self.duration = time.perf_counter() - started
+        return self.summary()
+
+    def summary(self):
+        return {"machine": self.machine, "quick": self.quick,
+                "repeat": self.repeat, "sizes": self.sizes,
+                "date": datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
+                "duration_s": round(self.duration, 1), "rows": self.results}
+
+
+def checks(s):
+    """The targets, measured on the rows of a run."""
+    rows = s["rows"]
+    out = []
+    # A net figure near the start-up's own spread says nothing.
+    fixed = [r for r in rows if r["group"] == "baseline"][0]["runs"]
+    noise = 3 * max(0.05, 2 * (max(fixed) - min(fixed)))
+
+    def find(group, **match):
+        return [row for row in rows if row["group"] == group and
+                all(row.get(k) == v for k, v in match.items())]
+
+    def check(what, wall, cpu, limit, *used):
+        quiet = [r for r in used if r["who"] == "program" and
+                 r["net"] < noise]
+        out.append({"what": what, "value": wall, "cpu": cpu, "limit": limit,
+                    "unit": "x", "met": wall <= limit or bool(quiet),
+                    "noise": bool(quiet)})
+
+    def ratio(what, a, b, limit):
+        check(what, a["net"] / b["net"], a["net_cpu"] / b["net_cpu"], limit,
+              a, b)
+
+    def grows(what, a, b):
+        check(what, growth(a, b, "net"), growth(a, b, "net_cpu"),
+              GROWTH_TARGET, a, b)
+
+    small, large = s["sizes"]["scan"]
+    for mode, text in (("inplace", "in place"), ("transfer", "by transfer")):
+        for n in (small, large):
+            ratio("scan-and-add %s, N=%d: program / host-call floor" % (
+                text, n), find("scan", mode=mode, who="program", n=n)[0],
+                find("scan", mode=mode, who="floor", n=n)[0],
+                HOST_FLOOR_TARGET)
+        for who in ("program", "floor"):
+            grows("scan-and-add %s, %s: growth %d -> %d" % (
+                text, "program" if who == "program" else "host-call floor",
+                small, large),
+                find("scan", mode=mode, who=who, n=small)[0],
+                find("scan", mode=mode, who=who, n=large)[0])
+
+    big = {row["key"]: row for row in find("big")}
+    ratio("8 MiB transfers: program / host-call floor", big["program"],
+          big["floor"], HOST_FLOOR_TARGET)
+    ratio("8 MiB transfers: program / cp", big["program"], big["cp"],
+          CP_TARGET)
+    ratio("8 MiB transfers: program / (cp + fsync)", big["program"],
+          big["cp_sync"], CP_TARGET)
+
+    for group, label in (("import", "FILES.BBS import (lines)"),
+                         ("list", "Full listing (records)"),
+                         ("move", "move (records)"),
+                         ("delete", "delete (records)")):
+        ordered = sorted(find(group), key=lambda r: r["n"])
+        grows("%s: growth %d -> %d" % (label, ordered[0]["n"],
+                                       ordered[-1]["n"]),
+              ordered[0], ordered[-1])
+
+    # Memory must not follow file sizes: the 8 MiB transfers against the
+    # transfers of empty files.
+    empty = find("scan", mode="transfer", who="program", n=small)[0]
+    grown = (big["program"]["rss_kb"] - empty["rss_kb"]) / 1024.0
+    out.append({"what": "peak memory: 8 MiB transfers less empty-file "
+                "transfers (program)", "value": grown, "cpu": None,
+                "limit": BIG_FILE_SIZE / MIB, "unit": "MiB",
+                "met": grown < BIG_FILE_SIZE / MIB, "noise": False})
+    return out
+
+
+def growth(small_row, large_row, field):
+    """Growth of a net figure divided by the growth of the work: 1.0 is
+    linear."""
+    return (large_row[field] / small_row[field]) / \
+        (large_row["items"] / small_row["items"])
+
+
+def markdown(s):
+    m = s["machine"]
+    out = []
+    w = out.append
+    w("Run of %s: %s sizes, %d round%s of the repeatable measurements, "
+      "%.0f s in all; data on %s." % (
+          s["date"], "quick" if s["quick"] else "full", s["repeat"],
+          "" if s["repeat"] == 1 else "s (median kept)", s["duration_s"],
+          m.get("disk", "?")))
+    w("")
+    w("| machine | |")
+    w("|---|---|")
+    w("| CPU | %s, %d cores |" % (m.get("cpu", "?"), m.get("cpus") or 0))
+    w("| memory | %s GiB |" % m.get("memory_gib", "?"))
+    w("| disk | %s |" % m.get("disk", "?"))
+    w("| system | %s, kernel %s |" % (m.get("os", "?"), m.get("kernel", "?")))
+    w("| compiler | %s, %s build |" % (m.get("compiler", "?"),
+                                      m.get("build_type", "?")))
+    w("| load average (1 min) before / after | %.2f / %.2f |" % (
+        m.get("load_before", 0), m.get("load_after", 0)))
+    w("")
+    rows = s["rows"]
+
+    def table(title, group_rows, per_label):
+        w("**%s**" % title)
+        w("")
+        w("| run | N | wall s | net s | %s | CPU s | peak MiB | load |" %
+          per_label)
+        w("|---|---:|---:|---:|---:|---:|---:|---:|")
+        for r in group_rows:
+            w("| %s | %d | %.3f | %.3f | %.3f | %.2f | %.1f | %.1f |" % (
+                r["name"], r["n"], r["wall"], r["net"],
+                r["net"] / r["items"] * 1000.0, r["cpu"],
+                r["rss_kb"] / 1024.0, r["load"]))
+        w("")
+
+    table("Fixed costs (median of %d runs)" % BASELINE_REPEATS,
+          [r for r in rows if r["group"] == "baseline"], "ms")
+    table("Scan-and-add of N new empty files into one area",
+          [r for r in rows if r["group"] == "scan"], "net ms per file")
+    big = [r for r in rows if r["group"] == "big"]
+    w("**Transfer of %d files of 8 MiB (%d MiB)**" % (
+        big[0]["n"], big[0]["bytes"] // MIB))
+    w("")
+    w("| run | wall s | net s | MiB/s | net ms per file | CPU s | peak MiB "
+      "| load |")
+    w("|---|---:|---:|---:|---:|---:|---:|---:|")
+    for r in big:
+        w("| %s | %.3f | %.3f | %.0f | %.1f | %.2f | %.1f | %.1f |" % (
+            r["name"], r["wall"], r["net"], r["bytes"] / MIB / r["net"],
+            r["net"] / r["n"] * 1000.0, r["cpu"], r["rss_kb"] / 1024.0,
+            r["load"]))
+    w("")
+    table("FILES.BBS import, Full listing, move, delete (N: lines for the "
+          "import, records otherwise)",
+          [r for r in rows if r["group"] in
+           ("import", "import-extra", "list", "move", "delete")],
+          "net ms per item")
+    table("Configuration of NA entries",
+          [r for r in rows if r["group"] == "na"], "net ms per entry")
+    w("**Targets** (verdict on wall time; the CPU column gives the same "
+      "measure on CPU time alone; \"below noise\" when a program run's net "
+      "time is under 0.15 s or six times the spread of the fixed-cost "
+      "runs)")
+    w("")
+    w("| measure | wall | CPU | target | |")
+    w("|---|---:|---:|---:|---|")
+    for c in checks(s):
+        w("| %s | %.2f %s | %s | <= %.2f %s | %s |" % (
+            c["what"], c["value"], c["unit"],
+            "" if c["cpu"] is None else "%.2f %s" % (c["cpu"], c["unit"]),
+            c["limit"], c["unit"],
+            "below noise" if c["noise"] else
+            "met" if c["met"] else "**missed**"))
+    w("")
+    return "\n".join(out)
+
+
+def update_doc(s, text):
+    """Rewrites the section of the run's kind: "memory" for a run on
+    tmpfs, "disk" otherwise."""
+    kind = "memory" if s["machine"].get("disk", "").startswith("tmpfs") \
+        else "disk"
+    begin, end = MARK % (kind, "begin"), MARK % (kind, "end")
+    doc = DOC.read_text() if DOC.exists() else ""
+    if begin not in doc or end not in doc:
+        raise BenchError("%s has no %s results section" % (DOC, kind))
+    head, rest = doc.split(begin, 1)
+    tail = rest.split(end, 1)[1]
+    DOC.write_text(head + begin + "\n" + text + "\n" + end + tail)
+
+
+def main():
+    parser = argparse.ArgumentParser(
+        description=__doc__,
+        formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", default=str(ROOT / "build"),
+                        help="CMake build directory (default: build)")
+    parser.add_argument("--quick", action="store_true",
+                        help="small sizes only")
+    parser.add_argument("--repeat", type=int, default=3,
+                        help="rounds of the repeatable measurements "
+                        "(default 3)")
+    parser.add_argument("--work", help="parent of the temporary directory")
+    parser.add_argument("--keep", action="store_true",
+                        help="keep the temporary directory")
+    parser.add_argument("--json", help="write the results as JSON here")
+    parser.add_argument("--report", metavar="JSON",
+                        help="no run: show the results a --json file holds")
+    parser.add_argument("--update-doc", action="store_true",
+                        help="rewrite the results section of "
+                        "docs/BENCHMARKS.md")
+    args = parser.parse_args()
+    try:
+        if args.report:
+            s = json.loads(Path(args.report).read_text())
+        else:
+            bench = Bench(args)
+            print("work directory", bench.work, flush=True)
+            s = bench.run()
+        text = markdown(s)
+        print()
+        print(text)
+        if args.json:
+            Path(args.json).write_text(json.dumps(s, indent=2))
+        if args.update_doc:
+            if s["quick"]:
+                raise BenchError("quick runs are not written into %s" % DOC)
+            update_doc(s, text)
+            print("updated", DOC)
+    except BenchError as e:
+        print("bench: %s" % e, file=sys.stderr)
+        return 1
+    return 0 if all(c["met"] for c in checks(s)) else 3
+
+
+if __name__ == "__main__":
+    sys.exit(main())

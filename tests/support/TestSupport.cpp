@@ -87,9 +87,14 @@ void MakeZip(const std::string& path,
   zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
   if (!archive) throw std::runtime_error("cannot create zip " + path);
   for (const auto& [name, bytes] : members) {
-    void* copy = std::malloc(bytes.size() ? bytes.size() : 1);
-    std::memcpy(copy, bytes.data(), bytes.size());
-    zip_source_t* source = zip_source_buffer(archive, copy, bytes.size(), 1);
+    // libzip owns (and frees) the copy; an empty member needs none.
+    void* copy = nullptr;
+    if (!bytes.empty()) {
+      copy = std::malloc(bytes.size());
+      std::memcpy(copy, bytes.data(), bytes.size());
+    }
+    zip_source_t* source =
+        zip_source_buffer(archive, copy, bytes.size(), copy != nullptr);
     if (!source || zip_file_add(archive, name.c_str(), source,
                                 ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE) < 0) {
       zip_source_free(source);

@@ -166,7 +166,7 @@ TEST_F(FilesBbsTest, AddsEveryListedFileWithItsDescriptions) {
   uint64_t local = 0;
   ASSERT_TRUE(
       qm::FileTimeToLocalFileTime(qm::UnixToFileTime(1000000000), local));
-  EXPECT_EQ(two.Info.FileTime, local);
+  EXPECT_EQ(uint64_t{two.Info.FileTime}, local);
 }
 
 TEST_F(FilesBbsTest, ExistingNamesAreSkippedWithTheirContinuationLines) {

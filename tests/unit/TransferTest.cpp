@@ -193,7 +193,7 @@ TEST_F(TransferTest, AddedRecordsCarrySizeAndLocalTime) {
   uint64_t local = 0;
   ASSERT_TRUE(
       qm::FileTimeToLocalFileTime(qm::UnixToFileTime(946684800), local));
-  EXPECT_EQ(records[1].Info.FileTime, local);
+  EXPECT_EQ(uint64_t{records[1].Info.FileTime}, local);
   EXPECT_EQ(qmtest::ReadFile(dir1 + "/COPIED.ZIP"), Bytes(10000));
 }
 
@@ -242,7 +242,7 @@ TEST_F(TransferTest, FreshenReadsTheStoredFile) {
   uint64_t local = 0;
   ASSERT_TRUE(
       qm::FileTimeToLocalFileTime(qm::UnixToFileTime(1234567890), local));
-  EXPECT_EQ(after[0].Info.FileTime, local);
+  EXPECT_EQ(uint64_t{after[0].Info.FileTime}, local);
 
   EXPECT_FALSE(qm::FreshenFileRecord(run.ctx, records[1]));
   EXPECT_EQ(Log(), std::vector<std::string>{

@@ -169,7 +169,8 @@ TEST_F(UnzipCalls, InvalidCodesAndFailuresKeepTheCount) {
   EXPECT_FALSE(unzip_.Execute(6));
   EXPECT_TRUE(unzip_.lpszReturnString.Fixed());
   EXPECT_EQ(unzip_.lpszReturnString.Size(), 3);
-  EXPECT_EQ(unzip_.CommandBlock().returnString, unzip_.lpszReturnString.Data());
+  const auto returnString = unzip_.CommandBlock().returnString;  // packed
+  EXPECT_EQ(returnString, unzip_.lpszReturnString.Data());
 }
 
 TEST_F(UnzipCalls, StatusEventsDuringExtraction) {

@@ -56,7 +56,7 @@ bool OfflineFromText(const std::string& text);
 // What choosing an action in the file area setup dialog sets up.
 struct ActionSetup {
   std::vector<std::string> params;  // the first one becomes the choice
-  std::optional<std::string> spec;  // nullopt: the spec is left as it is
+  std::optional<std::string> spec;  // nullopt: the file spec is left as it is
   bool descEnabled = false;
   bool outputFile = false;  // "List": the group names the output file
   std::vector<std::string> descActions;  // items of the description combo

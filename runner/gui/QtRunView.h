@@ -36,7 +36,7 @@ class QtRunView : public RunView {
 
   TMainForm& form_;
   bool busy_ = false;
-  // The spec as given: the panel's text cannot carry every 8-bit byte.
+  // The file spec as given: the panel's text cannot carry every 8-bit byte.
   std::string spec_;
 };
 

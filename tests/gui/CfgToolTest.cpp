@@ -465,7 +465,7 @@ class CfgToolTest : public QObject {
       Choose(d.cb_FileActionParam, "Scan For New");
       QVERIFY(!Shown(d.b_Browse));
 
-      // Move keeps the spec and offers the other areas as targets.
+      // Move keeps the file spec and offers the other areas as targets.
       d.e_FileActionSpec->setText("*.zip");
       Choose(d.cb_FileAction, "Move");
       QCOMPARE(d.e_FileActionSpec->text(), QStringLiteral("*.zip"));

@@ -584,7 +584,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(form.pan_Action->text(), QStringLiteral("Add"));
     view.SetSpecPanel("/files/FILES.BBS");
     QCOMPARE(view.SpecPanel(), std::string("/files/FILES.BBS"));
-    // The actions get the spec's bytes back, whatever their encoding.
+    // The actions get the file spec's bytes back, whatever their encoding.
     view.SetPanels("Uploads", "Delete", "/files/caf\xE9*.zip");
     QCOMPARE(view.SpecPanel(), std::string("/files/caf\xE9*.zip"));
     view.ClearPanels();

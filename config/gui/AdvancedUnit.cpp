@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "config/AreaPaths.h"
+#include "ui/gui/Dialogs.h"
 
 namespace qm::gui {
 
@@ -125,10 +126,7 @@ void TAdvancedForm::e_DriveLetterChange() {
 
 void TAdvancedForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  // Centred on the screen, not over the setup dialog.
-  if (!event->spontaneous())
-    move(pos() + screen()->availableGeometry().center() -
-         frameGeometry().center());
+  if (!event->spontaneous()) CentreOnScreen(this);
 }
 
 void TAdvancedForm::b_OkClick() { accept(); }

@@ -209,9 +209,7 @@ qm::AreaEdit TFileAreaForm::Edit() const {
 void TFileAreaForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous()) return;
-  // Centred on the screen, not over the tool that opened it.
-  move(pos() + screen()->availableGeometry().center() -
-       frameGeometry().center());
+  CentreOnScreen(this);
   FormShow();
 }
 

@@ -1,5 +1,6 @@
 #include "tests/e2e/E2eSupport.h"
 
+using qmtest::ConfigEntry;
 using qmtest::ProgramDirTest;
 
 namespace {
@@ -58,7 +59,8 @@ TEST_F(Actions, DeleteAndRemoveByWildcardTakesFilesAndRecords) {
   Stored("GAME.ZIP", "g");
   Stored("TOOL.ZIP", "t");
   Stored("README", "r");
-  Run({Entry(1, "Delete", "Delete and Remove", "*.ZIP", "NA", "NA", one)});
+  Run({ConfigEntry(1, "Delete", "Delete and Remove", "*.ZIP", "NA", "NA",
+                   one)});
   EXPECT_EQ(Names(1), std::vector<std::string>{"README"});
   EXPECT_EQ(qmtest::ListDir(one), std::vector<std::string>{"README"});
 }
@@ -66,8 +68,10 @@ TEST_F(Actions, DeleteAndRemoveByWildcardTakesFilesAndRecords) {
 TEST_F(Actions, JustRemoveRecordsKeepsFilesAndJustDeleteKeepsRecords) {
   Stored("A.TXT", "a");
   Stored("B.TXT", "b");
-  Run({Entry(1, "Delete", "Just Remove Records", "A.TXT", "NA", "NA", one),
-       Entry(1, "Delete", "Just Delete Files", "B.TXT", "NA", "NA", one)});
+  Run({ConfigEntry(1, "Delete", "Just Remove Records", "A.TXT", "NA", "NA",
+                   one),
+       ConfigEntry(1, "Delete", "Just Delete Files", "B.TXT", "NA", "NA",
+                   one)});
   EXPECT_EQ(Names(1), std::vector<std::string>{"B.TXT"});
   EXPECT_EQ(qmtest::ListDir(one), std::vector<std::string>{"A.TXT"});
 }
@@ -77,16 +81,16 @@ TEST_F(Actions, DeleteByFileListSelectsExactNamesOnly) {
   Stored("BIGFILE.ZIP", "b");
   Stored("KEEP.ZIP", "k");
   qmtest::WriteFile(bin + "/gone.qls", "/uploads/old/BIGFILE.ZIP\r\n");
-  Run({Entry(1, "Delete", "Delete and Remove", bin + "/gone.qls", "NA", "NA",
-             one)});
+  Run({ConfigEntry(1, "Delete", "Delete and Remove", bin + "/gone.qls", "NA",
+                   "NA", one)});
   EXPECT_EQ(Names(1), (std::vector<std::string>{"FILE.ZIP", "KEEP.ZIP"}));
 }
 
 TEST_F(Actions, MoveCarriesRecordsAndStoredFilesToTheTarget) {
   Stored("DEMO.ZIP", "demo bytes");
   Stored("OTHER.TXT", "o");
-  Run({Entry(1, "Move", "Files and Records >to> 2:Target Area", "*.ZIP", "NA",
-             "NA", one)});
+  Run({ConfigEntry(1, "Move", "Files and Records >to> 2:Target Area", "*.ZIP",
+                   "NA", "NA", one)});
   EXPECT_EQ(Names(1), std::vector<std::string>{"OTHER.TXT"});
   EXPECT_EQ(Names(2), std::vector<std::string>{"DEMO.ZIP"});
   EXPECT_EQ(qmtest::ReadFile(two + "DEMO.ZIP"), "demo bytes");
@@ -101,8 +105,8 @@ TEST_F(Actions, CopyLeavesRecordsAndNeverOverwritesARecordedTarget) {
       qmtest::RunProcess({bin + "/wcserver", "file", "add", home, "--area", "2",
                           "--name", "TAKEN.ZIP", "--from", tmp / "taken"});
   ASSERT_EQ(add.exitCode, 0) << add.err;
-  Run({Entry(1, "Move", "Just Copy Files >to> 2:Target Area", "*.ZIP", "NA",
-             "NA", one)});
+  Run({ConfigEntry(1, "Move", "Just Copy Files >to> 2:Target Area", "*.ZIP",
+                   "NA", "NA", one)});
   EXPECT_EQ(Names(1), (std::vector<std::string>{"DEMO.ZIP", "TAKEN.ZIP"}));
   EXPECT_EQ(Names(2), std::vector<std::string>{"TAKEN.ZIP"});
   EXPECT_EQ(qmtest::ReadFile(two + "DEMO.ZIP"), "demo bytes");
@@ -117,7 +121,8 @@ TEST_F(Actions, FullListingIsWrittenByteForByte) {
          {"A very long first line of the description that runs past 44",
           "second"});
   Stored("README", "r", {"Plain readme"});
-  Run({Entry(1, "List", "Full", "*.*", "Per File Area", "Files.BBS", one)});
+  Run({ConfigEntry(1, "List", "Full", "*.*", "Per File Area", "Files.BBS",
+                   one)});
   std::string rule = "  " + std::string(75, '=') + "\r\n";
   std::string expected =
       rule + "          Source Area\r\n" + rule +
@@ -131,8 +136,10 @@ TEST_F(Actions, FullListingIsWrittenByteForByte) {
 
 TEST_F(Actions, AllFilesListingCollectsAreasWithASeparator) {
   Stored("A.ZIP", "a", {"first"});
-  Run({Entry(1, "List", "Single", "*.*", "All Files List", "all.txt", one),
-       Entry(2, "List", "Single", "*.*", "All Files List", "all.txt", two)});
+  Run({ConfigEntry(1, "List", "Single", "*.*", "All Files List", "all.txt",
+                   one),
+       ConfigEntry(2, "List", "Single", "*.*", "All Files List", "all.txt",
+                   two)});
   std::string rule = "  " + std::string(75, '=') + "\r\n";
   std::string expected = rule + "          Source Area\r\n" + rule +
                          "A.ZIP          1          01/02/00 first" +

@@ -42,25 +42,6 @@ class ProgramDirTest : public ::testing::Test {
     ASSERT_TRUE(qm::WriteConfigFile(path, entries, message)) << message;
   }
 
-  static qm::AreaConfigEntry Entry(int area, const std::string& action,
-                                   const std::string& param,
-                                   const std::string& spec,
-                                   const std::string& descAction,
-                                   const std::string& descSpec,
-                                   const std::string& path) {
-    qm::AreaConfigEntry e;
-    e.AreaNum = area;
-    e.AreaName = "Area " + std::to_string(area);
-    e.FileAction = action;
-    e.FileActionParam = param;
-    e.FileActionSpec = spec;
-    e.DescAction = descAction;
-    e.DescActionSpec = descSpec;
-    e.Path = path;
-    e.Volume = "NA";
-    return e;
-  }
-
   TempDir tmp;
   std::string bin;
   std::string home;

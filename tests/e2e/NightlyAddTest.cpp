@@ -2,6 +2,7 @@
 
 #include "tests/e2e/E2eSupport.h"
 
+using qmtest::ConfigEntry;
 using qmtest::ProgramDirTest;
 
 namespace {
@@ -34,9 +35,10 @@ TEST_F(NightlyAdd, ScanTransfersNewUploadsWithTheirDescriptions) {
   qmtest::WriteFile(incoming + "/NOTE.TXT", "plain note");
   qmtest::WriteFile(incoming + "/ABCDEFGHIJK.ZIP", "too long a name");
   qmtest::WriteFile(incoming + "/.hidden", "never added");
-  WriteConfig(bin + "/nightly.cfg",
-              {Entry(1, "Add", "Scan For New", incoming + "/*.*",
-                     "Extract from ZIP", "file_id.diz", home + "/files/up/")});
+  WriteConfig(
+      bin + "/nightly.cfg",
+      {ConfigEntry(1, "Add", "Scan For New", incoming + "/*.*",
+                   "Extract from ZIP", "file_id.diz", home + "/files/up/")});
 
   auto result = Quillmar({"nightly.cfg"});
   ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -83,8 +85,8 @@ TEST_F(NightlyAdd, FilesBbsListingIsImportedAndTitleRenamesTheArea) {
                     "   | second line\r\n"
                     "MISSING.ZIP  Not on disk\r\n");
   WriteConfig(bin + "/bbs.cfg",
-              {Entry(3, "Add", "Scan For New", "files.bbs", "Extract from ZIP",
-                     "file_id.diz", utils)});
+              {ConfigEntry(3, "Add", "Scan For New", "files.bbs",
+                           "Extract from ZIP", "file_id.diz", utils)});
 
   auto result = Quillmar({"bbs.cfg"});
   ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -111,8 +113,8 @@ TEST_F(NightlyAdd, FilesBbsListingIsImportedAndTitleRenamesTheArea) {
 TEST_F(NightlyAdd, ListFileRunsEachConfigurationAndLogsMissingOnes) {
   qmtest::WriteFile(incoming + "/ONE.TXT", "1");
   WriteConfig(bin + "/first.cfg",
-              {Entry(1, "Add", "Scan For New", incoming + "/*.TXT", "NA", "NA",
-                     home + "/files/up/")});
+              {ConfigEntry(1, "Add", "Scan For New", incoming + "/*.TXT", "NA",
+                           "NA", home + "/files/up/")});
   qmtest::WriteFile(bin + "/night.qls",
                     "missing.cfg\r\n" + bin + "/first.cfg\r\n");
   auto result = Quillmar({"night.qls"});

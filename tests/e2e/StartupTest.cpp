@@ -2,6 +2,7 @@
 
 #include "tests/e2e/E2eSupport.h"
 
+using qmtest::ConfigEntry;
 using qmtest::ProgramDirTest;
 
 namespace {
@@ -10,7 +11,8 @@ class Startup : public ProgramDirTest {
  protected:
   std::string NaConfig() {
     std::string cfg = bin + "/quiet.cfg";
-    WriteConfig(cfg, {Entry(1, "NA", "NA", "NA", "NA", "NA", home + "/a/")});
+    WriteConfig(cfg,
+                {ConfigEntry(1, "NA", "NA", "NA", "NA", "NA", home + "/a/")});
     return cfg;
   }
 };

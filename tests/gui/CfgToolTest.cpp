@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDir>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -25,27 +24,18 @@
 #include "config/gui/FileAreaUnit.h"
 #include "host/HostAdmin.h"
 #include "runner/gui/MainUnit.h"
+#include "tests/support/GuiTestSupport.h"
 #include "tests/support/TestSupport.h"
 #include "ui/IniFile.h"
 #include "ui/gui/Dialogs.h"
 #include "ui/gui/oxForm.h"
 
 using namespace qm::gui;
+using qmtest::CentredOnScreen;
+using qmtest::Q;
+using qmtest::SavePicture;
 
 namespace {
-
-QString ScreensDir() {
-  QString dir = qEnvironmentVariable("QM_SCREENS_DIR");
-  if (dir.isEmpty()) dir = QStringLiteral(QM_BIN_DIR "/../screens");
-  QDir().mkpath(dir);
-  return dir;
-}
-
-bool SavePicture(QWidget* window, const QString& name) {
-  return window->grab().save(ScreensDir() + "/" + name + ".png");
-}
-
-QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 // What the operator does: picks an item of a combo.
 void Choose(QComboBox* combo, const QString& text) {
@@ -56,12 +46,6 @@ void Choose(QComboBox* combo, const QString& text) {
 }
 
 bool Shown(const QWidget* widget) { return !widget->isHidden(); }
-
-bool CentredOnScreen(const QWidget* window) {
-  const QPoint off = window->frameGeometry().center() -
-                     window->screen()->availableGeometry().center();
-  return off.manhattanLength() <= 2;
-}
 
 QStringList RowTexts(const QTreeWidgetItem* item) {
   QStringList texts;
@@ -143,14 +127,10 @@ class CfgToolTest : public QObject {
   }
 
  private slots:
-  void initTestCase() {
-    UseApplicationFont();
-    QApplication::setQuitOnLastWindowClosed(false);
-  }
+  void initTestCase() { qmtest::SetUpGuiApplication(); }
 
   void init() {
-    Seam() = DialogSeam{};
-    Seam().testMode = true;
+    qmtest::ResetDialogSeam();
     dir_ = std::make_unique<qmtest::TempDir>();
     // Drive paths such as "D:\..." are plain names here: the storage
     // directories the host makes for them stay in the temporary directory.

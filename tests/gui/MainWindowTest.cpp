@@ -2,7 +2,6 @@
 // closing, and the program's exit codes.
 #include <QApplication>
 #include <QCheckBox>
-#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -19,6 +18,7 @@
 #include "runner/gui/MainUnit.h"
 #include "server/Session.h"
 #include "server/WcApi.h"
+#include "tests/support/GuiTestSupport.h"
 #include "tests/support/TestSupport.h"
 #include "ui/IniFile.h"
 #include "ui/gui/AboutUnit.h"
@@ -30,12 +30,12 @@
 
 using namespace qm::gui;
 using qmtest::Exists;
+using qmtest::Q;
 using qmtest::ReadFile;
+using qmtest::SavePicture;
 using qmtest::WriteFile;
 
 namespace {
-
-QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 const QColor kGray(0x80, 0x80, 0x80);
 const QColor kBlue(0, 0, 0xFF);
@@ -61,14 +61,6 @@ void WriteConfig(const std::string& path,
   std::string message;
   if (!qm::WriteConfigFile(path, entries, message))
     throw std::runtime_error(message);
-}
-
-// Where window pictures go: QM_SCREENS_DIR, else screens/ in the build.
-bool SavePicture(QWidget* window, const QString& name) {
-  QString dir = qEnvironmentVariable("QM_SCREENS_DIR");
-  if (dir.isEmpty()) dir = QStringLiteral(QM_BIN_DIR "/../screens");
-  QDir().mkpath(dir);
-  return window->grab().save(dir + "/" + name + ".png");
 }
 
 bool Shown(const QString& text) {
@@ -121,14 +113,8 @@ class MainWindowTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void initTestCase() {
-    UseApplicationFont();
-    QApplication::setQuitOnLastWindowClosed(false);
-  }
-  void init() {
-    Seam() = DialogSeam{};
-    Seam().testMode = true;
-  }
+  void initTestCase() { qmtest::SetUpGuiApplication(); }
+  void init() { qmtest::ResetDialogSeam(); }
 
   void layout() {
     Program program;

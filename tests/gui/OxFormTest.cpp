@@ -1,7 +1,6 @@
 // The caption-button decorator on plain windows.
 #include <QApplication>
 #include <QDialog>
-#include <QDir>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -13,18 +12,13 @@
 #include <stdexcept>
 
 #include "runner/gui/MainUnit.h"
+#include "tests/support/GuiTestSupport.h"
 #include "ui/gui/oxForm.h"
 
 using namespace qm::gui;
+using qmtest::SavePicture;
 
 namespace {
-
-QString ScreensDir() {
-  QString dir = qEnvironmentVariable("QM_SCREENS_DIR");
-  if (dir.isEmpty()) dir = QStringLiteral(QM_BIN_DIR "/../screens");
-  QDir().mkpath(dir);
-  return dir;
-}
 
 QString Refusal(const std::function<void()>& act) {
   try {
@@ -55,10 +49,7 @@ class OxFormTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void initTestCase() {
-    UseApplicationFont();
-    QApplication::setQuitOnLastWindowClosed(false);
-  }
+  void initTestCase() { qmtest::SetUpGuiApplication(); }
 
   void ownerMustBeOneWindow() {
     QObject plain;
@@ -109,7 +100,7 @@ class OxFormTest : public QObject {
     // The body sits below the caption strip.
     QVERIFY(window.label->geometry().top() >= ox->CaptionBar()->height());
 
-    QVERIFY(window.dialog.grab().save(ScreensDir() + "/oxForm.png"));
+    QVERIFY(SavePicture(&window.dialog, QStringLiteral("oxForm")));
     QTest::mouseClick(ox->CustomButton("Setup"), Qt::LeftButton);
     QTest::mouseClick(ox->CustomButton("About"), Qt::LeftButton);
     // Released away from the button: no click.
@@ -144,7 +135,7 @@ class OxFormTest : public QObject {
     QCOMPARE(window.dialog.height(),
              ox->CaptionHeight() + 2 * ox->FrameWidth());
     QCOMPARE(ToxForm::FaceName(button), QStringLiteral("RollDownButton"));
-    QVERIFY(window.dialog.grab().save(ScreensDir() + "/oxForm-rolled.png"));
+    QVERIFY(SavePicture(&window.dialog, QStringLiteral("oxForm-rolled")));
 
     QTest::mouseClick(button, Qt::LeftButton);
     QVERIFY(!ox->RollUp());

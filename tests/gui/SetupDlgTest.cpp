@@ -1,7 +1,6 @@
 // The setup dialog on a real host: defaults, the home directory check,
 // trimming and what reaches the settings file.
 #include <QApplication>
-#include <QDir>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -11,23 +10,17 @@
 #include <memory>
 
 #include "runner/gui/MainUnit.h"
+#include "tests/support/GuiTestSupport.h"
 #include "tests/support/TestSupport.h"
 #include "ui/IniFile.h"
 #include "ui/gui/AppSetup.h"
 #include "ui/gui/Dialogs.h"
 
 using namespace qm::gui;
+using qmtest::Q;
+using qmtest::SavePicture;
 
 namespace {
-
-QString ScreensDir() {
-  QString dir = qEnvironmentVariable("QM_SCREENS_DIR");
-  if (dir.isEmpty()) dir = QStringLiteral(QM_BIN_DIR "/../screens");
-  QDir().mkpath(dir);
-  return dir;
-}
-
-QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 QString NotHomeQuestion(const QString& path) {
   return QStringLiteral("The path: \r") + path +
@@ -58,14 +51,10 @@ class SetupDlgTest : public QObject {
   }
 
  private slots:
-  void initTestCase() {
-    UseApplicationFont();
-    QApplication::setQuitOnLastWindowClosed(false);
-  }
+  void initTestCase() { qmtest::SetUpGuiApplication(); }
 
   void init() {
-    Seam() = DialogSeam{};
-    Seam().testMode = true;
+    qmtest::ResetDialogSeam();
     dir_ = std::make_unique<qmtest::TempDir>();
     programDir_ = *dir_ / "prog/";
     home_ = *dir_ / "wc/";
@@ -94,7 +83,7 @@ class SetupDlgTest : public QObject {
     QCOMPARE(dialog->e_SysopName->text(), QStringLiteral("Test Sysop"));
     QCOMPARE(dialog->e_BBSName->text(), QStringLiteral("Test BBS"));
     QCOMPARE(dialog->e_wcHomeDir->text(), Q(home_));
-    QVERIFY(dialog->grab().save(ScreensDir() + "/SetupDlg.png"));
+    QVERIFY(SavePicture(dialog.get(), QStringLiteral("SetupDlg")));
 
     // Opened from the small main window at the top left, it still comes
     // up in the middle of the screen.
@@ -103,9 +92,7 @@ class SetupDlgTest : public QObject {
     mainWindow.show();
     TSetupDlg fromMain(&mainWindow, state_, "tool.second");
     fromMain.show();
-    const QPoint off = fromMain.frameGeometry().center() -
-                       fromMain.screen()->availableGeometry().center();
-    QVERIFY2(off.manhattanLength() <= 2, "not centred");
+    QVERIFY2(qmtest::CentredOnScreen(&fromMain), "not centred");
     fromMain.close();
 
     qmtest::WriteFile(Settings(),

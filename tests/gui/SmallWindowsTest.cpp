@@ -1,6 +1,5 @@
 // The small windows: gauge, progress, splash, about and password prompt.
 #include <QApplication>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -9,6 +8,7 @@
 #include <QtTest>
 
 #include "runner/gui/MainUnit.h"
+#include "tests/support/GuiTestSupport.h"
 #include "tests/support/TestSupport.h"
 #include "ui/gui/AboutUnit.h"
 #include "ui/gui/Dialogs.h"
@@ -18,20 +18,9 @@
 #include "ui/gui/SplashUnit.h"
 
 using namespace qm::gui;
+using qmtest::SavePicture;
 
 namespace {
-
-// Where window pictures go: QM_SCREENS_DIR, else screens/ in the build.
-QString ScreensDir() {
-  QString dir = qEnvironmentVariable("QM_SCREENS_DIR");
-  if (dir.isEmpty()) dir = QStringLiteral(QM_BIN_DIR "/../screens");
-  QDir().mkpath(dir);
-  return dir;
-}
-
-bool SavePicture(QWidget* window, const QString& name) {
-  return window->grab().save(ScreensDir() + "/" + name + ".png");
-}
 
 // The label's text fits inside the label.
 bool TextFits(const QLabel* label) {
@@ -45,14 +34,8 @@ class SmallWindowsTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void initTestCase() {
-    UseApplicationFont();
-    QApplication::setQuitOnLastWindowClosed(false);
-  }
-  void init() {
-    Seam() = DialogSeam{};
-    Seam().testMode = true;
-  }
+  void initTestCase() { qmtest::SetUpGuiApplication(); }
+  void init() { qmtest::ResetDialogSeam(); }
 
   void gaugePercent() {
     TGauge gauge;

@@ -36,24 +36,6 @@ std::string Noise(size_t size, uint32_t seed) {
   return bytes;
 }
 
-qm::AreaConfigEntry Entry(int32_t area, const std::string& action,
-                          const std::string& param, const std::string& spec,
-                          const std::string& descAction,
-                          const std::string& descSpec,
-                          const std::string& path) {
-  qm::AreaConfigEntry e;
-  e.AreaNum = area;
-  e.AreaName = "Area " + std::to_string(area);
-  e.FileAction = action;
-  e.FileActionParam = param;
-  e.FileActionSpec = spec;
-  e.DescAction = descAction;
-  e.DescActionSpec = descSpec;
-  e.Path = path;
-  e.Volume = "NA";
-  return e;
-}
-
 std::string RecordLabel(int32_t area, const TFullFileRecord& record) {
   return std::to_string(area) + ":" +
          qm::host::FieldText(record.Info.Name, kFileNameSize);
@@ -163,19 +145,22 @@ ReferenceJob::ReferenceJob(const std::string& home, const std::string& work,
   std::string message;
   if (!qm::WriteConfigFile(
           configPath,
-          {Entry(1, "Add", "Scan For New", incoming + "*.*", "Extract from ZIP",
-                 "file_id.diz", up),
-           Entry(2, "Add", "Scan For New", "FILES.BBS", "Extract from ZIP",
-                 "file_id.diz", utils),
+          {ConfigEntry(1, "Add", "Scan For New", incoming + "*.*",
+                       "Extract from ZIP", "file_id.diz", up),
+           ConfigEntry(2, "Add", "Scan For New", "FILES.BBS",
+                       "Extract from ZIP", "file_id.diz", utils),
            // Only what was there before: a second run then changes
            // nothing, so a run cut short and run again ends as one run.
-           Entry(1, "Move", qm::JoinMoveParam("Files and Records", "3:Archive"),
-                 "OLD*", "NA", "NA", ""),
-           Entry(2, "Move", qm::JoinMoveParam("Just Copy Files", "3:Archive"),
-                 "PKTOOLS.ZIP", "NA", "NA", ""),
-           Entry(3, "Delete", "Delete and Remove", "STALE.TXT", "NA", "NA",
-                 home + "/files/arch/"),
-           Entry(1, "List", "Single", "*.*", "Per File Area", "FILES.LST", up)},
+           ConfigEntry(1, "Move",
+                       qm::JoinMoveParam("Files and Records", "3:Archive"),
+                       "OLD*", "NA", "NA", ""),
+           ConfigEntry(2, "Move",
+                       qm::JoinMoveParam("Just Copy Files", "3:Archive"),
+                       "PKTOOLS.ZIP", "NA", "NA", ""),
+           ConfigEntry(3, "Delete", "Delete and Remove", "STALE.TXT", "NA",
+                       "NA", home + "/files/arch/"),
+           ConfigEntry(1, "List", "Single", "*.*", "Per File Area", "FILES.LST",
+                       up)},
           message))
     throw std::runtime_error("reference job: " + message);
 }

@@ -81,6 +81,42 @@ std::vector<std::string> ListDir(const std::string& path) {
   return names;
 }
 
+std::vector<std::string> LogEntries(const std::string& file) {
+  if (!Exists(file)) return {};
+  const std::string text = ReadFile(file);
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = text.find("\r\n", at);
+    if (end == std::string::npos) {  // an unfinished last line still counts
+      lines.push_back(text.substr(at));
+      break;
+    }
+    lines.push_back(text.substr(at, end - at));
+    at = end + 2;
+  }
+  if (lines.size() < 2) return lines;  // no full header: show what is there
+  return {lines.begin() + 2, lines.end()};
+}
+
+qm::AreaConfigEntry ConfigEntry(int32_t area, const std::string& action,
+                                const std::string& param,
+                                const std::string& spec,
+                                const std::string& descAction,
+                                const std::string& descSpec,
+                                const std::string& path) {
+  qm::AreaConfigEntry entry;
+  entry.AreaNum = area;
+  entry.AreaName = "Area " + std::to_string(area);
+  entry.FileAction = action;
+  entry.FileActionParam = param;
+  entry.FileActionSpec = spec;
+  entry.DescAction = descAction;
+  entry.DescActionSpec = descSpec;
+  entry.Path = path;
+  entry.Volume = "NA";
+  return entry;
+}
+
 void MakeZip(const std::string& path,
              const std::vector<std::pair<std::string, std::string>>& members) {
   int error = 0;

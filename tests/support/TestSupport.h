@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "config/ConfigFile.h"
 #include "runner/RunContext.h"
 #include "server/WcApi.h"
 
@@ -37,6 +38,18 @@ void MakeDirs(const std::string& path);
 // Sets a file's modification time (seconds since 1970, UTC).
 void SetMTime(const std::string& path, int64_t seconds);
 std::vector<std::string> ListDir(const std::string& path);  // sorted names
+
+// The entries of a run log (CRLF lines) after its two header lines; none
+// when the file does not exist.
+std::vector<std::string> LogEntries(const std::string& file);
+
+// A configuration entry for area "Area <area>", on no volume.
+qm::AreaConfigEntry ConfigEntry(int32_t area, const std::string& action,
+                                const std::string& param,
+                                const std::string& spec,
+                                const std::string& descAction = "NA",
+                                const std::string& descSpec = "NA",
+                                const std::string& path = "");
 
 // A ZIP archive with the given members (name -> bytes).
 void MakeZip(const std::string& path,

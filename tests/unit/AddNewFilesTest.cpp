@@ -37,16 +37,7 @@ class AddNewFilesTest : public ::testing::Test {
   }
   void FromList(const std::string& spec) { Scan(spec, area, "From File List"); }
   std::vector<std::string> Log() {
-    std::vector<std::string> lines;
-    if (!qmtest::Exists(tmp / "cfg/run.err")) return lines;
-    std::string text = qmtest::ReadFile(tmp / "cfg/run.err");
-    for (size_t at = 0; at < text.size();) {
-      size_t end = text.find("\r\n", at);
-      lines.push_back(text.substr(at, end - at));
-      at = end + 2;
-    }
-    lines.erase(lines.begin(), lines.begin() + 2);  // header
-    return lines;
+    return qmtest::LogEntries(tmp / "cfg/run.err");
   }
   std::vector<std::string> Recorded() {
     std::vector<std::string> names;

@@ -43,15 +43,7 @@ class DeleteActionTest : public ::testing::Test {
     return names;
   }
   Names LogLines() {
-    const std::string log = qm::LogFileName(run.state.logBaseName);
-    if (!qmtest::Exists(log)) return {};
-    Names lines;
-    std::string text = qmtest::ReadFile(log);
-    for (size_t at = 0, end; (end = text.find("\r\n", at)) != text.npos;
-         at = end + 2) {
-      lines.push_back(text.substr(at, end - at));
-    }
-    return Names(lines.begin() + 2, lines.end());  // after the header
+    return qmtest::LogEntries(qm::LogFileName(run.state.logBaseName));
   }
 
   qmtest::TempDir dir;

@@ -85,19 +85,7 @@ class FilesBbsTest : public ::testing::Test {
   }
   void Read() { qm::ReadinFilesBBS(run.ctx, dir, "files.bbs", 1); }
 
-  std::vector<std::string> Log() {
-    std::vector<std::string> lines;
-    if (!qmtest::Exists(tmp / "run.err")) return lines;
-    std::string text = qmtest::ReadFile(tmp / "run.err");
-    size_t at = 0;
-    while (at < text.size()) {
-      size_t end = text.find("\r\n", at);
-      lines.push_back(text.substr(at, end - at));
-      at = end + 2;
-    }
-    lines.erase(lines.begin(), lines.begin() + 2);  // header
-    return lines;
-  }
+  std::vector<std::string> Log() { return qmtest::LogEntries(tmp / "run.err"); }
   std::string NotAdded(const std::string& name) {
     return "Could not add file: " + name + " from path: " + dir +
            "/ to file area #1";

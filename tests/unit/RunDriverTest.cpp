@@ -14,38 +14,10 @@ namespace {
 
 using Names = std::vector<std::string>;
 using qm::AreaConfigEntry;
+using qmtest::ConfigEntry;
 using qmtest::Exists;
+using qmtest::LogEntries;
 using qmtest::ReadFile;
-
-AreaConfigEntry Entry(int32_t area, const std::string& action,
-                      const std::string& param, const std::string& spec,
-                      const std::string& path = "",
-                      const std::string& descAction = "NA",
-                      const std::string& descSpec = "NA") {
-  AreaConfigEntry entry;
-  entry.AreaNum = area;
-  entry.AreaName = "Area " + std::to_string(area);
-  entry.FileAction = action;
-  entry.FileActionParam = param;
-  entry.FileActionSpec = spec;
-  entry.DescAction = descAction;
-  entry.DescActionSpec = descSpec;
-  entry.Path = path;
-  entry.Volume = "NA";
-  return entry;
-}
-
-// The entries of a log file, after its two header lines.
-Names LogEntries(const std::string& file) {
-  if (!Exists(file)) return {};
-  const std::string text = ReadFile(file);
-  Names lines;
-  for (size_t at = 0, end; (end = text.find("\r\n", at)) != text.npos;
-       at = end + 2) {
-    lines.push_back(text.substr(at, end - at));
-  }
-  return lines.size() < 2 ? lines : Names(lines.begin() + 2, lines.end());
-}
 
 class RunDriverTest : public ::testing::Test {
  protected:
@@ -71,7 +43,8 @@ class RunDriverTest : public ::testing::Test {
     return names;
   }
   AreaConfigEntry Listing(int32_t area, const std::string& name) {
-    return Entry(area, "List", "Single", "*.*", out, "Per File Area", name);
+    return ConfigEntry(area, "List", "Single", "*.*", "Per File Area", name,
+                       out);
   }
 
   qmtest::TempDir dir;
@@ -113,8 +86,9 @@ TEST_F(RunDriverTest, RunDispatchesEachEntryAndTidiesUp) {
   const std::string path = WriteConfig(
       dir / "night.cfg",
       {Listing(1, "one.txt"),
-       Entry(5, "List", "Single", "*.*", out, "Per File Area", "five.txt"),
-       Entry(12, "NA", "NA", "NA"), Listing(12, "twelve.txt")});
+       ConfigEntry(5, "List", "Single", "*.*", "Per File Area", "five.txt",
+                   out),
+       ConfigEntry(12, "NA", "NA", "NA"), Listing(12, "twelve.txt")});
   run.state.allFilesListed = true;
   qm::RunConfig(run.ctx, file, path);
 
@@ -139,8 +113,9 @@ TEST_F(RunDriverTest, TestRunChangesNothing) {
   ASSERT_TRUE(qmtest::AddRecord(1, "OLD.TXT", {"Old"}));
   const std::string path = WriteConfig(
       dir / "night.cfg",
-      {Entry(1, "Delete", "Delete and Remove", "*.TXT", out),
-       Entry(1, "Move", "Files and Records >to> 12:Twelve", "*.ZIP", out),
+      {ConfigEntry(1, "Delete", "Delete and Remove", "*.TXT", "NA", "NA", out),
+       ConfigEntry(1, "Move", "Files and Records >to> 12:Twelve", "*.ZIP", "NA",
+                   "NA", out),
        Listing(12, "twelve.txt")});
   run.view.testRun = true;
   qm::RunConfig(run.ctx, file, path);
@@ -155,7 +130,8 @@ TEST_F(RunDriverTest, TestRunChangesNothing) {
 
 TEST_F(RunDriverTest, NaEntryShowsPanelsAndLightsNothing) {
   run.view.testRun = true;
-  qm::DispatchEntry(run.ctx, qm::EntryKeyLines(Entry(1, "NA", "NA", "*.*")));
+  qm::DispatchEntry(run.ctx,
+                    qm::EntryKeyLines(ConfigEntry(1, "NA", "NA", "*.*")));
   EXPECT_EQ(run.view.panelArea, "Area 1");
   EXPECT_EQ(run.view.panelAction, "NA");
   EXPECT_EQ(run.view.panelSpec, "*.*");
@@ -164,12 +140,12 @@ TEST_F(RunDriverTest, NaEntryShowsPanelsAndLightsNothing) {
 
   // Actions are compared exactly: "delete" does nothing either.
   ASSERT_TRUE(qmtest::AddRecord(1, "DEMO.ZIP"));
-  qm::DispatchEntry(run.ctx, qm::EntryKeyLines(Entry(
+  qm::DispatchEntry(run.ctx, qm::EntryKeyLines(ConfigEntry(
                                  1, "delete", "Delete and Remove", "*.*")));
   EXPECT_EQ(run.view.litLabel, qm::ActionLabel::None);
   EXPECT_TRUE(run.view.testRunLines.empty());
 
-  qm::DispatchEntry(run.ctx, qm::EntryKeyLines(Entry(
+  qm::DispatchEntry(run.ctx, qm::EntryKeyLines(ConfigEntry(
                                  1, "Delete", "Delete and Remove", "*.*")));
   EXPECT_EQ(run.view.litLabel, qm::ActionLabel::Delete);
   EXPECT_EQ(run.view.testRunLines,
@@ -182,9 +158,9 @@ TEST_F(RunDriverTest, NaEntryShowsPanelsAndLightsNothing) {
 TEST_F(RunDriverTest, FilesBbsSpecReadsTheListInThePath) {
   run.view.testRun = true;
   const std::string path = dir / "incoming/";
-  qm::DispatchEntry(run.ctx,
-                    qm::EntryKeyLines(Entry(1, "Add", "Scan For New",
-                                            "C:\\bbs\\files.bbs", path)));
+  qm::DispatchEntry(run.ctx, qm::EntryKeyLines(ConfigEntry(
+                                 1, "Add", "Scan For New", "C:\\bbs\\files.bbs",
+                                 "NA", "NA", path)));
   EXPECT_EQ(run.view.litLabel, qm::ActionLabel::Add);
   EXPECT_EQ(run.view.panelSpec, path + "files.bbs");
   // The list is looked for in the entry's Path under the name as written.
@@ -194,8 +170,9 @@ TEST_F(RunDriverTest, FilesBbsSpecReadsTheListInThePath) {
   // A Path without a trailing separator still finds the list.
   run.view.testRunLines.clear();
   const std::string bare = dir / "incoming";
-  qm::DispatchEntry(run.ctx, qm::EntryKeyLines(Entry(1, "Add", "Scan For New",
-                                                     "FILES.BBS", bare)));
+  qm::DispatchEntry(
+      run.ctx, qm::EntryKeyLines(ConfigEntry(1, "Add", "Scan For New",
+                                             "FILES.BBS", "NA", "NA", bare)));
   EXPECT_EQ(run.view.panelSpec, bare + "FILES.BBS");
   EXPECT_EQ(run.view.testRunLines,
             Names{"ERR: Could not Read files.BBS: " + bare + "/FILES.BBS"});
@@ -205,7 +182,7 @@ TEST_F(RunDriverTest, MoveParameterNamesTheTarget) {
   ASSERT_TRUE(qmtest::AddRecord(1, "DEMO.ZIP"));
   auto move = [&](const std::string& param) {
     qm::DispatchEntry(run.ctx,
-                      qm::EntryKeyLines(Entry(1, "Move", param, "*.*")));
+                      qm::EntryKeyLines(ConfigEntry(1, "Move", param, "*.*")));
   };
   move("Files and Records");
   move("Files and Records >to> 12");
@@ -219,7 +196,7 @@ TEST_F(RunDriverTest, MoveParameterNamesTheTarget) {
 }
 
 TEST_F(RunDriverTest, NonIntegerValuesEndTheRun) {
-  auto keys = qm::EntryKeyLines(Entry(1, "NA", "NA", "NA"));
+  auto keys = qm::EntryKeyLines(ConfigEntry(1, "NA", "NA", "NA"));
   keys[0] = "AreaNum=abc";
   try {
     qm::DispatchEntry(run.ctx, keys);
@@ -228,10 +205,10 @@ TEST_F(RunDriverTest, NonIntegerValuesEndTheRun) {
     EXPECT_STREQ(error.what(), "'abc' is not a valid integer value");
   }
 
-  const std::string path =
-      WriteConfig(dir / "bad.cfg",
-                  {Entry(1, "Move", "Files and Records >to> 1x:Twelve", "*.*"),
-                   Listing(12, "never.txt")});
+  const std::string path = WriteConfig(
+      dir / "bad.cfg",
+      {ConfigEntry(1, "Move", "Files and Records >to> 1x:Twelve", "*.*"),
+       Listing(12, "never.txt")});
   qm::RunConfig(run.ctx, file, path);
   EXPECT_EQ(run.view.messages, Names{"'1x' is not a valid integer value"});
   EXPECT_FALSE(file.IsOpen());

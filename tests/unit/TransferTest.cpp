@@ -53,18 +53,7 @@ class TransferTest : public ::testing::Test {
     run.state.logBaseName = tmp / "run.cfg";
   }
 
-  std::vector<std::string> Log() {
-    std::vector<std::string> lines;
-    if (!qmtest::Exists(tmp / "run.err")) return lines;
-    std::string text = qmtest::ReadFile(tmp / "run.err");
-    for (size_t at = 0; at < text.size();) {
-      size_t end = text.find("\r\n", at);
-      lines.push_back(text.substr(at, end - at));
-      at = end + 2;
-    }
-    lines.erase(lines.begin(), lines.begin() + 2);  // header
-    return lines;
-  }
+  std::vector<std::string> Log() { return qmtest::LogEntries(tmp / "run.err"); }
   std::string Up(const std::string& name) const { return tmp / ("up/" + name); }
   bool Transfer(const std::string& from, const std::string& to) {
     return qm::TransferFile(run.ctx, from, to, "cap");

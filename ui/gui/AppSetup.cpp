@@ -95,9 +95,7 @@ TSetupDlg::TSetupDlg(QWidget* parent, qm::RunState& state, std::string exeName)
 void TSetupDlg::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous()) return;
-  // Centred on the screen, not over the small main window.
-  move(pos() + screen()->availableGeometry().center() -
-       frameGeometry().center());
+  CentreOnScreen(this);
   FormShow();
 }
 

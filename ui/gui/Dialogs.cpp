@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QScreen>
 #include <QUrl>
 #include <cstdio>
 
@@ -130,6 +131,11 @@ int ExecModal(QDialog* dialog) {
     return QDialog::Rejected;
   }
   return dialog->exec();
+}
+
+void CentreOnScreen(QWidget* window) {
+  window->move(window->pos() + window->screen()->availableGeometry().center() -
+               window->frameGeometry().center());
 }
 
 int ShellOpen(const QString& target) {

@@ -25,17 +25,17 @@ struct ShownBox {
 // Test control. Answers are taken in order; a box with no queued answer in
 // a test is answered with OK / Cancel.
 struct DialogSeam {
-  bool unattended = false;      // no box is shown; texts go to stderr
-  bool testMode = false;        // never show anything; use queued answers
-  std::deque<int> answers;      // for questions: 1 Yes, 0 No, -1 Cancel
-  std::deque<QString> fileNames;        // for file dialogs; "" = cancel
+  bool unattended = false;        // no box is shown; texts go to stderr
+  bool testMode = false;          // never show anything; use queued answers
+  std::deque<int> answers;        // for questions: 1 Yes, 0 No, -1 Cancel
+  std::deque<QString> fileNames;  // for file dialogs; "" = cancel
   std::deque<std::optional<QString>> passwords;  // nullopt = cancel
-  std::vector<ShownBox> shown;  // every box, in order
+  std::vector<ShownBox> shown;                   // every box, in order
   // Called instead of exec() for modal windows in test mode; returns the
   // dialog's result. Unset: the dialog is rejected.
   std::function<int(QDialog*)> modalHook;
   std::function<int(const QString&)> shellHook;  // result of ShellOpen
-  std::vector<QString> opened;  // every ShellOpen target
+  std::vector<QString> opened;                   // every ShellOpen target
 };
 DialogSeam& Seam();
 
@@ -55,11 +55,14 @@ QString SaveFileName(QWidget* parent, const QString& title,
                      const QString& filter, const QString& preset = {});
 
 // The modal password prompt; true on OK with value set.
-bool PasswordQuery(QWidget* parent, const QString& title,
-                   const QString& prompt, QString& value,
-                   QChar passwordChar = QLatin1Char('*'));
+bool PasswordQuery(QWidget* parent, const QString& title, const QString& prompt,
+                   QString& value, QChar passwordChar = QLatin1Char('*'));
 
 int ExecModal(QDialog* dialog);
+
+// Places a window's frame in the middle of its screen (dialogs open there,
+// not over the small window that opened them).
+void CentreOnScreen(QWidget* window);
 
 // Opens a file or address with the desktop; above 32 is success.
 int ShellOpen(const QString& target);

@@ -1,0 +1,53 @@
+// Helpers shared by the window tests. Header-only: qm_test_support has no Qt.
+#pragma once
+
+#include <QApplication>
+#include <QDir>
+#include <QScreen>
+#include <QString>
+#include <QWidget>
+#include <string>
+
+#include "runner/gui/MainUnit.h"
+#include "ui/gui/Dialogs.h"
+
+namespace qmtest {
+
+inline QString Q(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+// Where window pictures go: QM_SCREENS_DIR, else screens/ in the build.
+inline QString ScreensDir() {
+  QString dir = qEnvironmentVariable("QM_SCREENS_DIR");
+  if (dir.isEmpty()) dir = QStringLiteral(QM_BIN_DIR "/../screens");
+  QDir().mkpath(dir);
+  return dir;
+}
+
+// Saves a picture of the window as <name>.png in ScreensDir().
+inline bool SavePicture(QWidget* window, const QString& name) {
+  return window->grab().save(ScreensDir() + "/" + name + ".png");
+}
+
+// The window's frame sits in the middle of its screen, give or take a pixel.
+inline bool CentredOnScreen(const QWidget* window) {
+  const QPoint off = window->frameGeometry().center() -
+                     window->screen()->availableGeometry().center();
+  return off.manhattanLength() <= 2;
+}
+
+// Once per test executable: the program's font, and no quitting when a
+// window under test closes.
+inline void SetUpGuiApplication() {
+  qm::gui::UseApplicationFont();
+  QApplication::setQuitOnLastWindowClosed(false);
+}
+
+// Before each test: boxes and dialogs answered by the test, none seen yet.
+inline void ResetDialogSeam() {
+  qm::gui::Seam() = qm::gui::DialogSeam{};
+  qm::gui::Seam().testMode = true;
+}
+
+}  // namespace qmtest

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 #include <stdexcept>
 
 #include "actions/UnzipFile.h"
@@ -25,6 +26,24 @@ std::vector<std::string> PlainFiles(const std::string& directory) {
   std::vector<std::string> paths;
   for (const FoundFile& file : FindFiles(directory + "*.*"))
     paths.push_back(directory + file.name);
+  return paths;
+}
+
+// Hidden files of the directory; a member whose name starts with a dot comes
+// out hidden here although it is an ordinary file in the archive.
+std::set<std::string> HiddenFiles(const std::string& directory) {
+  std::set<std::string> names;
+  for (const FoundFile& file : FindFiles(directory + "*", true))
+    if (file.name[0] == '.') names.insert(file.name);
+  return names;
+}
+
+// Plain files plus hidden ones that were not there before.
+std::vector<std::string> ExtractedFiles(const std::string& directory,
+                                        const std::set<std::string>& before) {
+  std::vector<std::string> paths = PlainFiles(directory);
+  for (const std::string& name : HiddenFiles(directory))
+    if (!before.count(name)) paths.push_back(directory + name);
   return paths;
 }
 
@@ -68,6 +87,8 @@ bool ExtractDescriptionFiles(RunContext& ctx, const std::string& archive,
     throw std::runtime_error("Could not create the temp directory " + temp);
   DeleteFiles(PlainFiles(temp));
 
+  const std::set<std::string> hiddenBefore = HiddenFiles(temp);
+
   unzip.lpszDestination.SetText(temp);
   unzip.lpszFileSpec.SetText(memberSpec);
   if (!unzip.Execute(DZ_FUNC_COUNT)) {
@@ -79,10 +100,10 @@ bool ExtractDescriptionFiles(RunContext& ctx, const std::string& archive,
     LogRunError(
         ctx, "UnZip Failed. ZipFile: " + archive + "  fileDesc: " + memberSpec);
     // Members that did come out are of no use without the rest.
-    DeleteFiles(PlainFiles(temp));
+    DeleteFiles(ExtractedFiles(temp, hiddenBefore));
     return false;
   }
-  std::vector<std::string> extracted = PlainFiles(temp);
+  std::vector<std::string> extracted = ExtractedFiles(temp, hiddenBefore);
   files.insert(files.end(), extracted.begin(), extracted.end());
   return true;
 }

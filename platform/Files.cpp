@@ -229,7 +229,8 @@ bool WildcardMatch(const std::string& pattern, const std::string& name) {
   return pi == p.size();
 }
 
-std::vector<FoundFile> FindFiles(const std::string& pattern) {
+std::vector<FoundFile> FindFiles(const std::string& pattern,
+                                 bool includeHidden) {
   std::vector<FoundFile> found;
   std::string dir = DirectoryOrDot(pattern);
   std::string wildcard = FileNamePart(pattern);
@@ -237,8 +238,9 @@ std::vector<FoundFile> FindFiles(const std::string& pattern) {
   if (!d) return found;
   while (dirent* entry = readdir(d)) {
     std::string name = entry->d_name;
-    if (name.empty() || name[0] == '.') continue;
-    if (!WildcardMatch(wildcard, name)) continue;
+    if (name.empty() || name == "." || name == "..") continue;
+    if (name[0] == '.' && !includeHidden) continue;
+    if (name[0] != '.' && !WildcardMatch(wildcard, name)) continue;
     struct stat st {};
     if (lstat((TrailingBackslash(dir) + name).c_str(), &st) != 0) continue;
     if (!S_ISREG(st.st_mode)) continue;

@@ -28,9 +28,10 @@ struct FoundFile {
   std::string name;
   uint64_t size = 0;
 };
-// Plain files matching directory + wildcard name; hidden entries,
-// directories and symbolic links are skipped. Sorted by name.
-std::vector<FoundFile> FindFiles(const std::string& pattern);
+// Plain files matching directory + wildcard name; hidden entries (unless
+// asked for), directories and symbolic links are skipped. Sorted by name.
+std::vector<FoundFile> FindFiles(const std::string& pattern,
+                                 bool includeHidden = false);
 
 // Text file lines: a line ends at CR, LF or CR LF; a NUL ends the text.
 bool ReadTextLines(const std::string& path, std::vector<std::string>& lines);

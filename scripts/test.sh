@@ -11,3 +11,6 @@ bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON
 (cd build-asan && ctest --output-on-failure -j2 --timeout 600)
+
+# Each fuzz target for a short fixed time (clang build in build-fuzz/).
+bash scripts/fuzz.sh 15

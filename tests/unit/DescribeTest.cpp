@@ -150,6 +150,16 @@ TEST_F(Describe, StaleTempFilesGoHiddenOnesStay) {
   EXPECT_EQ(ListDir(Temp()), (std::vector<std::string>{".keep", "olddir"}));
 }
 
+TEST_F(Describe, MembersNamedWithALeadingDotAreCleanedUpToo) {
+  qmtest::MakeDirs(Temp());
+  WriteFile(Temp() + "/.keep", "hidden, from before");
+  std::string path = dir_ / "DOTS.ZIP";
+  qmtest::MakeZip(path, {{"FILE_ID.DIZ", "Dots"}, {".hidden", "member"}});
+  ASSERT_TRUE(qm::DescribeFromArchive(run_.ctx, path, "*", record_));
+  EXPECT_STREQ(record_.Info.Description, "Dots");
+  EXPECT_EQ(ListDir(Temp()), std::vector<std::string>{".keep"});
+}
+
 TEST_F(Describe, HostileMemberNamesStayInTemp) {
   std::string path = dir_ / "EVIL.ZIP";
   qmtest::MakeZip(path, {{"../FILE_ID.DIZ", "Escaped?"}});

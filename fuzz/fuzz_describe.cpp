@@ -1,0 +1,109 @@
+// The description step on arbitrary bytes given as a .ZIP archive, through
+// the real unzip component and ZIP library: it writes only into the
+// program's Temp/ directory, leaves that empty, and fills the record only
+// within its fields.
+#include <cstdint>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "actions/Describe.h"
+#include "actions/UnzipFile.h"
+#include "fuzz/FuzzSupport.h"
+#include "platform/Files.h"
+
+using qmfuzz::Check;
+
+namespace {
+
+// Specs the setup dialog offers or an operator might type.
+const char* const kOtherSpecs[] = {"*.DIZ", "*", "desc.sdi", "NA"};
+
+TUnzipFile& Unzip() {
+  static TUnzipFile unzip(qmtest::BinDir());
+  static bool ready = false;
+  if (!ready) {
+    Check(TUnzipFile::Loaded(), "libdunzip.so loads from " + qmtest::BinDir());
+    qm::ApplyStoredUnzipSettings(unzip);
+    ready = true;
+  }
+  return unzip;
+}
+
+TFullFileRecord Blank() {
+  TFullFileRecord record{};
+  std::strcpy(record.Info.Name, "TEST.ZIP");
+  std::strcpy(record.Info.Uploader, "Sysop");
+  record.Info.Area = 3;
+  record.Info.Size = 1234;
+  record.Info.Downloads = 7;
+  return record;
+}
+
+// Every byte but the description fields stays as it was.
+bool OnlyDescriptionChanged(const TFullFileRecord& a,
+                            const TFullFileRecord& b) {
+  TFullFileRecord x = a, y = b;
+  for (TFullFileRecord* r : {&x, &y}) {
+    std::memset(r->Info.Description, 0, sizeof r->Info.Description);
+    r->Info.HasLongDescription = 0;
+    std::memset(r->LongDescription, 0, sizeof r->LongDescription);
+  }
+  return std::memcmp(&x, &y, sizeof x) == 0;
+}
+
+void DescribeOnce(const std::string& archive, const std::string& spec) {
+  const std::string& root = qmfuzz::Workspace();
+  qmtest::TestRun run(root + "/prog");
+  run.ctx.unzip = &Unzip();
+  run.state.logBaseName = root + "/run.cfg";
+  const std::string temp = qm::TempDirectory(run.state);
+  qmtest::MakeDirs(temp);
+  qmtest::WriteFile(temp + "STALE.DIZ", "left from an earlier run\r\n");
+
+  const TFullFileRecord before = Blank();
+  TFullFileRecord record = before;
+  const bool described =
+      qm::DescribeFromArchive(run.ctx, archive, spec, record);
+
+  Check(run.view.messages.empty(), "no box from the description step");
+  Check(!run.view.extractingVisible, "the extracting label is hidden again");
+  Check(qmtest::ListDir(temp).empty(),
+        "Temp/ is empty afterwards (" + spec + ")");
+  std::vector<std::string> tree = qmfuzz::Tree(root);
+  std::erase(tree, "run.err");
+  Check(tree == std::vector<std::string>(
+                    {"in/", "in/TEST.ZIP", "prog/", "prog/Temp/"}),
+        "nothing is written outside Temp/");
+  qm::DeleteLocalFile(root + "/run.err");
+
+  if (!described) {
+    Check(std::memcmp(&record, &before, sizeof record) == 0,
+          "no description leaves the record untouched");
+    return;
+  }
+  Check(OnlyDescriptionChanged(record, before),
+        "only the description fields change");
+  Check(record.Info.HasLongDescription == 1,
+        "the long-description flag is set");
+  Check(qmfuzz::Terminated(record.Info.Description),
+        "the short description fits 75 characters");
+  for (const auto& slot : record.LongDescription)
+    Check(qmfuzz::Terminated(slot), "a long line fits 79 characters");
+  const std::string first = record.LongDescription[0];
+  Check(std::string(record.Info.Description) == first.substr(0, 75),
+        "the short description is the first line cut to 75");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string archive = qmfuzz::Workspace() + "/in/TEST.ZIP";
+  qmtest::MakeDirs(qmfuzz::Workspace() + "/in");
+  qmtest::WriteFile(archive, qmfuzz::Bytes(data, size));
+  DescribeOnce(archive, "file_id.diz");
+  // Archives end in their directory's fixed fields, so the size picks.
+  DescribeOnce(archive, kOtherSpecs[size % std::size(kOtherSpecs)]);
+  return 0;
+}

@@ -1,0 +1,295 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora of the fuzz targets into fuzz/corpus/<target>/.
+
+Run from anywhere: python3 fuzz/make_seeds.py. The outputs are committed;
+rerun after changing a seed here. Existing seed files are replaced, other
+files in the corpus directories are left alone.
+"""
+import io
+import os
+import stat
+import struct
+import zipfile
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CRLF = b"\r\n"
+
+
+def write(target, name, data):
+    path = os.path.join(HERE, "corpus", target, name)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+# --- configuration records (1064 bytes each) --------------------------------
+
+def text(s):
+    return s.encode("latin-1") if isinstance(s, str) else s
+
+
+def record(area, name="Uploads", action="Add", param="Scan For New",
+           spec="*.*", desc="Extract from ZIP", descspec="file_id.diz",
+           path="/srv/files/uploads", volume="NA", offline=0,
+           marker=b"[FileCHK]\r\0"):
+    r = bytearray(1064)
+    r[0:len(marker)] = marker
+
+    def put(at, value, width):
+        b = text(value)[:width]
+        r[at:at + len(b)] = b
+
+    struct.pack_into("<i", r, 16, area)
+    put(20, name, 32)
+    put(56, action, 32)
+    put(89, param, 65)
+    put(155, spec, 260)
+    put(420, desc, 32)
+    put(519, descspec, 260)
+    put(780, path, 260)
+    put(1041, volume, 16)
+    struct.pack_into("<i", r, 1060, offline)
+    return bytes(r)
+
+
+def config_seeds():
+    t = "config"
+    write(t, "add-scan-for-new.cfg", record(1))
+    write(t, "add-files-bbs.cfg",
+          record(0, "Games", spec="FILES.BBS", path="host/files0"))
+    write(t, "add-from-file-list.cfg",
+          record(5, "Utilities", param="From File List", spec="new.qls",
+                 desc="NA", descspec="NA"))
+    write(t, "delete-just-records.cfg",
+          record(12, "Archive", "Delete", "Just Remove Records", "old.qls",
+                 "NA", "NA"))
+    write(t, "list-all-files.cfg",
+          record(1, "Games", "List", "Double", "*.ZIP", "All Files List",
+                 "ALLFILES.TXT"))
+    # A 45-character Move parameter runs on into the reserved field; read
+    # back it keeps its first 33 characters, target number included.
+    write(t, "move-long-param.cfg",
+          record(5, "Utilities", "Move",
+                 "Files and Records >to> 12:Nineteen Char Area!"[:45]))
+    write(t, "move-target-cut.cfg",
+          record(5, "Utilities", "Move",
+                 "Just Copy Files >to> 123456789012:Far Away"))
+    write(t, "move-no-colon.cfg",
+          record(1, "Games", "Move", "Files and Records >to> 12"))
+    write(t, "na-offline-volume.cfg",
+          record(12, "Archive", "NA", "NA", "NA", "NA", "NA",
+                 "[CDROM]\\games", "CDROM", 1))
+    write(t, "lowercase-add.cfg", record(1, action="add"))
+    write(t, "unknown-area.cfg", record(7, "Gone"))
+    write(t, "negative-area.cfg", record(-1, offline=-1))
+    # Every text field full, without any terminating NUL.
+    full = bytearray(record(0))
+    for at, width in ((20, 32), (56, 33), (89, 66), (155, 261), (420, 33),
+                      (519, 261), (780, 261), (1041, 16)):
+        full[at:at + width] = b"F" * width
+    write(t, "fields-full.cfg", bytes(full))
+    write(t, "three-records-and-tail.cfg",
+          record(0) + record(7) + record(12, action="List") + b"\x55" * 100)
+    write(t, "marker-lowercase.cfg", record(1, marker=b"[filechk]\r\0"))
+    write(t, "marker-nul-no-cr.cfg", record(1, marker=b"[FileCHK]\0"))
+    write(t, "marker-ctrl-z.cfg", record(1, marker=b"[FileCHK]\x1a"))
+    write(t, "marker-lf.cfg", record(1, marker=b"[FileCHK]\n"))
+    write(t, "marker-only-text.cfg", b"[FileCHK]\r\n")
+    write(t, "marker-short.cfg", b"[FileCH")
+    write(t, "empty.cfg", b"")
+
+
+# --- FILES.BBS listings -----------------------------------------------------
+
+def lines(*items, end=CRLF):
+    return b"".join(text(i) + end for i in items)
+
+
+def filesbbs_seeds():
+    t = "filesbbs"
+    write(t, "example-table.bbs", lines(
+        "GAME.ZIP  12345  01-01-98  A fine game  for two",
+        "   | continued text",
+        "README  First line",
+        "FILE.TXT Note  on use",
+        "ONE.ZIP 12345 01-01-98 A game"))
+    write(t, "title-lines.bbs", lines(
+        "==========================================",
+        "   Fuzzed Files: the games of the year",
+        "   A title of exactly forty characters xx",
+        "   Line four is no title",
+        "GAME.ZIP  A game"))
+    write(t, "ctrl-z-ends.bbs",
+          lines("ONE.ZIP  first", "   more") + b"\x1a" +
+          lines("TWO.ZIP  never read"))
+    many = ["MANY.ZIP  line 1"] + ["   | line %d" % i for i in range(2, 21)]
+    write(t, "twenty-lines.bbs", lines(*many))
+    write(t, "long-lines.bbs", lines(
+        "GAME.ZIP  " + "x" * 90,
+        "   " + "y" * 100,
+        "README  " + "z" * 300 + "  tail",
+        "TWO.ZIP" + " " * 280 + "after spaces"))
+    write(t, "dashes-and-case.bbs", lines(
+        "-----", "game.zip  lower case name", "GAME.ZIP  twice",
+        "readme  again", "Mixed.Case  mixed"))
+    write(t, "lf-only.bbs", lines("ONE.ZIP  one", "   one more",
+                                  "TWO.ZIP  two", end=b"\n"))
+    write(t, "cr-only.bbs", lines("ONE.ZIP  one", "TWO.ZIP  two", end=b"\r"))
+    write(t, "mixed-ends.bbs", b"ONE.ZIP  one\r\n\n\rTWO.ZIP  two\n\r  | x")
+    write(t, "high-bytes.bbs", lines(
+        b"\xc4\xc4\xc4\xc4 Files \xc4\xc4\xc4\xc4", b"\xb3 box text",
+        "FILE.TXT  text", b"\x80\x81\xff"))
+    write(t, "names-odd.bbs", lines(
+        "VERYLONGNAME15.ZIP  too long to store",
+        "$DATA.TXT  dollar", "NODOT  no | dot | bars", "A",
+        "FILES.BBS  the list itself", "MISSING.ZIP  not there",
+        "ab/cd.zip  slash", "x:y.zip  colon"))
+    write(t, "blank-and-tabs.bbs", lines("", "   ", "GAME.ZIP\tTab  x", "",
+                                         "\t\tcontinued"))
+    write(t, "no-final-end.bbs", b"README  last line without end")
+    write(t, "empty.bbs", b"")
+
+
+# --- path lists -----------------------------------------------------------
+
+def pathlist_seeds():
+    t = "pathlist"
+    write(t, "area-and-upload.qls", lines(
+        "host/files1/GAME.ZIP", "upload/NEW.ZIP", "upload/sub/DEEP.TXT"))
+    write(t, "existing-and-twice.qls", lines(
+        "upload/old.zip", "host/files1/OLD.ZIP", "upload/game.zip",
+        "host/files1/GAME.ZIP", "upload/NEW.ZIP", "upload/NEW.ZIP"))
+    write(t, "lf-only.qls", lines("upload/NEW.ZIP", "host/files1/README",
+                                  end=b"\n"))
+    write(t, "cr-only.qls", lines("upload/NEW.ZIP", "host/files1/file.txt",
+                                  end=b"\r"))
+    write(t, "missing-and-blank.qls", lines(
+        "", "upload/MISSING.ZIP", "   ", "/nonexistent/dir/x.zip", "upload/",
+        "upload/sub", "upload/.hidden", "upload/VERYLONGNAME15.ZIP"))
+    write(t, "nul-ends.qls", b"upload/NEW.ZIP\r\n\0host/files1/GAME.ZIP\r\n")
+    write(t, "dots-and-backslashes.qls", lines(
+        "./upload/NEW.ZIP", "upload/../upload/game.zip",
+        "host\\files1\\README", "host/files1/./file.txt"))
+    write(t, "list-itself.qls", lines("host/files1/list.qls"))
+    write(t, "no-final-end.qls", b"upload/NEW.ZIP")
+    write(t, "empty.qls", b"")
+
+
+# --- settings files ---------------------------------------------------------
+
+def settings_seeds():
+    t = "settings"
+    write(t, "usual.ini", lines(
+        "[General]", "SysopName=Sam Sysop", "BBSName=The Board",
+        "wcHomeDir=/srv/wc5/", "", "[Main Window]", "Top=15", "Left=-4", "",
+        "[Config Window]", "Top=15", "Left=15", "Height=460", "Width=620",
+        "Area Name=150", "No.=30", "File Action (FA)=100", "FA Param=150",
+        "Offline=100"))
+    write(t, "hex-values.ini", lines(
+        "[Main Window]", "Top=0x1F", "Left=0X1f", "[Config Window]",
+        "Top=$1F", "Left=1F", "Height=0x", "Width=$", "Area Name=-$10",
+        "No.=+5", "Path=2147483648", "Volume=-2147483648",
+        "Offline=0xFFFFFFFF", "FA Spec=$FFFFFFFF", "FA Param=0x100000000"))
+    write(t, "spacing-quotes-comments.ini", lines(
+        "; a comment", "  [ General ]  ", "  SysopName  =  spaced  ",
+        "BBSName=\"quoted\"", "wcHomeDir='single'", ";Top=1",
+        "no equals here", "=no key", "[Main Window]", "Top = 12 "))
+    write(t, "duplicates.ini", lines(
+        "[General]", "SysopName=first", "SYSOPNAME=second", "[general]",
+        "SysopName=other section", "[Main Window]", "Top=1", "[General]",
+        "BBSName=third section"))
+    write(t, "odd-headers.ini", lines(
+        "[General", "SysopName=no close", "[]", "Top=1", "[[x]]", "Left=2",
+        "[Main Window] trailing", "Top=3", "[a]b]", "k=v"))
+    write(t, "lf-only.ini", lines("[General]", "BBSName=lf", end=b"\n"))
+    write(t, "cr-only.ini", lines("[General]", "BBSName=cr", end=b"\r"))
+    write(t, "no-final-end.ini", b"[General]\r\nwcHomeDir=/srv/wc5/")
+    write(t, "long-value.ini",
+          lines("[General]", "SysopName=" + "s" * 1100, "BBSName=b"))
+    write(t, "nul-and-high.ini",
+          b"[General]\r\nSysop\0Name=x\r\nBBSName=\xe9t\xe9\r\n[\xc4]\r\nk=\0\r\n")
+    write(t, "empty.ini", b"")
+
+
+# --- ZIP archives -----------------------------------------------------------
+
+def zip_bytes(members, compression=zipfile.ZIP_DEFLATED, prep=None):
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w", compression) as z:
+        for m in members:
+            name, data = m[0], m[1]
+            info = zipfile.ZipInfo(name, date_time=(1998, 1, 1, 12, 0, 0))
+            info.compress_type = compression
+            if len(m) > 2:
+                info.external_attr = m[2] << 16
+                info.create_system = 3  # Unix
+            z.writestr(info, data)
+    data = buf.getvalue()
+    return prep(data) if prep else data
+
+
+def diz(*items, end=CRLF):
+    return lines(*items, end=end)
+
+
+def describe_seeds():
+    t = "describe"
+    write(t, "three-lines.zip", zip_bytes([
+        ("FILE_ID.DIZ", diz("Best game ever", "Version 2", "Freeware")),
+        ("GAME.EXE", b"MZ")]))
+    write(t, "single-line.zip", zip_bytes([("file_id.diz", b"One line only")]))
+    write(t, "twenty-lines-long.zip", zip_bytes([
+        ("FILE_ID.DIZ", diz("L" * 100, *["line %d" % i for i in range(2, 21)]))]))
+    write(t, "nested-paths.zip", zip_bytes([
+        ("docs/", b""), ("docs/sub/file_id.diz", diz("Nested description")),
+        ("docs/readme.txt", b"read me")]))
+    write(t, "two-matching.zip", zip_bytes([
+        ("FILE_ID.DIZ", diz("first")), ("a/file_id.diz", diz("second"))]))
+    write(t, "no-match.zip", zip_bytes([("README.TXT", b"no description")]))
+    write(t, "empty-member.zip", zip_bytes([("FILE_ID.DIZ", b"")]))
+    write(t, "stored.zip", zip_bytes([("FILE_ID.DIZ", diz("Stored, not packed"))],
+                                     zipfile.ZIP_STORED))
+    write(t, "empty-archive.zip", zip_bytes([]))
+    whole = zip_bytes([("FILE_ID.DIZ", diz("cut short", "more"))])
+    write(t, "truncated.zip", whole[:len(whole) // 2])
+    write(t, "traversal-names.zip", zip_bytes([
+        ("../file_id.diz", diz("climbing")), ("/abs/FILE_ID.DIZ", diz("abs")),
+        ("..", b"dots"), ("file_id.diz/", b"")]))
+    write(t, "over-64k.zip", zip_bytes([("FILE_ID.DIZ", b"a" * 70000)]))
+    write(t, "symlink-member.zip", zip_bytes([
+        ("FILE_ID.DIZ", b"/etc/passwd", stat.S_IFLNK | 0o777)]))
+    write(t, "other-members.zip", zip_bytes([
+        ("DESC.SDI", diz("sdi description")), (".hidden", b"hidden member"),
+        ("notes.diz", diz("another diz"))]))
+    write(t, "line-ends.zip", zip_bytes([
+        ("FILE_ID.DIZ", b"lf only\nsecond\rthird\r\n\r\nfifth\0after nul")]))
+
+    def bad_crc(data):
+        b = bytearray(data)
+        at = b.index(b"CRC check")
+        b[at] ^= 0x20
+        return bytes(b)
+    write(t, "bad-crc.zip", zip_bytes([("FILE_ID.DIZ", diz("CRC check"))],
+                                      zipfile.ZIP_STORED, bad_crc))
+
+    def encrypted_flag(data):
+        b = bytearray(data)
+        b[6] |= 1  # local header
+        cd = b.index(b"PK\x01\x02")
+        b[cd + 8] |= 1  # central directory
+        return bytes(b)
+    write(t, "encrypted-flag.zip", zip_bytes([("FILE_ID.DIZ", diz("secret"))],
+                                             zipfile.ZIP_STORED, encrypted_flag))
+    write(t, "sfx-prefix.zip",
+          b"MZ" + b"\0" * 62 + zip_bytes([("FILE_ID.DIZ", diz("self-extracting"))]))
+    write(t, "not-a-zip.zip", b"This is plain text, not an archive.\r\n")
+    write(t, "empty.zip", b"")
+
+
+if __name__ == "__main__":
+    config_seeds()
+    filesbbs_seeds()
+    pathlist_seeds()
+    settings_seeds()
+    describe_seeds()

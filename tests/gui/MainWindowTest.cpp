@@ -105,6 +105,13 @@ struct Program {
     return *form;
   }
   std::string Settings() const { return programDir + "quillmar.ini"; }
+  // Settings present and "areas.cfg" with an NA entry for each area.
+  std::string TwoAreaConfig() const {
+    WriteFile(Settings(), "[General]\r\n");
+    const std::string cfg = programDir + "areas.cfg";
+    WriteConfig(cfg, {NaEntry(1, "Uploads"), NaEntry(2, "Games")});
+    return cfg;
+  }
 };
 
 }  // namespace
@@ -494,9 +501,7 @@ class MainWindowTest : public QObject {
 
   void runFromButton() {
     Program program;
-    WriteFile(program.Settings(), "[General]\r\n");
-    const std::string cfg = program.programDir + "areas.cfg";
-    WriteConfig(cfg, {NaEntry(1, "Uploads"), NaEntry(2, "Games")});
+    const std::string cfg = program.TwoAreaConfig();
     TMainForm& form = program.Start();
     form.show();
     form.memo_TestRun->setPlainText(QStringLiteral("old output"));
@@ -538,9 +543,7 @@ class MainWindowTest : public QObject {
 
   void closeDuringRun() {
     Program program;
-    WriteFile(program.Settings(), "[General]\r\n");
-    const std::string cfg = program.programDir + "areas.cfg";
-    WriteConfig(cfg, {NaEntry(1, "Uploads"), NaEntry(2, "Games")});
+    const std::string cfg = program.TwoAreaConfig();
     TMainForm& form = program.Start();
     form.show();
     bool visibleAfterClose = false;

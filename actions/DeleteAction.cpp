@@ -44,6 +44,8 @@ void DeleteLocal(RunContext& ctx, const std::string& directory,
   const std::string existing = ResolveExisting(directory + name);
   if (existing.empty() || !DeleteLocalFile(existing)) {
     LogRunError(ctx, "Could not delete file: " + directory + name);
+  } else {
+    ++ctx.state.counts.deleted;
   }
 }
 
@@ -75,6 +77,8 @@ void DeleteAction(RunContext& ctx, int32_t area, const std::string& param,
         if (!DeleteFileRec(record, 1)) {
           LogRunError(ctx, "Could not delete file: " + name + " from FA# " +
                                recordArea);
+        } else {
+          ++ctx.state.counts.deleted;
         }
         break;
       case DeleteMode::JustDeleteFiles:
@@ -84,6 +88,8 @@ void DeleteAction(RunContext& ctx, int32_t area, const std::string& param,
         if (!DeleteFileRec(record, 0)) {
           LogRunError(ctx, "Could not delete file record: " + name +
                                " from FA# " + recordArea);
+        } else {
+          ++ctx.state.counts.deleted;
         }
         break;
       case DeleteMode::None:

@@ -192,6 +192,7 @@ void ListAction(RunContext& ctx, int32_t area, const std::string& mode,
     ok = ok && out->Finish();
   }
   if (!ok) LogRunError(ctx, "IO Error during File List Creation.");
+  if (ok) ++ctx.state.counts.listings;
 }
 
 }  // namespace qm

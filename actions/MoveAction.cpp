@@ -54,6 +54,8 @@ void MoveAction(RunContext& ctx, int32_t source, int32_t target,
       moved.Area = target;
       if (!UpdateFileRec(moved)) {
         LogRunError(ctx, "Could not MOVE file: " + name + fromTo);
+      } else {
+        ++ctx.state.counts.moved;
       }
     } else if (mode == MoveMode::JustCopyFiles) {
       // A file the target area has a record for is never replaced.
@@ -61,6 +63,8 @@ void MoveAction(RunContext& ctx, int32_t source, int32_t target,
           !TransferFile(ctx, HostPath(record.Area, name),
                         HostPath(target, name), "Copy file")) {
         LogRunError(ctx, "Could not COPY file: " + name + fromTo);
+      } else {
+        ++ctx.state.counts.copied;
       }
     }
     return true;

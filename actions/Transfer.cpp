@@ -200,6 +200,7 @@ bool AddAndFreshenRecord(RunContext& ctx, TFullFileRecord& record) {
   std::memcpy(name, record.Info.Name, kFileNameSize - 1);
   const int32_t area = record.Info.Area;
   if (!AddFileRec(record)) return false;
+  ++ctx.state.counts.added;
   TFileRecord stored{};
   uint32_t position = 0;
   if (!GetFileRecByAreaName(area, name, stored, position)) return false;

@@ -1,10 +1,12 @@
-// Start-up: splash, main window with its login, message loop, and the last
-// release of the host context.
+// Start-up: the command line, splash, main window with its login, message
+// loop, and the last release of the host context.
 #include <QApplication>
 #include <clocale>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 
+#include "runner/CommandLine.h"
 #include "runner/gui/MainUnit.h"
 #include "server/WcApi.h"
 #include "ui/gui/Dialogs.h"
@@ -24,6 +26,23 @@ void ChoosePlatform() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before Qt sees the arguments, and before any login.
+  const qm::CommandLine command =
+      qm::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  switch (command.mode) {
+    case qm::CommandLine::Mode::Help:
+      std::cout << qm::UsageText();
+      return 0;
+    case qm::CommandLine::Mode::Version:
+      std::cout << qm::VersionText() << '\n';
+      return 0;
+    case qm::CommandLine::Mode::Refused:
+      std::cerr << command.problem << '\n';
+      return 2;
+    default:
+      break;
+  }
+
   ChoosePlatform();
   QApplication app(argc, argv);
   std::setlocale(LC_ALL, "");
@@ -44,6 +63,11 @@ int main(int argc, char** argv) {
   {
     auto options = qm::gui::MainFormOptions::FromCommandLine();
     options.splash = splash;
+    options.report = &std::cout;
+    if (command.mode == qm::CommandLine::Mode::TestRun) {
+      options.testRun = true;
+      options.arguments = {QString::fromLocal8Bit(command.file)};
+    }
     qm::gui::TMainForm form(std::move(options));
     exitCode = form.StartupExitCode();
     if (exitCode == 0) {

@@ -5,10 +5,23 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class TUnzipFile;
 
 namespace qm {
+
+// What a run changed and what it logged, for the line an unattended run
+// prints at its end.
+struct RunCounts {
+  int added = 0;
+  int deleted = 0;
+  int moved = 0;
+  int copied = 0;
+  int listings = 0;
+  int problems = 0;
+  std::vector<std::string> logs;  // run logs written, in order of first use
+};
 
 struct RunState {
   std::string programDir;       // executable's directory, trailing separator
@@ -19,6 +32,7 @@ struct RunState {
   bool cancelRequest = false;
   bool allFilesListed = false;  // the shared listing was created this run
   bool autoRun = false;         // unattended: no boxes, problems logged
+  RunCounts counts;             // of the current unattended run
 };
 
 enum class ActionLabel { None, Add, Delete, Move };

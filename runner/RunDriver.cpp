@@ -156,6 +156,7 @@ void AutoRunConfigs(
     const std::function<void(const std::string&)>& showConfigFile) {
   RunState& state = ctx.state;
   state.autoRun = true;
+  state.counts = {};
   const std::string& commandFile = state.commandLineFile;
   // Until a configuration file runs, problems belong to the command-line
   // file's own log.
@@ -184,6 +185,18 @@ void AutoRunConfigs(
   } catch (const std::exception& error) {
     ctx.view.ShowError(error.what());
   }
+}
+
+std::string RunSummary(const RunCounts& counts) {
+  std::string line = "Files added: " + std::to_string(counts.added) +
+                     ", deleted: " + std::to_string(counts.deleted) +
+                     ", moved: " + std::to_string(counts.moved) +
+                     ", copied: " + std::to_string(counts.copied) +
+                     "; listings written: " + std::to_string(counts.listings) +
+                     "; problems logged: " + std::to_string(counts.problems);
+  for (size_t i = 0; i < counts.logs.size(); ++i)
+    line += (i == 0 ? " in " : ", ") + counts.logs[i];
+  return line;
 }
 
 }  // namespace qm

@@ -18,9 +18,13 @@ void RunConfig(RunContext& ctx, RecordFile& file, const std::string& path);
 // ".QLS", else one configuration file. showConfigFile names the file being
 // run (the window's L_ConfigFile). Errors that escape an action end that
 // run and are reported through ctx.view.ShowError.
-void AutoRunConfigs(RunContext& ctx, RecordFile& file,
-                    const std::function<void(const std::string&)>&
-                        showConfigFile);
+void AutoRunConfigs(
+    RunContext& ctx, RecordFile& file,
+    const std::function<void(const std::string&)>& showConfigFile);
+
+// The one line an unattended run prints at its end: what it changed, and
+// how many problems it logged where.
+std::string RunSummary(const RunCounts& counts);
 
 // Dispatches one entry's key lines (exposed for tests).
 void DispatchEntry(RunContext& ctx, const std::vector<std::string>& keys);

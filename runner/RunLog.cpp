@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/FileTime.h"
@@ -43,6 +44,13 @@ bool AppendEntry(const std::string& fileName, const std::string& message) {
   return close(fd) == 0 && written;
 }
 
+void CountProblem(RunCounts& counts, const std::string& log) {
+  ++counts.problems;
+  if (std::find(counts.logs.begin(), counts.logs.end(), log) ==
+      counts.logs.end())
+    counts.logs.push_back(log);
+}
+
 }  // namespace
 
 std::string LogFileName(const std::string& baseName) {
@@ -57,8 +65,10 @@ void LogRunError(RunContext& ctx, const std::string& message) {
   // An existing log is extended even when its name differs in letter case.
   const std::string fileName = LogFileName(ctx.state.logBaseName);
   const std::string existing = ResolveExisting(fileName);
+  const std::string& target = existing.empty() ? fileName : existing;
+  CountProblem(ctx.state.counts, target);
   // On failure the entry is lost, but the run goes on.
-  if (!AppendEntry(existing.empty() ? fileName : existing, message)) {
+  if (!AppendEntry(target, message)) {
     ctx.view.ShowMessage(kRunLogIoError);
   }
 }

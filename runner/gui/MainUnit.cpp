@@ -10,12 +10,14 @@
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
+#include <optional>
 
 #include "actions/UnzipFile.h"
 #include "config/gui/CfgUnit.h"
 #include "host/HostAdmin.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "runner/PrintedTestRun.h"
 #include "runner/RunDriver.h"
 #include "runner/RunLog.h"
 #include "server/Session.h"
@@ -308,8 +310,9 @@ void TMainForm::FormShow() {
   const std::string message = "File: " + path + " not found.";
   ShowMessage(this, Q(message));
   // Leave the reason beside the missing file too, where an unattended
-  // job's log is looked for.
-  if (automatic_ && DirectoryExists(TrailingBackslash(DirectoryPart(path)))) {
+  // job's log is looked for; a test run writes no log.
+  if (!options_.testRun &&
+      DirectoryExists(TrailingBackslash(DirectoryPart(path)))) {
     state_.logBaseName = path;
     LogRunError(ctx_, message);
   }
@@ -343,12 +346,20 @@ void TMainForm::AutoRunTimer() {
   b_RunCfg->hide();
   b_Cancel->setText(QStringLiteral("&Cancel"));
   b_Cancel->repaint();
-  Guarded([this] {
-    AutoRunConfigs(ctx_, recordFile_, [this](const std::string& name) {
-      L_ConfigFile->setText(Q(name));
-      L_ConfigFile->repaint();
-    });
-  });
+  const auto showName = [this](const std::string& name) {
+    L_ConfigFile->setText(Q(name));
+    L_ConfigFile->repaint();
+  };
+  // Checked, the box also keeps the boxes of a test run out of the logs.
+  cb_TestRun->setChecked(options_.testRun);
+  std::optional<PrintedTestRun> printed;
+  if (options_.testRun && options_.report)
+    printed.emplace(view_, *options_.report);
+  RunContext ctx{state_, printed ? *printed : static_cast<RunView&>(view_),
+                 ctx_.unzip};
+  Guarded([&] { AutoRunConfigs(ctx, recordFile_, showName); });
+  if (options_.report && !options_.testRun)
+    *options_.report << RunSummary(state_.counts) << std::endl;
   Quit->start();
 }
 

@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "config/ConfigFile.h"
@@ -36,6 +37,10 @@ struct MainFormOptions {
   QWidget* splash = nullptr;  // taken over; released when the login ends
   // Ends the message loop with an exit code.
   std::function<void(int)> endApplication;
+
+  bool testRun = false;  // the unattended run is a test run
+  // Where an unattended run reports: a test run's lines, else its summary.
+  std::ostream* report = nullptr;
 
   // The running program's directory, name and arguments.
   static MainFormOptions FromCommandLine();

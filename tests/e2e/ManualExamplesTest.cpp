@@ -5,17 +5,23 @@
 // Conventions of docs/Help/Manual.htm:
 // - <pre class="cmd">: one shell command per line; a trailing "# exits N"
 //   gives the expected exit code (else 0).
-// - <pre class="out"> right after a cmd block: lines the block prints (its
-//   standard output and error), in this order, among others; runs of blanks
-//   compare as one blank and "..." stands for any text.
+// - <pre class="cron">: crontab lines, run in document order like cmd
+//   blocks: each its command after the five time fields, with a "mail" that
+//   prints what it would send ("To:", "Subject:", a blank line, the text).
+// - <pre class="out"> right after a cmd or cron block: lines the block
+//   prints (its standard output and error), in this order, among others;
+//   runs of blanks compare as one blank and "..." stands for any text.
 // - <table class="cfg" data-file="PATH">: a configuration file as the
 //   configuration tool shows it, one row per entry.
 // - /opt/quillmar stands for the program directory, /srv/bbs for a
 //   directory of the test; commands may name no other absolute path.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <set>
 
@@ -153,14 +159,24 @@ std::vector<std::pair<size_t, std::string>> Blocks(const std::string& html,
 
 std::vector<Example> Examples(const std::string& html) {
   static const std::regex kExits(R"(^(.*\S)\s+#\s*exits\s+(\d+)\s*$)");
+  static const std::regex kCron(R"(^\s*(\S+\s+){5}(.*)$)");
+  // By offset, so in document order; true marks a cron block.
+  std::map<size_t, std::pair<std::string, bool>> blocks;
+  for (const auto& [offset, body] : Blocks(html, "cmd"))
+    blocks[offset] = {body, false};
+  for (const auto& [offset, body] : Blocks(html, "cron"))
+    blocks[offset] = {body, true};
   std::vector<Example> examples;
-  for (const auto& [offset, body] : Blocks(html, "cmd")) {
+  for (const auto& [offset, block] : blocks) {
+    const auto& [body, cron] = block;
     Example example;
     example.offset = offset;
     for (const auto& line : SplitLines(Unescape(body))) {
       if (Squeezed(line).empty()) continue;
       std::smatch m;
-      if (std::regex_match(line, m, kExits))
+      if (cron && std::regex_match(line, m, kCron))
+        example.commands.push_back({m[2].str(), 0});
+      else if (std::regex_match(line, m, kExits))
         example.commands.push_back({m[1].str(), std::stoi(m[2].str())});
       else
         example.commands.push_back({line, 0});
@@ -289,7 +305,17 @@ TEST_F(ManualExamples, WalkThroughRunsAsWritten) {
   const std::string workDir = tmp / "work";
   qmtest::MakeDirs(workDir);
   qmtest::MakeDirs(tmp.path() + kDataDir);
-  const std::string path = bin + ":" + std::getenv("PATH");
+  // cron would send the mail; here it is printed with the output.
+  const std::string mailer = tmp / "mailer";
+  qmtest::MakeDirs(mailer);
+  qmtest::WriteFile(mailer + "/mail",
+                    "#!/bin/sh\n"
+                    "while getopts s: opt; do subject=$OPTARG; done\n"
+                    "shift $((OPTIND - 1))\n"
+                    "printf 'To: %s\\nSubject: %s\\n\\n' \"$*\" \"$subject\"\n"
+                    "cat\n");
+  ASSERT_EQ(chmod((mailer + "/mail").c_str(), 0755), 0);
+  const std::string path = bin + ":" + mailer + ":" + std::getenv("PATH");
 
   for (const auto& example : examples) {
     ASSERT_FALSE(example.commands.empty())

@@ -33,15 +33,34 @@ TEST_F(NightlyAdd, ScanTransfersNewUploadsWithTheirDescriptions) {
                   {{"FILE_ID.DIZ", "Star game v2\r\nfor two players\r\n"},
                    {"STAR.EXE", std::string(5000, 'x')}});
   qmtest::WriteFile(incoming + "/NOTE.TXT", "plain note");
-  qmtest::WriteFile(incoming + "/ABCDEFGHIJK.ZIP", "too long a name");
   qmtest::WriteFile(incoming + "/.hidden", "never added");
   WriteConfig(
       bin + "/nightly.cfg",
       {ConfigEntry(1, "Add", "Scan For New", incoming + "/*.*",
-                   "Extract from ZIP", "file_id.diz", home + "/files/up/")});
+                   "Extract from ZIP", "file_id.diz", home + "/files/up/"),
+       ConfigEntry(1, "Delete", "Delete and Remove", bin + "/gone.qls", "NA",
+                   "NA", home + "/files/up/")});
 
-  auto result = Quillmar({"nightly.cfg"});
+  // The test run first, as the sysop's cron job does: it prints what the
+  // run would do, problems included, and changes nothing.
+  auto result = Quillmar({"--test-run", "nightly.cfg"});
   ASSERT_EQ(result.exitCode, 0) << result.err;
+  const std::string from = " from: " + incoming + "/\n";
+  EXPECT_EQ(result.out,
+            "Add to FA# 1: GAME.ZIP" + from + "Add to FA# 1: NOTE.TXT" + from +
+                "ERR: File List: " + bin + "/gone.qls not found for FA# 1\n");
+  EXPECT_TRUE(FileList(1).empty());
+  EXPECT_TRUE(qmtest::ListDir(home + "/files/up").empty());
+  EXPECT_FALSE(qmtest::Exists(bin + "/nightly.err"));
+  EXPECT_TRUE(qmtest::ListDir(bin + "/Temp").empty());
+
+  qmtest::WriteFile(incoming + "/ABCDEFGHIJK.ZIP", "too long a name");
+  result = Quillmar({"nightly.cfg"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out,
+            "Files added: 2, deleted: 0, moved: 0, copied: 0; listings "
+            "written: 0; problems logged: 2 in " +
+                bin + "/nightly.err\n");
 
   auto records = FileList(1);
   ASSERT_EQ(records.size(), 2u) << records.dump();
@@ -72,6 +91,8 @@ TEST_F(NightlyAdd, ScanTransfersNewUploadsWithTheirDescriptions) {
   result = Quillmar({"nightly.cfg"});
   ASSERT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(FileList(1).size(), 2u);
+  EXPECT_EQ(result.out.substr(0, result.out.find(';')),
+            "Files added: 0, deleted: 0, moved: 0, copied: 0");
 }
 
 TEST_F(NightlyAdd, FilesBbsListingIsImportedAndTitleRenamesTheArea) {
@@ -120,6 +141,10 @@ TEST_F(NightlyAdd, ListFileRunsEachConfigurationAndLogsMissingOnes) {
   auto result = Quillmar({"night.qls"});
   ASSERT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(FileList(1).size(), 1u);
+  EXPECT_EQ(result.out,
+            "Files added: 1, deleted: 0, moved: 0, copied: 0; listings "
+            "written: 0; problems logged: 1 in " +
+                bin + "/missing.err\n");
   EXPECT_NE(qmtest::ReadFile(bin + "/missing.err")
                 .find("Cfg File: " + bin + "/missing.cfg not found"),
             std::string::npos);

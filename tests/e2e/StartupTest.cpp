@@ -107,6 +107,61 @@ TEST_F(Startup, HostNamedInWcsrvIniIsUsed) {
   EXPECT_FALSE(qmtest::Exists(bin + "/Login.err"));
 }
 
+// Options are answered or refused before any login: with no host at all,
+// nothing is logged and no lock is taken.
+TEST_F(Startup, OptionsAreAnsweredOrRefusedBeforeLogin) {
+  NaConfig();
+  struct Row {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string out;  // the start of standard output
+    std::string err;  // all of standard error
+  };
+  const std::vector<Row> rows = {
+      {{"--help"}, 0, "usage: quillmar ", ""},
+      {{"--version"}, 0, "Quillmar " QM_TEST_VERSION "\n", ""},
+      {{"--dry-run", "quiet.cfg"},
+       2,
+       "",
+       "quillmar: unknown option --dry-run (see quillmar --help)\n"},
+      {{"--test-run"},
+       2,
+       "",
+       "quillmar: --test-run needs a file name (see quillmar --help)\n"},
+      // A plain first argument never turns an option into a real run.
+      {{"quiet.cfg", "--test-run"},
+       2,
+       "",
+       "quillmar: option --test-run must come first (see quillmar --help)\n"},
+  };
+  for (const Row& row : rows) {
+    auto result = Quillmar(row.args, 30);
+    EXPECT_EQ(result.exitCode, row.exitCode) << row.args[0];
+    EXPECT_EQ(result.out.substr(0, row.out.size()), row.out) << result.out;
+    EXPECT_EQ(result.err, row.err);
+  }
+  EXPECT_FALSE(qmtest::Exists(bin + "/Login.err"));
+  EXPECT_FALSE(qmtest::Exists(bin + "/quiet.err"));
+
+  const std::string usage = Quillmar({"--help"}).out;
+  for (const char* part : {"quillmar FILE", "quillmar --test-run FILE",
+                           "  2  could not start", "  3  a run stopped"})
+    EXPECT_NE(usage.find(part), std::string::npos) << part << "\n" << usage;
+}
+
+// A test run that cannot start ends like a run that cannot, but logs
+// nothing beside the file it looked for.
+TEST_F(Startup, TestRunOfMissingFileEndsWithTwoAndLogsNothing) {
+  qmtest::MakeHost(home, {{1, "Uploads", "a"}});
+  auto result = Quillmar({"--test-run", "nosuch.cfg"});
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_EQ(result.out, "");
+  EXPECT_NE(result.err.find("File: " + bin + "/nosuch.cfg not found."),
+            std::string::npos)
+      << result.err;
+  EXPECT_FALSE(qmtest::Exists(bin + "/nosuch.err"));
+}
+
 TEST_F(Startup, MissingZipLibraryEndsWithExitCodeOne) {
   qmtest::MakeHost(home, {{1, "Uploads", "a"}});
   NaConfig();

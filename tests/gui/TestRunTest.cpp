@@ -1,5 +1,6 @@
 // A test run from "Run..." with "Test Run" checked: the memo reports what
 // every kind of entry would do, and nothing changes on the host or on disk.
+// "quillmar --test-run" prints the same lines.
 
 #include <QCheckBox>
 #include <QPlainTextEdit>
@@ -34,6 +35,11 @@ std::string Snapshot(const std::string& root, const std::string& home) {
     text += entry.path().string() + "\n";
   }
   return text;
+}
+
+std::string LoggedInSnapshot(const std::string& root, const std::string& home) {
+  qmtest::HostLogin login(home);
+  return login.ok ? Snapshot(root, home) : "no login";
 }
 
 }  // namespace
@@ -82,6 +88,7 @@ class TestRunTest : public QObject {
         message));
 
     qm::TheSession() = qm::Session{};
+    QString windowOutput;
     MainFormOptions options;
     options.programDir = programDir;
     options.exeName = "quillmar";
@@ -105,14 +112,27 @@ class TestRunTest : public QObject {
           QStringLiteral("Delete and Remove From FA# 1: OLD.TXT"),
           QStringLiteral("Move Files and Records From FA# 1 to 2: OLD.TXT"),
           QStringLiteral("Full File Listing for FA# 1")};
-      QCOMPARE(form.memo_TestRun->toPlainText().split(QLatin1Char('\n')),
-               expected);
+      windowOutput = form.memo_TestRun->toPlainText();
+      QCOMPARE(windowOutput.split(QLatin1Char('\n')), expected);
       QCOMPARE(Snapshot(dir.path(), home), before);
       QVERIFY(!qmtest::Exists(programDir + "nightly.err"));
       QVERIFY(!qmtest::Exists(one + "Files.BBS"));
     }
     qm::ServerLogout();
     qm::TheSession() = qm::Session{};
+
+    // The same file from the command line prints the window's lines, and
+    // changes nothing either.
+    std::filesystem::copy_file(qmtest::BinDir() + "/quillmar",
+                               programDir + "quillmar");
+    const std::string before = LoggedInSnapshot(dir.path(), home);
+    const auto printed = qmtest::RunProcess(
+        {programDir + "quillmar", "--test-run", "nightly.cfg"},
+        {"QT_QPA_PLATFORM=offscreen", "LC_ALL=C"}, 90);
+    QCOMPARE(printed.exitCode, 0);
+    QCOMPARE(Q(printed.out), windowOutput + QLatin1Char('\n'));
+    QCOMPARE(LoggedInSnapshot(dir.path(), home), before);
+    QVERIFY(!qmtest::Exists(programDir + "nightly.err"));
   }
 };
 

@@ -287,6 +287,41 @@ TEST_F(RunDriverTest, CommandLineConfigurationRunsUnattended) {
   EXPECT_EQ(qm::LogFileName(run.state.logBaseName), dir / "absent.err");
 }
 
+// The summary an unattended run prints counts what was done, not what was
+// tried, and names every log a problem went to.
+TEST_F(RunDriverTest, UnattendedRunCountsWhatItChanged) {
+  const std::string games = home + "/games/";
+  qmtest::MakeDirs(games);
+  qmtest::MakeDirs(home + "/twelve");
+  for (const char* name : {"A.ZIP", "B.ZIP", "C.TXT", "D.TXT"})
+    ASSERT_TRUE(qmtest::AddRecord(1, name));
+  for (const char* name : {"A.ZIP", "B.ZIP", "C.TXT", "NEW.TXT"})
+    qmtest::WriteFile(games + name, name);
+  const std::string cfg = WriteConfig(
+      dir / "night.cfg",
+      {ConfigEntry(1, "Add", "Scan For New", "*.TXT", "NA", "NA", games),
+       ConfigEntry(1, "Delete", "Just Remove Records", "C.TXT", "NA", "NA",
+                   games),
+       // Its file is missing: a problem, not a deletion.
+       ConfigEntry(1, "Delete", "Just Delete Files", "D.TXT", "NA", "NA",
+                   games),
+       ConfigEntry(1, "Move", "Just Copy Files >to> 12:Twelve", "A.ZIP", "NA",
+                   "NA", games),
+       ConfigEntry(1, "Move", "Files and Records >to> 12:Twelve", "B.ZIP", "NA",
+                   "NA", games),
+       Listing(12, "twelve.txt")});
+  qmtest::WriteFile(dir / "jobs.qls", cfg + "\nmissing.cfg\n");
+  run.state.commandLineFile = dir / "jobs.qls";
+  run.state.counts.added = 5;  // an earlier run's
+
+  qm::AutoRunConfigs(run.ctx, file, [](const std::string&) {});
+  EXPECT_EQ(Records(12), (Names{"B.ZIP"}));
+  EXPECT_EQ(qm::RunSummary(run.state.counts),
+            "Files added: 1, deleted: 1, moved: 1, copied: 1; listings "
+            "written: 1; problems logged: 2 in " +
+                dir / "night.err, " + programDir + "missing.err");
+}
+
 TEST_F(RunDriverTest, MarkedFileWithoutWholeRecordRunsNothing) {
   const std::string path = dir / "short.cfg";
   qmtest::WriteFile(path, "[FileCHK]\r" + std::string(100, '\0'));

@@ -10,7 +10,7 @@ namespace qm {
 struct CommandLine {
   enum class Mode { Window, Run, TestRun, Help, Version, Refused };
   Mode mode = Mode::Window;
-  std::string file;     // TestRun: the file named after the option
+  std::string file;     // Run, TestRun: the file named
   std::string problem;  // Refused: one line saying why
 };
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
 
 class TUnzipFile;
@@ -17,8 +18,9 @@ struct RunState {
   std::string configDir;        // directory of the configuration file run
   std::string logBaseName;      // run log base name (a full path)
   bool cancelRequest = false;
-  bool allFilesListed = false;  // the shared listing was created this run
-  bool autoRun = false;         // unattended: no boxes, problems logged
+  bool autoRun = false;  // unattended: no boxes, problems logged
+  // The "All Files List" outputs created this run.
+  std::set<std::string> allFilesListed;
 };
 
 enum class ActionLabel { None, Add, Delete, Move };

@@ -28,6 +28,7 @@ struct AddJob {
   void Add(const std::string& name, const std::string& sourceDir,
            const std::string& fullPath, bool transfer) {
     if (ctx.view.IsTestRun()) {
+      if (!LocalFileAccepted(ctx, fullPath, area)) return;
       ctx.view.AddTestRunLine("Add to FA# " + AreaText() + ": " + name +
                               " from: " + sourceDir);
       names.Add(name);
@@ -58,9 +59,9 @@ void AddFromList(AddJob& job, const std::string& spec) {
   for (const std::string& line : lines) {
     std::string path = ConfigRelative(job.ctx, line);
     if (!FileExists(path)) continue;
-    std::string name = FileNamePart(path);
+    std::string name = LocalFileName(path);
     if (job.names.Contains(name)) continue;
-    std::string dir = DirectoryPart(path);
+    std::string dir = path.substr(0, path.size() - name.size());
     job.Add(name, dir, path, dir != job.areaDir);
   }
 }

@@ -56,14 +56,6 @@ class ListReader {
   bool failed_ = false;
 };
 
-// A listed name can only be a plain name inside the list's directory.
-bool IsPlainName(const std::string& name) {
-  if (name.empty() || name == "." || name == "..") return false;
-  for (unsigned char c : name)
-    if (c < ' ' || c == 127 || c == '\\' || c == '/' || c == ':') return false;
-  return true;
-}
-
 void RenameArea(int32_t area, const std::string& title) {
   TFileArea record{};
   if (!MwGetFileAreas(area, 1, &record)) return;
@@ -187,13 +179,14 @@ bool AddListedFile(RunContext& ctx, const std::string& directory,
                    const std::string& name,
                    const std::vector<std::string>& descriptions, int32_t area) {
   const std::string dir = TrailingBackslash(directory);
+  // A listed name can only be a plain name inside the list's directory.
   if (!IsPlainName(name) || !FileExists(dir + name)) return false;
+  if (!LocalFileFitsRecord(ctx, dir + name)) return false;
   if (ctx.view.IsTestRun()) {
     ctx.view.AddTestRunLine("Add to FA# " + std::to_string(area) + ": " + name +
                             " from: " + dir);
     return true;
   }
-  if (!LocalFileFitsRecord(ctx, dir + name)) return false;
 
   TFullFileRecord record{};
   record.Info.Area = area;

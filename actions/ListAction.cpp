@@ -101,11 +101,15 @@ std::unique_ptr<ListingOutput> OpenOutput(RunContext& ctx,
                                           const std::string& outputFile,
                                           const std::string& directory) {
   if (destKind == "All Files List") {
-    const std::string path = ResolveAgainst(ctx.state.configDir, outputFile);
+    // Each listing is made afresh by the first entry of a run naming it
+    // (in any letter case); later entries add to it.
+    std::string path = ResolveAgainst(ctx.state.configDir, outputFile);
+    const std::string found = ResolveExisting(path);
+    if (!found.empty()) path = found;
     auto shared = std::make_unique<SharedOutput>();
-    const bool append = ctx.state.allFilesListed;
+    const bool append = ctx.state.allFilesListed.count(path) > 0;
     if (!shared->Open(path, append)) return nullptr;
-    ctx.state.allFilesListed = true;
+    ctx.state.allFilesListed.insert(path);
     if (append && !shared->WriteLine(" ")) return nullptr;
     return shared;
   }

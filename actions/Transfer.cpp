@@ -138,6 +138,29 @@ bool LocalFileFitsRecord(RunContext& ctx, const std::string& path) {
   return false;
 }
 
+bool IsPlainName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (unsigned char c : name)
+    if (c < ' ' || c == 127 || c == '\\' || c == '/' || c == ':') return false;
+  return true;
+}
+
+std::string LocalFileName(const std::string& path) {
+  return path.substr(path.rfind('/') + 1);
+}
+
+bool LocalFileAccepted(RunContext& ctx, const std::string& localPath,
+                       int32_t area) {
+  const std::string name = LocalFileName(localPath);
+  if (!IsPlainName(name)) {
+    LogRunError(ctx, "Could not add file: " + name + " from path: " +
+                         localPath.substr(0, localPath.size() - name.size()) +
+                         " to file area #" + std::to_string(area));
+    return false;
+  }
+  return StoredNameFits(ctx, name) && LocalFileFitsRecord(ctx, localPath);
+}
+
 bool TransferFile(RunContext& ctx, const std::string& source,
                   const std::string& target, const std::string& caption) {
   SourceFile in;
@@ -161,9 +184,8 @@ bool TransferFile(RunContext& ctx, const std::string& source,
 
 bool AddFileToArea(RunContext& ctx, const std::string& localPath, int32_t area,
                    bool transfer, const std::string& descSpec, bool describe) {
-  const std::string name = FileNamePart(localPath);
-  if (!StoredNameFits(ctx, name)) return false;
-  if (!LocalFileFitsRecord(ctx, localPath)) return false;
+  if (!LocalFileAccepted(ctx, localPath, area)) return false;
+  const std::string name = LocalFileName(localPath);
 
   if (transfer) {
     // Copying over a stored file that has a record would change that

@@ -24,6 +24,16 @@ bool StoredNameFits(RunContext& ctx, const std::string& name);
 // size fields are 32-bit.
 bool LocalFileFitsRecord(RunContext& ctx, const std::string& path);
 
+// A name the host can store: no control characters, "\", "/" or ":".
+bool IsPlainName(const std::string& name);
+// What follows the last "/": here "\" and ":" may be part of a file's name.
+std::string LocalFileName(const std::string& path);
+// False, with the line the run logs, for a local file the host refuses: a
+// name that is not plain or is too long, or a file of 2 GiB or more. A test
+// run asks this as the real run does.
+bool LocalFileAccepted(RunContext& ctx, const std::string& localPath,
+                       int32_t area);
+
 // Copies every byte of source to target in 4096-byte blocks; either may be
 // a host path. A failed or cancelled copy leaves no partial target and an
 // existing target untouched.

@@ -1,5 +1,7 @@
 #include "platform/FileTime.h"
 
+#include <langinfo.h>
+
 #include <clocale>
 
 namespace qm {
@@ -34,6 +36,30 @@ std::string Format(const char* format, const std::tm& tm) {
   char buffer[128];
   size_t n = std::strftime(buffer, sizeof buffer, format, &tm);
   return std::string(buffer, n);
+}
+
+// The locale's own date order and separators with a two-digit year, so
+// the date fits eight columns.
+std::string ShortDateFormat() {
+  const std::string full = nl_langinfo(D_FMT);
+  std::string format;
+  for (size_t i = 0; i < full.size(); ++i) {
+    if (full[i] != '%') {
+      format += full[i];
+      continue;
+    }
+    // Flags, width and the E/O modifier stand before the conversion.
+    size_t end = full.find_first_not_of("_-0^#123456789EO", i + 1);
+    if (end == std::string::npos) end = full.size() - 1;
+    if (full[end] == 'Y')
+      format += "%y";
+    else if (full[end] == 'F')
+      format += "%y-%m-%d";
+    else
+      format += full.substr(i, end - i + 1);
+    i = end;
+  }
+  return format;
 }
 
 std::tm Now() {
@@ -91,7 +117,7 @@ std::tm FileTimeToCalendar(uint64_t fileTime) {
 }
 
 std::string FileTimeToDateText(uint64_t fileTime) {
-  return Format("%x", FileTimeToCalendar(fileTime));
+  return Format(ShortDateFormat().c_str(), FileTimeToCalendar(fileTime));
 }
 
 std::string FileTimeToIsoText(uint64_t fileTime) {

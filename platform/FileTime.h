@@ -16,7 +16,8 @@ int64_t FileTimeToUnix(uint64_t fileTime);
 bool FileTimeToLocalFileTime(uint64_t utc, uint64_t& local);
 // Calendar fields of a file time taken as stored (no zone conversion).
 std::tm FileTimeToCalendar(uint64_t fileTime);
-// The locale's short date ("%x") of a file time taken as stored.
+// The locale's short date of a file time taken as stored, in the locale's
+// order and separators but with a two-digit year (C locale: mm/dd/yy).
 std::string FileTimeToDateText(uint64_t fileTime);
 // "YYYY-MM-DD HH:MM:SS" of a file time taken as stored.
 std::string FileTimeToIsoText(uint64_t fileTime);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,9 +31,10 @@ struct RunState {
   std::string configDir;        // directory of the configuration file run
   std::string logBaseName;      // run log base name (a full path)
   bool cancelRequest = false;
-  bool allFilesListed = false;  // the shared listing was created this run
-  bool autoRun = false;         // unattended: no boxes, problems logged
-  RunCounts counts;             // of the current unattended run
+  bool autoRun = false;  // unattended: no boxes, problems logged
+  RunCounts counts;      // of the current unattended run
+  // The "All Files List" outputs created this run.
+  std::set<std::string> allFilesListed;
 };
 
 enum class ActionLabel { None, Add, Delete, Move };

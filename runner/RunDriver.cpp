@@ -110,7 +110,7 @@ void RunConfig(RunContext& ctx, RecordFile& file, const std::string& path) {
     return;
   }
 
-  state.allFilesListed = false;
+  state.allFilesListed.clear();
   view.SetBusyCursor(true);
   view.SetGaugeMaximum(GetFileAreaCount());
 

@@ -1,6 +1,7 @@
 // wcserver: the host's own program. Creates a host home, adds areas,
 // volumes and file records, lists them, and can hold the host as the
 // configuration utility.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -45,17 +46,25 @@ struct UsageError {
   std::string message;
 };
 
-// Options after the home: "--key value", repeatable, or bare flags.
+using Keys = std::vector<std::string>;
+
+bool IsOneOf(const std::string& key, const Keys& keys) {
+  return std::find(keys.begin(), keys.end(), key) != keys.end();
+}
+
+// Options after the home: "--key value", repeatable, or bare flags. A
+// mistyped option is refused rather than silently left at its default.
 class Options {
  public:
-  Options(const std::vector<std::string>& args, size_t from,
-          const std::vector<std::string>& flags) {
+  Options(const std::vector<std::string>& args, size_t from, const Keys& keys,
+          const Keys& flags = {}) {
     for (size_t i = from; i < args.size(); ++i) {
       const std::string& arg = args[i];
       if (arg.rfind("--", 0) != 0) throw UsageError{"unexpected " + arg};
       std::string key = arg.substr(2);
-      bool isFlag = false;
-      for (const auto& f : flags) isFlag = isFlag || f == key;
+      const bool isFlag = IsOneOf(key, flags);
+      if (!isFlag && !IsOneOf(key, keys))
+        throw UsageError{"unknown option " + arg};
       if (isFlag) {
         values_[key].push_back("");
       } else {
@@ -166,6 +175,10 @@ int VolumeList(const std::string& home, const Options& o) {
 int FileAdd(const std::string& home, const Options& o) {
   int32_t area = o.Number("area");
   std::string name = o.Require("name");
+  // The host would cut a longer name; nothing is stored under another name.
+  if (name.empty() || name.size() >= static_cast<size_t>(kFileNameSize))
+    return Failed("a file name is 1 to " + std::to_string(kFileNameSize - 1) +
+                  " characters");
   std::vector<std::string> desc = o.All("desc");
   if (desc.size() > kLongDescLines)
     throw UsageError{"at most " + std::to_string(kLongDescLines) +
@@ -238,11 +251,12 @@ int Run(const std::vector<std::string>& args) {
   const std::string& command = args[0];
   if (command == "init") {
     if (args.size() < 2) throw UsageError{"init needs HOME"};
-    return Init(AbsoluteHome(args[1]), Options(args, 2, {}));
+    return Init(AbsoluteHome(args[1]),
+                Options(args, 2, {"password", "sysop", "bbs"}));
   }
   if (command == "hold") {
     if (args.size() < 2) throw UsageError{"hold needs HOME"};
-    return Hold(AbsoluteHome(args[1]), Options(args, 2, {}));
+    return Hold(AbsoluteHome(args[1]), Options(args, 2, {"seconds"}));
   }
   if (command != "area" && command != "volume" && command != "file")
     throw UsageError{"unknown command " + command};
@@ -250,16 +264,18 @@ int Run(const std::vector<std::string>& args) {
   const std::string& verb = args[1];
   const std::string home = AbsoluteHome(args[2]);
   if (verb == "list") {
-    Options o(args, 3, {"json"});
-    if (command == "area") return AreaList(home, o);
-    if (command == "volume") return VolumeList(home, o);
-    return FileList(home, o);
+    if (command == "area")
+      return AreaList(home, Options(args, 3, {}, {"json"}));
+    if (command == "volume")
+      return VolumeList(home, Options(args, 3, {}, {"json"}));
+    return FileList(home, Options(args, 3, {"area"}, {"json"}));
   }
   if (verb == "add") {
-    Options o(args, 3, {"offline"});
-    if (command == "area") return AreaAdd(home, o);
-    if (command == "volume") return VolumeAdd(home, o);
-    return FileAdd(home, o);
+    if (command == "area")
+      return AreaAdd(home, Options(args, 3, {"number", "name", "path"}));
+    if (command == "volume")
+      return VolumeAdd(home, Options(args, 3, {"name", "path"}, {"offline"}));
+    return FileAdd(home, Options(args, 3, {"area", "name", "desc", "from"}));
   }
   throw UsageError{"unknown " + command + " command " + verb};
 }

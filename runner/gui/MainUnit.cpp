@@ -211,7 +211,7 @@ void TMainForm::CreateControls() {
 
 void TMainForm::FormCreate() {
   state_.cancelRequest = false;
-  state_.allFilesListed = false;
+  state_.allFilesListed.clear();
   state_.programDir = TrailingBackslash(options_.programDir);
   // The home directory in effect starts as the host's own home.
   state_.homeDir = TrailingBackslash(host::FindHostHome(state_.programDir));
@@ -377,7 +377,7 @@ void TMainForm::b_CancelClick() {
 }
 
 void TMainForm::b_RunCfgClick() {
-  state_.allFilesListed = false;
+  state_.allFilesListed.clear();
   const QString name =
       OpenFileName(this, QStringLiteral("Open Config File..."),
                    QStringLiteral("config files (*.cfg);;all files (*)"));

@@ -507,10 +507,10 @@ class MainWindowTest : public QObject {
     form.memo_TestRun->setPlainText(QStringLiteral("old output"));
 
     // A cancelled dialog changes nothing.
-    form.State().allFilesListed = true;
+    form.State().allFilesListed.insert("all.txt");
     QTest::mouseClick(form.b_RunCfg, Qt::LeftButton);
     QCOMPARE(form.memo_TestRun->toPlainText(), QStringLiteral("old output"));
-    QVERIFY(!form.State().allFilesListed);
+    QVERIFY(form.State().allFilesListed.empty());
 
     // During the run "Run..." and "Config..." are disabled.
     bool sawRun = false, runEnabled = true, configEnabled = true;

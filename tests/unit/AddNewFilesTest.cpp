@@ -186,6 +186,48 @@ TEST_F(AddNewFilesTest, TestRunOnlyReports) {
   EXPECT_EQ(qmtest::ListDir(area), (Names{"B.ZIP", "list.txt"}));
 }
 
+TEST_F(AddNewFilesTest, TestRunReportsWhatTheRunRefuses) {
+  // ":" and "\\" are legal in a name here, but the host would read a path.
+  qmtest::WriteFile(Up("a:b.zip"), "up");
+  qmtest::WriteFile(Up("c\\d.zip"), "listed");
+  qmtest::WriteFile(Up("LONGER_THAN_14.ZIP"), "long");
+  const std::string big = Up("BIG.ZIP");
+  qmtest::WriteFile(big, "");
+  ASSERT_EQ(truncate(big.c_str(), 0x80000000LL), 0);  // sparse
+  qmtest::WriteFile(area + "/x\\y.zip", "in place");
+  qmtest::WriteFile(area + "/list.txt", Up("c\\d.zip") + "\r\n" + big);
+  auto scanAll = [this] {
+    Scan(tmp / "up/*.ZIP", area);
+    Scan("*.ZIP", area);
+    FromList("list.txt");
+  };
+  run.view.testRun = true;
+  scanAll();
+  run.view.testRun = false;
+  scanAll();
+
+  const std::string tooLarge =
+      "File: " + big + " is 2 GB or larger: too large for a file area record";
+  auto notAdded = [](const std::string& name, const std::string& dir) {
+    return "Could not add file: " + name + " from path: " + dir +
+           "/ to file area #1";
+  };
+  const Names log = Log();
+  EXPECT_EQ(log,
+            (Names{tooLarge,
+                   "LONGER_THAN_14.ZIP filename too long. 14 or less "
+                   "chars only.",
+                   notAdded("a:b.zip", tmp / "up"),
+                   notAdded("c\\d.zip", tmp / "up"), notAdded("x\\y.zip", area),
+                   notAdded("c\\d.zip", tmp / "up"), tooLarge}));
+  Names predicted;
+  for (const std::string& line : log) predicted.push_back("ERR: " + line);
+  EXPECT_EQ(run.view.testRunLines, predicted);
+  EXPECT_EQ(Recorded(), Names{});
+  EXPECT_EQ(Copies(), 0u);
+  EXPECT_EQ(qmtest::ListDir(area), (Names{"list.txt", "x\\y.zip"}));
+}
+
 TEST_F(AddNewFilesTest, DescriptionsComeFromArchivesUnlessNA) {
   TUnzipFile unzip{qmtest::BinDir()};
   qm::ApplyStoredUnzipSettings(unzip);

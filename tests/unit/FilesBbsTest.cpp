@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -265,13 +266,21 @@ TEST_F(FilesBbsTest, TestRunReportsAndChangesNothing) {
   ASSERT_TRUE(qmtest::AddRecord(1, "HAVE.ZIP"));
   qmtest::WriteFile(dir + "/HAVE.ZIP", "h");
   qmtest::WriteFile(dir + "/NEW.ZIP", "n");
-  List("   New title\r\nHAVE.ZIP x\r\nnew.zip y\r\nNONE.ZIP z\r\n");
+  const std::string big = dir + "/BIG.ZIP";
+  qmtest::WriteFile(big, "");
+  ASSERT_EQ(truncate(big.c_str(), 0x80000000LL), 0);  // sparse
+  List(
+      "   New title\r\nHAVE.ZIP x\r\nnew.zip y\r\nNONE.ZIP z\r\n"
+      "BIG.ZIP too large\r\n");
   run.view.testRun = true;
   Read();
-  EXPECT_EQ(
-      run.view.testRunLines,
-      (std::vector<std::string>{"Add to FA# 1: new.zip from: " + dir + "/",
-                                "ERR: " + NotAdded("NONE.ZIP")}));
+  EXPECT_EQ(run.view.testRunLines,
+            (std::vector<std::string>{
+                "Add to FA# 1: new.zip from: " + dir + "/",
+                "ERR: " + NotAdded("NONE.ZIP"),
+                "ERR: File: " + big +
+                    " is 2 GB or larger: too large for a file area record",
+                "ERR: " + NotAdded("BIG.ZIP")}));
   EXPECT_EQ(Names(), std::vector<std::string>{"HAVE.ZIP"});
   EXPECT_EQ(AreaName(), "Old Name");
   EXPECT_FALSE(qmtest::Exists(tmp / "run.err"));

@@ -223,30 +223,32 @@ TEST_F(ListActionTest, SpecSelectsWhatIsListed) {
   EXPECT_EQ(ReadFile(listDir + "/empty.txt"), Expected("Empty", {}));
 }
 
-TEST_F(ListActionTest, AllFilesListCollectsTheAreasOfOneRun) {
+TEST_F(ListActionTest, AllFilesListsCollectTheAreasOfOneRunAndNeverGrow) {
   ASSERT_TRUE(qmtest::AddRecord(1, "DEMO.ZIP", {"Demo"}));
   ASSERT_TRUE(qmtest::AddRecord(2, "MANUAL.TXT", {"Manual", "Long", "text"}));
   qmtest::WriteFile(dir / "ALLFILES.TXT", "from an earlier run");
-
-  // A relative name lies beside the configuration file.
-  qm::ListAction(run.ctx, 1, "Single", "*.*", "All Files List", "ALLFILES.TXT",
-                 listDir);
-  EXPECT_TRUE(run.state.allFilesListed);
-  qm::ListAction(run.ctx, 2, "Full", "*.*", "All Files List", "ALLFILES.TXT",
-                 listDir);
-
+  qmtest::WriteFile(dir / "docs.txt", "from an earlier run");
   const std::string first =
       Expected("Games", RecordLines(1, "Single", {"DEMO.ZIP"}));
   const std::string second =
       Expected("Docs", RecordLines(2, "Full", {"MANUAL.TXT"}));
-  EXPECT_EQ(ReadFile(dir / "ALLFILES.TXT"), first + " \r\n" + second);
-  EXPECT_TRUE(qmtest::ListDir(listDir).empty());
+  const std::string docs =
+      Expected("Docs", RecordLines(2, "Single", {"MANUAL.TXT"}));
 
-  // The next run starts the file again.
-  run.state.allFilesListed = false;
-  qm::ListAction(run.ctx, 1, "Single", "*.*", "All Files List", "ALLFILES.TXT",
-                 listDir);
-  EXPECT_EQ(ReadFile(dir / "ALLFILES.TXT"), first);
+  for (int runs = 1; runs <= 3; ++runs) {
+    run.state.allFilesListed.clear();  // as every run starts
+    // A relative name lies beside the configuration file.
+    qm::ListAction(run.ctx, 1, "Single", "*.*", "All Files List",
+                   "ALLFILES.TXT", listDir);
+    qm::ListAction(run.ctx, 2, "Single", "*.*", "All Files List", "docs.txt",
+                   listDir);
+    qm::ListAction(run.ctx, 2, "Full", "*.*", "All Files List", "allfiles.txt",
+                   listDir);
+    EXPECT_EQ(ReadFile(dir / "ALLFILES.TXT"), first + " \r\n" + second) << runs;
+    EXPECT_EQ(ReadFile(dir / "docs.txt"), docs) << runs;
+  }
+  EXPECT_FALSE(qmtest::Exists(dir / "allfiles.txt"));
+  EXPECT_TRUE(qmtest::ListDir(listDir).empty());
 }
 
 TEST_F(ListActionTest, TestRunReportsAndWritesNothing) {
@@ -263,7 +265,7 @@ TEST_F(ListActionTest, TestRunReportsAndWritesNothing) {
                                       "Single File Listing for FA# 12"}));
   EXPECT_TRUE(qmtest::ListDir(listDir).empty());
   EXPECT_FALSE(qmtest::Exists(dir / "all.txt"));
-  EXPECT_FALSE(run.state.allFilesListed);
+  EXPECT_TRUE(run.state.allFilesListed.empty());
 }
 
 TEST_F(ListActionTest, CancelKeepsTheLinesWrittenSoFar) {
@@ -289,7 +291,7 @@ TEST_F(ListActionTest, UnwritableTargetIsLogged) {
                      "IO Error during File List Creation.\r\n"),
             std::string::npos)
       << log;
-  EXPECT_FALSE(run.state.allFilesListed);
+  EXPECT_TRUE(run.state.allFilesListed.empty());
 }
 
 TEST_F(ListActionTest, FailedWriteKeepsThePreviousListing) {

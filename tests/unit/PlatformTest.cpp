@@ -11,6 +11,32 @@
 
 using qmtest::TempDir;
 
+namespace {
+
+constexpr char kNoLocaledef[] = "localedef is missing";
+
+// Switches LC_ALL to name ("de_DE.UTF-8"), building the locale under dir
+// (as LOCPATH) when it is not installed. Empty when switched, else why not.
+std::string SwitchLocale(const std::string& name, const std::string& dir) {
+  if (std::setlocale(LC_ALL, name.c_str())) return {};
+  // A directory of its own: the C library remembers where a locale was
+  // missing.
+  const std::string path = dir + "/" + name;
+  qmtest::MakeDirs(path);
+  const std::string source = name.substr(0, name.find('.'));
+  qmtest::ProcessResult built = qmtest::RunProcess(
+      {"/bin/sh", "-c",
+       "command -v localedef >/dev/null || exit 127; exec localedef -c -i " +
+           source + " -f UTF-8 '" + path + "/" + name + "'"},
+      {}, 120);
+  if (built.exitCode == 127) return kNoLocaledef;
+  setenv("LOCPATH", path.c_str(), 1);
+  if (std::setlocale(LC_ALL, name.c_str())) return {};
+  return "no " + name + " locale: " + built.err;
+}
+
+}  // namespace
+
 TEST(PlatformPaths, SplitsAtEverySeparator) {
   EXPECT_EQ(qm::FileNamePart("C:\\FILES\\GAME.ZIP"), "GAME.ZIP");
   EXPECT_EQ(qm::FileNamePart("/srv/files/game.zip"), "game.zip");
@@ -159,4 +185,23 @@ TEST(PlatformFileTime, ConvertsAndFormatsWithoutZoneShift) {
   EXPECT_EQ(qm::FileTimeToIsoText(local), "2000-01-02 05:04:05");
   unsetenv("TZ");
   tzset();
+}
+
+TEST(PlatformFileTime, ShortDateHasTheLocalesOrderAndATwoDigitYear) {
+  TempDir dir;
+  const uint64_t lastDay = qm::UnixToFileTime(946641600);  // 1999-12-31 12:00
+  const struct {
+    const char* locale;
+    const char* date;
+  } rows[] = {{"C", "12/31/99"},
+              {"en_US.UTF-8", "12/31/99"},
+              {"de_DE.UTF-8", "31.12.99"}};
+  for (const auto& row : rows) {
+    const std::string missing = SwitchLocale(row.locale, dir.path());
+    if (missing == kNoLocaledef) GTEST_SKIP() << missing;
+    ASSERT_EQ(missing, "");
+    EXPECT_EQ(qm::FileTimeToDateText(lastDay), row.date) << row.locale;
+  }
+  std::setlocale(LC_ALL, "C");
+  unsetenv("LOCPATH");
 }

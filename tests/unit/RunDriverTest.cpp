@@ -89,13 +89,13 @@ TEST_F(RunDriverTest, RunDispatchesEachEntryAndTidiesUp) {
        ConfigEntry(5, "List", "Single", "*.*", "Per File Area", "five.txt",
                    out),
        ConfigEntry(12, "NA", "NA", "NA"), Listing(12, "twelve.txt")});
-  run.state.allFilesListed = true;
+  run.state.allFilesListed.insert(dir / "all.txt");
   qm::RunConfig(run.ctx, file, path);
 
   // Area 5 is unknown to the host: its entry is skipped.
   EXPECT_EQ(qmtest::ListDir(out), (Names{"one.txt", "twelve.txt"}));
   EXPECT_NE(ReadFile(out + "one.txt").find("DEMO.ZIP"), std::string::npos);
-  EXPECT_FALSE(run.state.allFilesListed);
+  EXPECT_TRUE(run.state.allFilesListed.empty());
   EXPECT_EQ(run.state.configDir, dir.path() + "/");
   EXPECT_EQ(run.state.logBaseName, path);
   EXPECT_FALSE(file.IsOpen());

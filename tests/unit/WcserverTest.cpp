@@ -66,6 +66,14 @@ TEST_F(WcserverTest, InitMakesAHostWithTheServerProgram) {
   ExpectFailure(Wcserver({"init", home}));  // never over an existing host
   EXPECT_NE(Wcserver({"bogus"}).exitCode, 0);
   ExpectFailure(Wcserver({"area", "list", dir / "nothing"}));
+
+  // A mistyped option makes no host with a default in its place.
+  ExpectFailure(Wcserver({"init", dir / "typo", "--pasword", "x"}));
+  EXPECT_FALSE(qmtest::Exists(dir / "typo"));
+  ExpectFailure(Wcserver({"area", "list", home, "--jsn"}));
+  ExpectFailure(Wcserver({"area", "add", home, "--number", "3", "--name", "X",
+                          "--path", "x", "--offline"}));
+  EXPECT_TRUE(ListJson({"area", "list", home, "--json"}).empty());
 }
 
 TEST_F(WcserverTest, AreasAndVolumesAreAddedAndListed) {
@@ -79,9 +87,20 @@ TEST_F(WcserverTest, AreasAndVolumesAreAddedAndListed) {
       {"area", "add", home, "--number", "4", "--name", "X", "--path", "x"}));
   ExpectFailure(Wcserver(
       {"area", "add", home, "--number", "five", "--name", "X", "--path", "x"}));
+  // Places this system cannot reach are stored, never made under the
+  // directory the program was started in or under the home.
+  const std::string program = qmtest::BinDir() + "/wcserver";
+  const std::pair<const char*, const char*> far[] = {
+      {"7", "D:\\WinApps\\Games"}, {"8", "\\\\server\\share"}};
+  for (const auto& [number, path] : far)
+    ExpectOk(qmtest::RunProcess({program, "area", "add", home, "--number",
+                                 number, "--name", "Far", "--path", path},
+                                {}, 60, dir.path()));
+  EXPECT_FALSE(qmtest::Exists(dir / "D:"));
+  EXPECT_FALSE(qmtest::Exists(home + "/server"));
 
   json areas = ListJson({"area", "list", home, "--json"});
-  ASSERT_EQ(areas.size(), 2u);
+  ASSERT_EQ(areas.size(), 4u);
   EXPECT_EQ(areas[0]["number"], 2);
   EXPECT_EQ(areas[0]["name"], "Disc");
   EXPECT_EQ(areas[0]["directory"], dir / "cd/disc");
@@ -89,6 +108,8 @@ TEST_F(WcserverTest, AreasAndVolumesAreAddedAndListed) {
   EXPECT_EQ(areas[1]["path"], "files\\games");
   EXPECT_EQ(areas[1]["directory"], home + "/files/games");
   EXPECT_TRUE(qmtest::Exists(home + "/files/games"));
+  EXPECT_EQ(areas[2]["path"], "D:\\WinApps\\Games");
+  EXPECT_EQ(areas[3]["path"], "\\\\server\\share");
 
   json volumes = ListJson({"volume", "list", home, "--json"});
   ASSERT_EQ(volumes.size(), 1u);
@@ -130,6 +151,15 @@ TEST_F(WcserverTest, FilesAreAddedWithDescriptionsAndListedInKeyOrder) {
 
   ExpectFailure(
       Wcserver({"file", "add", home, "--area", "1", "--name", "ZED.ZIP"}));
+  // A name the host would cut is refused, and nothing is stored for it.
+  for (size_t length : {16u, 40u}) {
+    const std::string name(length, 'n');
+    ExpectFailure(Wcserver(
+        {"file", "add", home, "--area", "1", "--name", name, "--from", local}));
+    EXPECT_FALSE(qmtest::Exists(home + "/one/" + name));
+  }
+  EXPECT_EQ(qmtest::ListDir(home + "/one"),
+            std::vector<std::string>{"Zed.zip"});
   ExpectFailure(Wcserver({"file", "add", home, "--area", "9", "--name", "a"}));
   ExpectFailure(
       Wcserver({"file", "add", home, "--area", "1", "--name", "../evil"}));

@@ -1,5 +1,6 @@
 #include "dunzip/Pkzip1.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -64,6 +65,8 @@ bool Unshrink(const std::string& packed, size_t size, std::string& out,
   BitReader in(packed);
   int codeSize = 9;
   int nextFree = kFirstFree;
+  int highest = kFirstFree - 1;  // the highest code ever made
+  bool addedSinceClear = false;
   auto advanceFree = [&] {
     while (nextFree < kCodes && used(nextFree)) ++nextFree;
   };
@@ -93,41 +96,49 @@ bool Unshrink(const std::string& packed, size_t size, std::string& out,
       if (control == 1 && codeSize < 13) {
         ++codeSize;
       } else if (control == 2) {
-        // Frees every code that is no other code's prefix.
-        std::vector<bool> isPrefix(kCodes, false);
-        for (int c = kFirstFree; c < kCodes; ++c)
-          if (used(c) && table[c].prefix >= kFirstFree)
-            isPrefix[table[c].prefix] = true;
-        for (int c = kFirstFree; c < kCodes; ++c)
-          if (!isPrefix[c]) table[c] = Entry{};
-        nextFree = kFirstFree;
-        advanceFree();
+        // Frees every code that is no other code's prefix. A clear with
+        // nothing made since the last one changes nothing (and costs no
+        // output, so it is skipped rather than repeated at will).
+        if (addedSinceClear) {
+          std::vector<bool> isPrefix(highest + 1, false);
+          for (int c = kFirstFree; c <= highest; ++c)
+            if (used(c) && table[c].prefix >= kFirstFree)
+              isPrefix[table[c].prefix] = true;
+          for (int c = kFirstFree; c <= highest; ++c)
+            if (!isPrefix[c]) table[c] = Entry{};
+          nextFree = kFirstFree;
+          advanceFree();
+          addedSinceClear = false;
+        }
       } else {
         reason = "shrunk data damaged";
         return false;
       }
       continue;
     }
+    // A code not in the table stands for the previous string and its first
+    // byte (the entry about to be made), wherever the free slot lies.
     bool known = used(code);
-    if (!known && code != nextFree) {
-      reason = "shrunk data damaged";
-      return false;
-    }
-    // The code not yet in the table: the previous string and its first byte.
     int source = known ? code : previous;
     if (!expand(source)) {
       reason = "shrunk data damaged";
       return false;
     }
     if (!known) piece.push_back(piece.front());
-    if (nextFree < kCodes && table[previous].length < 0xFFFF) {
-      table[nextFree] = {static_cast<int16_t>(previous),
-                         static_cast<uint8_t>(piece.front()),
-                         static_cast<uint16_t>(table[previous].length + 1)};
+    const int made = nextFree;
+    if (made < kCodes && table[previous].length < 0xFFFF) {
+      table[made] = {static_cast<int16_t>(previous),
+                     static_cast<uint8_t>(piece.front()),
+                     static_cast<uint16_t>(table[previous].length + 1)};
+      highest = std::max(highest, made);
+      addedSinceClear = true;
       advanceFree();
+    } else if (!known) {
+      reason = "shrunk data damaged";
+      return false;
     }
     out.append(piece, 0, std::min(piece.size(), size - out.size()));
-    previous = code;
+    previous = known ? code : made;
   }
   if (out.size() < size) {
     reason = "shrunk data ends early";
@@ -141,14 +152,12 @@ bool Unshrink(const std::string& packed, size_t size, std::string& out,
 bool Unreduce(int factor, const std::string& packed, size_t size,
               std::string& out, std::string& reason) {
   BitReader in(packed);
-  std::array<std::array<uint8_t, 32>, 256> followers{};
+  // Sets hold up to 32 bytes; a 6-bit count beyond that indexes with 6
+  // bits, so 64 entries keep any index in bounds.
+  std::array<std::array<uint8_t, 64>, 256> followers{};
   std::array<int, 256> counts{};
   for (int j = 255; j >= 0; --j) {
     counts[j] = static_cast<int>(in.Bits(6));
-    if (counts[j] > 32) {
-      reason = "reduced data damaged";
-      return false;
-    }
     for (int i = 0; i < counts[j]; ++i)
       followers[j][i] = static_cast<uint8_t>(in.Bits(8));
   }

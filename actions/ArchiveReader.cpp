@@ -158,8 +158,10 @@ ArchiveExtraction ExtractArchiveMembers(const std::string& archivePath,
       fail(ErrorText(a));
       break;
     }
+    // Folders are no members (a ZIP names them with a trailing slash).
     const char* stored = archive_entry_pathname(entry);
-    if (stored == nullptr) continue;
+    if (stored == nullptr || archive_entry_filetype(entry) == AE_IFDIR)
+      continue;
     const std::string name = FlatMemberName(stored);
     if (name.empty() || !WildcardMatch(spec, name)) continue;
     ++result.matching;

@@ -148,11 +148,8 @@ bool ExtractDescriptionFiles(RunContext& ctx, const std::string& archive,
                              const std::string& memberSpec,
                              std::vector<std::string>& files) {
   const ArchiveKind kind = KindOf(archive);
-  if (kind == ArchiveKind::None) return false;
-  if (kind == ArchiveKind::Zip) {
-    if (ctx.unzip == nullptr) return false;
-    ctx.unzip->lpszZipFile.SetText(archive);
-  }
+  if (kind == ArchiveKind::None || ctx.unzip == nullptr) return false;
+  if (kind == ArchiveKind::Zip) ctx.unzip->lpszZipFile.SetText(archive);
   const std::string temp = PrepareTemp(ctx);
   const std::set<std::string> hiddenBefore = HiddenFiles(temp);
   bool ok = kind == ArchiveKind::Zip

@@ -3,7 +3,8 @@
 // anywhere, so extraction trusts nothing in them: members land flat in the
 // destination under their last name component, only as regular files of at
 // most 64 KiB whose CRC checks out, and each through a temporary file so a
-// failed member leaves nothing behind.
+// failed member leaves nothing behind. Members packed by the PKZIP 1
+// methods, which libzip does not read, are decoded here (Pkzip1.h).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

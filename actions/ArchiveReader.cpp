@@ -158,8 +158,10 @@ ArchiveExtraction ExtractArchiveMembers(const std::string& archivePath,
       fail(ErrorText(a));
       break;
     }
-    // Folders are no members (a ZIP names them with a trailing slash).
+    // Folders are no members (a ZIP names them with a trailing slash). A
+    // name the locale cannot spell is taken as UTF-8.
     const char* stored = archive_entry_pathname(entry);
+    if (stored == nullptr) stored = archive_entry_pathname_utf8(entry);
     if (stored == nullptr || archive_entry_filetype(entry) == AE_IFDIR)
       continue;
     const std::string name = FlatMemberName(stored);

@@ -18,6 +18,38 @@ using qmtest::WriteFile;
 
 namespace {
 
+// An LHA archive of stored (-lh0-) members under level 0 headers, written
+// byte by byte: no Debian tool makes LHA archives.
+std::string Lzh(
+    const std::vector<std::pair<std::string, std::string>>& members) {
+  auto little = [](uint32_t value, int width) {
+    std::string bytes;
+    for (int i = 0; i < width; ++i)
+      bytes.push_back(static_cast<char>(value >> (8 * i)));
+    return bytes;
+  };
+  std::string archive;
+  for (const auto& [name, data] : members) {
+    uint16_t crc = 0;
+    for (unsigned char c : data) {
+      crc ^= c;
+      for (int bit = 0; bit < 8; ++bit)
+        crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
+                        : static_cast<uint16_t>(crc >> 1);
+    }
+    const uint32_t size = static_cast<uint32_t>(data.size());
+    std::string header = "-lh0-" + little(size, 4) + little(size, 4) +
+                         little(0x1C210000, 4) + '\x20' + '\0' +
+                         static_cast<char>(name.size()) + name + little(crc, 2);
+    uint8_t sum = 0;
+    for (unsigned char c : header) sum = static_cast<uint8_t>(sum + c);
+    archive += static_cast<char>(header.size());
+    archive += static_cast<char>(sum);
+    archive += header + data;
+  }
+  return archive + '\0';
+}
+
 class Describe : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -149,12 +181,14 @@ TEST_F(Describe, RootMemberWinsThenTheArchivesOrderInEveryFormat) {
       {"File_id.diz", "This upload\r\nline two\r\n"},
       {"FILE_ID.DIZ", "A later root member\r\n"},
       {"ZZZ/file_id.diz", "Yet another\r\n"}};
-  for (const char* name :
-       {"ROOT.ZIP", "ROOT.TAR", "ROOT.TGZ", "ROOT.TAR.GZ", "ROOT.7Z"}) {
+  for (const std::string name : {"ROOT.ZIP", "ROOT.TAR", "ROOT.TGZ",
+                                 "ROOT.TAR.GZ", "ROOT.7Z", "ROOT.LZH"}) {
     SCOPED_TRACE(name);
     std::string path = dir_ / name;
-    if (std::string(name) == "ROOT.ZIP")
+    if (name == "ROOT.ZIP")
       qmtest::MakeZip(path, members);
+    else if (name == "ROOT.LZH")
+      WriteFile(path, Lzh(members));
     else
       qmtest::MakeBsdtar(path, members);
     std::memset(&record_, 0, sizeof record_);

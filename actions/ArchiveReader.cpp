@@ -70,39 +70,24 @@ ArchivePtr OpenReader(Kind kind) {
   return reader;
 }
 
-std::string ErrorText(archive* a) {
-  const char* text = archive_error_string(a);
-  return text != nullptr ? text : "archive damaged";
+// Whether an entry may be written: a regular, unencrypted file within the
+// cap (links, devices and the like never are).
+bool MayWrite(archive_entry* entry) {
+  return !archive_entry_is_encrypted(entry) &&
+         archive_entry_hardlink(entry) == nullptr &&
+         archive_entry_filetype(entry) == AE_IFREG &&
+         !(archive_entry_size_is_set(entry) &&
+           archive_entry_size(entry) > kMaxMemberSize);
 }
 
-// Why an entry may not be written, or empty when it may.
-std::string RefusalReason(archive_entry* entry) {
-  if (archive_entry_is_encrypted(entry)) return "encrypted member";
-  if (archive_entry_hardlink(entry) != nullptr ||
-      archive_entry_filetype(entry) == AE_IFLNK)
-    return "link member";
-  if (archive_entry_filetype(entry) != AE_IFREG) return "not a regular file";
-  if (archive_entry_size_is_set(entry) &&
-      archive_entry_size(entry) > kMaxMemberSize)
-    return "member larger than 64 KiB";
-  return "";
-}
-
-// The entry's data, refused once it grows past the cap.
-bool ReadData(archive* a, std::string& data, std::string& reason) {
+// The entry's data; false when it cannot be read or grows past the cap.
+bool ReadData(archive* a, std::string& data) {
   char buffer[8192];
   while (true) {
     la_ssize_t got = archive_read_data(a, buffer, sizeof buffer);
-    if (got < 0) {
-      reason = ErrorText(a);
-      return false;
-    }
-    if (got == 0) return true;
+    if (got <= 0) return got == 0;
     data.append(buffer, static_cast<size_t>(got));
-    if (data.size() > static_cast<size_t>(kMaxMemberSize)) {
-      reason = "member larger than 64 KiB";
-      return false;
-    }
+    if (data.size() > static_cast<size_t>(kMaxMemberSize)) return false;
   }
 }
 
@@ -131,20 +116,12 @@ ArchiveExtraction ExtractArchiveMembers(const std::string& archivePath,
                                         const std::string& spec,
                                         const std::string& destination) {
   ArchiveExtraction result;
-  auto fail = [&](const std::string& problem) {
-    if (result.problem.empty()) result.problem = problem;
-  };
   ArchivePtr reader = OpenReader(KindOf(archivePath));
   DirectoryHandle dir(destination);
-  if (!reader || dir.fd() < 0) {
-    fail("cannot open " + (reader ? destination : archivePath));
-    return result;
-  }
+  if (!reader || dir.fd() < 0) return result;
   archive* a = reader.get();
-  if (archive_read_open_filename(a, archivePath.c_str(), 16384) != ARCHIVE_OK) {
-    fail(ErrorText(a));
+  if (archive_read_open_filename(a, archivePath.c_str(), 16384) != ARCHIVE_OK)
     return result;
-  }
   FlatMemberChoice choice;
   bool written = true;
   while (true) {
@@ -154,10 +131,7 @@ ArchiveExtraction ExtractArchiveMembers(const std::string& archivePath,
       result.readable = true;
       break;
     }
-    if (status != ARCHIVE_OK && status != ARCHIVE_WARN) {
-      fail(ErrorText(a));
-      break;
-    }
+    if (status != ARCHIVE_OK && status != ARCHIVE_WARN) break;
     // Folders are no members (a ZIP names them with a trailing slash). A
     // name the locale cannot spell is taken as UTF-8.
     const char* stored = archive_entry_pathname(entry);
@@ -166,22 +140,15 @@ ArchiveExtraction ExtractArchiveMembers(const std::string& archivePath,
       continue;
     const std::string name = FlatMemberName(stored);
     if (name.empty() || !WildcardMatch(spec, name)) continue;
-    ++result.matching;
     std::string displaced;
     if (!choice.Take(name, MemberAtRoot(stored), displaced)) continue;
     if (!displaced.empty()) unlinkat(dir.fd(), displaced.c_str(), 0);
-    std::string reason = RefusalReason(entry);
-    std::string data;
-    bool ok = reason.empty() && ReadData(a, data, reason);
-    if (ok) {
-      time_t mtime =
-          archive_entry_mtime_is_set(entry) ? archive_entry_mtime(entry) : 0;
-      ok = WriteFlatMember(dir.fd(), name, data, mtime, reason);
-    }
-    if (!ok) {
+    std::string data, reason;
+    time_t mtime =
+        archive_entry_mtime_is_set(entry) ? archive_entry_mtime(entry) : 0;
+    if (!MayWrite(entry) || !ReadData(a, data) ||
+        !WriteFlatMember(dir.fd(), name, data, mtime, reason))
       written = false;
-      fail(name + ": " + reason);
-    }
   }
   result.complete = result.readable && written;
   return result;

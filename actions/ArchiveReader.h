@@ -13,9 +13,7 @@ bool IsReadableArchiveName(const std::string& path);
 
 struct ArchiveExtraction {
   bool readable = false;  // the archive could be walked to its end
-  int matching = 0;       // members whose flat name matches the spec
   bool complete = false;  // readable, and every member to write was written
-  std::string problem;    // the first thing that went wrong
 };
 
 // Writes the members matching the wildcard spec into the destination

@@ -5,6 +5,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "actions/ArchiveReader.h"
 #include "actions/UnzipFile.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -71,39 +72,95 @@ std::string TempDirectory(const RunState& state) {
   return TrailingBackslash(state.programDir) + "Temp/";
 }
 
-bool ExtractDescriptionFiles(RunContext& ctx, const std::string& archive,
-                             const std::string& memberSpec,
-                             std::vector<std::string>& files) {
-  if (ctx.unzip == nullptr) return false;
-  std::string upper = UpperCase(archive);
-  if (upper.find(".ZIP") == std::string::npos &&
-      upper.find(".EXE") == std::string::npos)
-    return false;
-  TUnzipFile& unzip = *ctx.unzip;
-  unzip.lpszZipFile.SetText(archive);
+namespace {
 
+enum class ArchiveKind { None, Zip, Other };
+
+// A name ending in another format's extension is that format even when
+// ".ZIP" occurs earlier in it; otherwise ".ZIP" or ".EXE" anywhere makes a
+// ZIP archive (or a self-extracting one).
+ArchiveKind KindOf(const std::string& path) {
+  if (IsReadableArchiveName(path)) return ArchiveKind::Other;
+  std::string upper = UpperCase(path);
+  if (upper.find(".ZIP") != std::string::npos ||
+      upper.find(".EXE") != std::string::npos)
+    return ArchiveKind::Zip;
+  return ArchiveKind::None;
+}
+
+// Empties Temp of plain files (making it when missing) and gives its path.
+std::string PrepareTemp(RunContext& ctx) {
   std::string temp = TempDirectory(ctx.state);
   if (!DirectoryExists(temp) && !ForceDirectories(temp))
     throw std::runtime_error("Could not create the temp directory " + temp);
   DeleteFiles(PlainFiles(temp));
+  return temp;
+}
 
-  const std::set<std::string> hiddenBefore = HiddenFiles(temp);
+void LogCountFailed(RunContext& ctx, const std::string& archive) {
+  LogRunError(ctx, "UnZip Count Failed. ZipFile: " + archive);
+}
 
+void LogExtractFailed(RunContext& ctx, const std::string& archive,
+                      const std::string& memberSpec) {
+  LogRunError(
+      ctx, "UnZip Failed. ZipFile: " + archive + "  fileDesc: " + memberSpec);
+}
+
+// Through the unzip component: count, then extract what matches.
+bool ExtractFromZip(RunContext& ctx, TUnzipFile& unzip,
+                    const std::string& archive, const std::string& memberSpec,
+                    const std::string& temp) {
   unzip.lpszDestination.SetText(temp);
   unzip.lpszFileSpec.SetText(memberSpec);
   if (!unzip.Execute(DZ_FUNC_COUNT)) {
-    LogRunError(ctx, "UnZip Count Failed. ZipFile: " + archive);
+    LogCountFailed(ctx, archive);
     return false;
   }
   if (unzip.ReturnCount() == 0) return true;
   if (!unzip.Execute(DZ_FUNC_EXTRACT)) {
-    LogRunError(
-        ctx, "UnZip Failed. ZipFile: " + archive + "  fileDesc: " + memberSpec);
-    // Members that did come out are of no use without the rest.
-    DeleteFiles(ExtractedFiles(temp, hiddenBefore));
+    LogExtractFailed(ctx, archive, memberSpec);
     return false;
   }
+  return true;
+}
+
+// Through libarchive, with the same outcomes and log lines: an archive
+// that cannot be walked to its end fails like a count, a member that
+// cannot be written like an extraction.
+bool ExtractFromOther(RunContext& ctx, const std::string& archive,
+                      const std::string& memberSpec, const std::string& temp) {
+  ArchiveExtraction result = ExtractArchiveMembers(archive, memberSpec, temp);
+  if (!result.readable) {
+    LogCountFailed(ctx, archive);
+    return false;
+  }
+  if (!result.complete) {
+    LogExtractFailed(ctx, archive, memberSpec);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ExtractDescriptionFiles(RunContext& ctx, const std::string& archive,
+                             const std::string& memberSpec,
+                             std::vector<std::string>& files) {
+  const ArchiveKind kind = KindOf(archive);
+  if (kind == ArchiveKind::None || ctx.unzip == nullptr) return false;
+  if (kind == ArchiveKind::Zip) ctx.unzip->lpszZipFile.SetText(archive);
+  const std::string temp = PrepareTemp(ctx);
+  const std::set<std::string> hiddenBefore = HiddenFiles(temp);
+  bool ok = kind == ArchiveKind::Zip
+                ? ExtractFromZip(ctx, *ctx.unzip, archive, memberSpec, temp)
+                : ExtractFromOther(ctx, archive, memberSpec, temp);
   std::vector<std::string> extracted = ExtractedFiles(temp, hiddenBefore);
+  if (!ok) {
+    // Members that did come out are of no use without the rest.
+    DeleteFiles(extracted);
+    return false;
+  }
   files.insert(files.end(), extracted.begin(), extracted.end());
   return true;
 }

@@ -3,11 +3,13 @@
 // anywhere, so extraction trusts nothing in them: members land flat in the
 // destination under their last name component, only as regular files of at
 // most 64 KiB whose CRC checks out, and each through a temporary file so a
-// failed member leaves nothing behind.
+// failed member leaves nothing behind. Members packed by the PKZIP 1
+// methods, which libzip does not read, are decoded here (Pkzip1.h).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -16,8 +18,9 @@
 #include <vector>
 
 #include "dunzip/DunzipBlock.h"
+#include "dunzip/Pkzip1.h"
 #include "platform/Files.h"
-#include "platform/Paths.h"
+#include "platform/FlatMembers.h"
 
 namespace {
 
@@ -64,6 +67,7 @@ class Status {
 struct Member {
   zip_uint64_t index;
   std::string name;  // last component of the stored name
+  bool atRoot;
 };
 
 class Archive {
@@ -90,24 +94,30 @@ class Archive {
   std::string error_;
 };
 
-// A member's name without any directory part; names that leave nothing
-// usable ("", ".", "..") give an empty text.
-std::string SafeName(const char* stored) {
-  std::string name = qm::FileNamePart(stored);
-  if (name == "." || name == "..") return "";
-  return name;
-}
-
 std::vector<Member> MatchingMembers(zip_t* zip, const std::string& spec) {
   std::vector<Member> members;
   zip_int64_t count = zip_get_num_entries(zip, 0);
   for (zip_int64_t i = 0; i < count; ++i) {
     const char* stored = zip_get_name(zip, i, 0);
     if (stored == nullptr) continue;
-    std::string name = SafeName(stored);
+    std::string name = qm::FlatMemberName(stored);
     if (!name.empty() && qm::WildcardMatch(spec, name))
-      members.push_back({static_cast<zip_uint64_t>(i), name});
+      members.push_back(
+          {static_cast<zip_uint64_t>(i), name, qm::MemberAtRoot(stored)});
   }
+  return members;
+}
+
+// The members that come out flat, in the order they are written: root
+// members first, and of members landing on one name only the winner.
+std::vector<Member> FlatMembers(std::vector<Member> members) {
+  std::stable_partition(members.begin(), members.end(),
+                        [](const Member& m) { return m.atRoot; });
+  qm::FlatMemberChoice choice;
+  std::string displaced;  // never set: the root members come first
+  std::erase_if(members, [&](const Member& m) {
+    return !choice.Take(m.name, m.atRoot, displaced);
+  });
   return members;
 }
 
@@ -172,48 +182,49 @@ bool ReadMember(zip_t* zip, const Member& member, zip_uint64_t declared,
   return ok;
 }
 
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// Writes data as name inside the directory: into a fresh hidden temporary
-// file first (never through an existing link), then renamed over the name,
-// which replaces a file or link there instead of writing through it.
-bool WriteMember(int dirFd, const std::string& name, const std::string& data,
-                 time_t mtime, std::string& reason) {
-  static unsigned counter = 0;
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = ".dunzip-" + std::to_string(getpid()) + "-" +
-           std::to_string(++counter) + ".tmp";
-    fd = openat(dirFd, temp.c_str(),
-                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) {
-    reason = std::string("cannot create file: ") + std::strerror(errno);
+// A member packed by a PKZIP 1 method: its raw bytes through libzip, decoded
+// here, checked against its CRC. The member's bit flags (implode's window
+// and tree count) are not given by libzip, so each setting is tried and
+// the one whose output checks out is taken.
+bool ReadPkzip1Member(zip_t* zip, const Member& member, const zip_stat_t& st,
+                      std::string& data, std::string& reason) {
+  constexpr zip_uint64_t kMaxPacked = 4 * kMaxMemberSize;
+  if (!(st.valid & ZIP_STAT_SIZE) || !(st.valid & ZIP_STAT_CRC)) {
+    reason = "member sizes unknown";
     return false;
   }
-  bool ok = WriteAll(fd, data);
-  if (ok && mtime > 0) {
-    struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
-    futimens(fd, times);
+  zip_file_t* file = zip_fopen_index(zip, member.index, ZIP_FL_COMPRESSED);
+  if (file == nullptr) {
+    reason = zip_strerror(zip);
+    return false;
   }
-  if (close(fd) != 0) ok = false;
-  if (ok && renameat(dirFd, temp.c_str(), dirFd, name.c_str()) != 0) ok = false;
-  if (!ok) {
-    reason = std::string("cannot write file: ") + std::strerror(errno);
-    unlinkat(dirFd, temp.c_str(), 0);
+  std::string packed;
+  char buffer[8192];
+  zip_int64_t got;
+  while ((got = zip_fread(file, buffer, sizeof buffer)) > 0 &&
+         packed.size() <= kMaxPacked)
+    packed.append(buffer, static_cast<size_t>(got));
+  zip_fclose(file);
+  if (got < 0 || packed.size() > kMaxPacked) {
+    reason = got < 0 ? "member could not be read" : "member too large";
+    return false;
   }
-  return ok;
+  const size_t size = static_cast<size_t>(st.size);
+  const bool implode = st.comp_method == 6;
+  for (uint16_t flags : {0, 2, 4, 6}) {
+    if (!implode && flags != 0) break;
+    std::string attempt;
+    if (!dz::DecodePkzip1(st.comp_method, flags, packed, size, attempt, reason))
+      continue;
+    uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(attempt.data()),
+                      static_cast<uInt>(attempt.size()));
+    if (crc == st.crc) {
+      data = std::move(attempt);
+      return true;
+    }
+    reason = "CRC error";
+  }
+  return false;
 }
 
 std::string Spec(const DunzipBlock& block) {
@@ -248,7 +259,7 @@ int32_t Extract(DunzipBlock& block) {
     return DZ_ERR_DESTINATION;
   }
   zip_t* zip = archive.get();
-  std::vector<Member> members = MatchingMembers(zip, Spec(block));
+  std::vector<Member> members = FlatMembers(MatchingMembers(zip, Spec(block)));
   Status status(block);
   int32_t written = 0;
   bool failed = false;
@@ -267,7 +278,14 @@ int32_t Extract(DunzipBlock& block) {
       reason = RefusalReason(zip, member.index, st);
       ok = reason.empty();
     }
-    if (ok) {
+    if (ok && (st.valid & ZIP_STAT_COMP_METHOD) &&
+        dz::IsPkzip1Method(st.comp_method)) {
+      ok = ReadPkzip1Member(zip, member, st, data, reason);
+      if (ok && !status.Minor(member.name, 100)) {
+        reason = "cancelled";
+        ok = false;
+      }
+    } else if (ok) {
       zip_uint64_t declared = (st.valid & ZIP_STAT_SIZE) ? st.size : 0;
       ok = ReadMember(zip, member, declared, status, data, reason);
     }
@@ -277,7 +295,7 @@ int32_t Extract(DunzipBlock& block) {
                              AT_SYMLINK_NOFOLLOW) == 0;
       if (present && !block.overWriteFlag) continue;
       time_t mtime = (st.valid & ZIP_STAT_MTIME) ? st.mtime : 0;
-      ok = WriteMember(dirFd, member.name, data, mtime, reason);
+      ok = qm::WriteFlatMember(dirFd, member.name, data, mtime, reason);
     }
     if (ok) {
       ++written;

@@ -1,17 +1,20 @@
-// The description step on arbitrary bytes given as a .ZIP archive, through
-// the real unzip component and ZIP library: it writes only into the
-// program's Temp/ directory, leaves that empty, and fills the record only
-// within its fields.
+// The description step on arbitrary bytes given as an archive, through the
+// real unzip component and ZIP library or through libarchive (the name's
+// ending follows the bytes' signature): it writes only into the program's
+// Temp/ directory, leaves that empty, and fills the record only within its
+// fields.
 #include <cstdint>
 #include <cstring>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "actions/Describe.h"
 #include "actions/UnzipFile.h"
 #include "fuzz/FuzzSupport.h"
 #include "platform/Files.h"
+#include "platform/Paths.h"
 
 using qmfuzz::Check;
 
@@ -53,6 +56,20 @@ bool OnlyDescriptionChanged(const TFullFileRecord& a,
   return std::memcmp(&x, &y, sizeof x) == 0;
 }
 
+// The upload's name: the format its first bytes claim, ZIP otherwise.
+std::string ArchiveName(const std::string& bytes) {
+  auto at = [&](size_t offset, std::string_view magic) {
+    return bytes.size() >= offset + magic.size() &&
+           bytes.compare(offset, magic.size(), magic) == 0;
+  };
+  if (at(0, "7z\xBC\xAF\x27\x1C")) return "TEST.7Z";
+  if (at(0, "Rar!")) return "TEST.RAR";
+  if (at(0, "\x1F\x8B")) return "TEST.TAR.GZ";
+  if (at(2, "-lh") || at(2, "-lz")) return "TEST.LZH";
+  if (at(257, "ustar")) return "TEST.TAR";
+  return "TEST.ZIP";
+}
+
 void DescribeOnce(const std::string& archive, const std::string& spec) {
   const std::string& root = qmfuzz::Workspace();
   qmtest::TestRun run(root + "/prog");
@@ -73,8 +90,9 @@ void DescribeOnce(const std::string& archive, const std::string& spec) {
         "Temp/ is empty afterwards (" + spec + ")");
   std::vector<std::string> tree = qmfuzz::Tree(root);
   std::erase(tree, "run.err");
-  Check(tree == std::vector<std::string>(
-                    {"in/", "in/TEST.ZIP", "prog/", "prog/Temp/"}),
+  Check(tree ==
+            std::vector<std::string>({"in/", "in/" + qm::FileNamePart(archive),
+                                      "prog/", "prog/Temp/"}),
         "nothing is written outside Temp/");
   qm::DeleteLocalFile(root + "/run.err");
 
@@ -99,9 +117,13 @@ void DescribeOnce(const std::string& archive, const std::string& spec) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string archive = qmfuzz::Workspace() + "/in/TEST.ZIP";
-  qmtest::MakeDirs(qmfuzz::Workspace() + "/in");
-  qmtest::WriteFile(archive, qmfuzz::Bytes(data, size));
+  const std::string bytes = qmfuzz::Bytes(data, size);
+  const std::string in = qmfuzz::Workspace() + "/in/";
+  qmtest::MakeDirs(in);
+  for (const std::string& name : qmtest::ListDir(in))
+    qm::DeleteLocalFile(in + name);
+  const std::string archive = in + ArchiveName(bytes);
+  qmtest::WriteFile(archive, bytes);
   DescribeOnce(archive, "file_id.diz");
   // Archives end in their directory's fixed fields, so the size picks.
   DescribeOnce(archive, kOtherSpecs[size % std::size(kOtherSpecs)]);

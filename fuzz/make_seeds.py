@@ -9,10 +9,14 @@ import io
 import os
 import stat
 import struct
+import subprocess
+import tarfile
+import tempfile
 import zipfile
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+LEGACY = os.path.join(HERE, "..", "tests", "data", "LEGACY.ZIP")
 CRLF = b"\r\n"
 
 
@@ -285,6 +289,134 @@ def describe_seeds():
           b"MZ" + b"\0" * 62 + zip_bytes([("FILE_ID.DIZ", diz("self-extracting"))]))
     write(t, "not-a-zip.zip", b"This is plain text, not an archive.\r\n")
     write(t, "empty.zip", b"")
+
+    legacy_seeds(t)
+    other_format_seeds(t)
+
+
+# --- PKZIP 1 methods and the formats read through libarchive ---------------
+
+def raw_zip(name, method, packed, size, crc, flags=0):
+    """One member with the packed bytes as given (methods no tool writes)."""
+    name = text(name)
+    common = struct.pack("<HHHIIIIHH", 10, flags, method, 0, crc, len(packed),
+                         size, len(name), 0)
+    local = b"PK\x03\x04" + common + name + packed
+    central = (b"PK\x01\x02" + struct.pack("<H", 10) + common +
+               struct.pack("<HHHII", 0, 0, 0, 0, 0) + name)
+    end = b"PK\x05\x06" + struct.pack("<HHHHIIH", 0, 0, 1, 1, len(central),
+                                         len(local), 0)
+    return local + central + end
+
+
+def reduce_stream(data):
+    """Reduced bytes for any factor: empty follower sets, every byte a
+    literal (144 escaped), then 4 bytes copied from 2 back."""
+    bits = []
+
+    def put(value, count):
+        bits.extend((value >> i) & 1 for i in range(count))
+    for _ in range(256):
+        put(0, 6)
+    for c in data:
+        put(c, 8)
+        if c == 144:
+            put(0, 8)
+    for c in (144, 1, 1):
+        put(c, 8)
+    out = bytearray((len(bits) + 7) // 8)
+    for i, b in enumerate(bits):
+        out[i // 8] |= b << (i % 8)
+    return bytes(out)
+
+
+def legacy_seeds(t):
+    """Members of the committed PKZIP 1 sample, packed bytes unchanged, each
+    alone in an archive small enough to fuzz; and reduced members."""
+    with open(LEGACY, "rb") as f:
+        whole = f.read()
+    archive = zipfile.ZipFile(io.BytesIO(whole))
+    for name, seed in (("FILE_ID.DIZ", "shrunk.zip"),
+                       ("TNPORT.TXT", "imploded.zip")):
+        info = archive.getinfo(name)
+        name_len, extra_len = struct.unpack_from("<HH", whole,
+                                                 info.header_offset + 26)
+        start = info.header_offset + 30 + name_len + extra_len
+        packed = whole[start:start + info.compress_size]
+        write(t, seed, raw_zip("FILE_ID.DIZ", info.compress_type, packed,
+                               info.file_size, info.CRC, info.flag_bits))
+    head = diz("Reduced long ago", "by PKZIP 0.9") + b"\x90 ab"
+    plain = head + b"abab"
+    for factor in range(1, 5):
+        write(t, "reduced-%d.zip" % factor,
+              raw_zip("FILE_ID.DIZ", 1 + factor, reduce_stream(head),
+                      len(plain), zlib.crc32(plain)))
+
+
+def tar_bytes(members, mode="w"):
+    buf = io.BytesIO()
+    with tarfile.open(fileobj=buf, mode=mode, format=tarfile.USTAR_FORMAT) as tf:
+        for m in members:
+            info = tarfile.TarInfo(m[0])
+            info.mtime = 883656000
+            if len(m) > 2:
+                info.type, info.linkname = m[2], m[1]
+                tf.addfile(info)
+            else:
+                info.size = len(m[1])
+                tf.addfile(info, io.BytesIO(m[1]))
+    return buf.getvalue()
+
+
+def lzh_bytes(name, data):
+    """One stored (-lh0-) member with a level 0 header, then the end mark."""
+    crc = 0
+    for c in data:
+        crc ^= c
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+    name = text(name)
+    body = (b"-lh0-" + struct.pack("<IIIBB", len(data), len(data), 0, 0x20, 0) +
+            bytes([len(name)]) + name + struct.pack("<H", crc))
+    return bytes([len(body), sum(body) & 0xFF]) + body + data + b"\0"
+
+
+def seven_zip_bytes(members):
+    """A 7z archive made by bsdtar; None when bsdtar is not there."""
+    with tempfile.TemporaryDirectory() as d:
+        for name, data in members:
+            path = os.path.join(d, name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+        out = os.path.join(d, "out.7z")
+        try:
+            subprocess.run(["bsdtar", "-c", "-f", out, "--format=7zip"] +
+                           [m[0] for m in members], cwd=d, check=True)
+        except (OSError, subprocess.CalledProcessError):
+            return None
+        with open(out, "rb") as f:
+            return f.read()
+
+
+def other_format_seeds(t):
+    three = diz("Best game ever", "Version 2", "Freeware")
+    root_and_sub = [("SUBDIR/FILE_ID.DIZ", diz("other program")),
+                    ("File_id.diz", three), ("FILE_ID.DIZ", diz("later"))]
+    write(t, "three-lines.tar", tar_bytes([("FILE_ID.DIZ", three)]))
+    write(t, "root-and-sub.tar", tar_bytes(root_and_sub))
+    write(t, "root-and-sub.tar.gz", tar_bytes(root_and_sub, "w:gz"))
+    write(t, "links.tar", tar_bytes([
+        ("OTHER.TXT", b"linked"), ("FILE_ID.DIZ", "OTHER.TXT", tarfile.LNKTYPE),
+        ("file_id.diz", "/etc/passwd", tarfile.SYMTYPE),
+        ("../../FILE_ID.DIZ", diz("climbing"))]))
+    whole = tar_bytes([("FILE_ID.DIZ", b"x" * 3000)])
+    write(t, "truncated.tar", whole[:1024])
+    write(t, "three-lines.lzh", lzh_bytes("FILE_ID.DIZ", three))
+    seven = seven_zip_bytes(root_and_sub)
+    if seven:
+        write(t, "root-and-sub.7z", seven)
+        write(t, "truncated.7z", seven[:len(seven) // 2])
 
 
 if __name__ == "__main__":

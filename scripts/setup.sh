@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev libgl-dev
   libsqlite3-dev sqlite3
   libzip-dev zip
+  libarchive-dev libarchive-tools
   nlohmann-json3-dev
   libgtest-dev googletest
   clang libclang-rt-14-dev clang-format

@@ -144,6 +144,37 @@ void MakeZip(const std::string& path,
   }
 }
 
+void MakeBsdtar(const std::string& path,
+                const std::vector<std::pair<std::string, std::string>>& members,
+                const std::vector<std::string>& options) {
+  const std::string upper = qm::UpperCase(path);
+  auto endsWith = [&](const std::string& tail) {
+    return upper.size() >= tail.size() &&
+           upper.compare(upper.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  std::vector<std::string> argv = {"/usr/bin/env", "bsdtar", "-c", "-f", path};
+  if (endsWith(".7Z"))
+    argv.push_back("--format=7zip");
+  else if (endsWith(".TGZ") || endsWith(".TAR.GZ"))
+    argv.push_back("-z");
+  argv.insert(argv.end(), options.begin(), options.end());
+  TempDir scratch;
+  for (const auto& [name, bytes] : members) {
+    std::filesystem::path file = scratch / name;
+    std::filesystem::create_directories(file.parent_path());
+    if (bytes.rfind("-> ", 0) == 0)
+      std::filesystem::create_symlink(bytes.substr(3), file);
+    else if (bytes.rfind("=> ", 0) == 0)
+      std::filesystem::create_hard_link(scratch / bytes.substr(3), file);
+    else
+      WriteFile(file.string(), bytes);
+    argv.push_back(name);
+  }
+  ProcessResult made = RunProcess(argv, {}, 120, scratch.path());
+  if (made.exitCode != 0)
+    throw std::runtime_error("bsdtar could not make " + path + ": " + made.err);
+}
+
 ProcessResult RunProcess(const std::vector<std::string>& argv,
                          const std::vector<std::string>& env,
                          int timeoutSeconds, const std::string& workingDir) {

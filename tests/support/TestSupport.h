@@ -55,6 +55,15 @@ qm::AreaConfigEntry ConfigEntry(int32_t area, const std::string& action,
 void MakeZip(const std::string& path,
              const std::vector<std::pair<std::string, std::string>>& members);
 
+// An archive made by bsdtar from the given members (name -> bytes, folders
+// in names made too), added in the given order: 7z for a name ending in
+// .7Z, gzipped tar for .TGZ and .TAR.GZ, else tar. A member given as
+// "-> target" is a symbolic link, as "=> member" a hard link to an earlier
+// member. Options ("-s" name rewrites, say) come before the member names.
+void MakeBsdtar(const std::string& path,
+                const std::vector<std::pair<std::string, std::string>>& members,
+                const std::vector<std::string>& options = {});
+
 struct ProcessResult {
   int exitCode = -1;  // -1: killed by a signal or timed out
   bool timedOut = false;

@@ -1,4 +1,5 @@
-// Descriptions taken from archive members through the real ZIP library.
+// Descriptions taken from archive members through the real ZIP library and
+// libarchive.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -6,6 +7,7 @@
 
 #include "actions/Describe.h"
 #include "actions/UnzipFile.h"
+#include "platform/Files.h"
 #include "tests/support/TestSupport.h"
 
 using qmtest::Exists;
@@ -15,6 +17,38 @@ using qmtest::TempDir;
 using qmtest::WriteFile;
 
 namespace {
+
+// An LHA archive of stored (-lh0-) members under level 0 headers, written
+// byte by byte: no Debian tool makes LHA archives.
+std::string Lzh(
+    const std::vector<std::pair<std::string, std::string>>& members) {
+  auto little = [](uint32_t value, int width) {
+    std::string bytes;
+    for (int i = 0; i < width; ++i)
+      bytes.push_back(static_cast<char>(value >> (8 * i)));
+    return bytes;
+  };
+  std::string archive;
+  for (const auto& [name, data] : members) {
+    uint16_t crc = 0;
+    for (unsigned char c : data) {
+      crc ^= c;
+      for (int bit = 0; bit < 8; ++bit)
+        crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
+                        : static_cast<uint16_t>(crc >> 1);
+    }
+    const uint32_t size = static_cast<uint32_t>(data.size());
+    std::string header = "-lh0-" + little(size, 4) + little(size, 4) +
+                         little(0x1C210000, 4) + '\x20' + '\0' +
+                         static_cast<char>(name.size()) + name + little(crc, 2);
+    uint8_t sum = 0;
+    for (unsigned char c : header) sum = static_cast<uint8_t>(sum + c);
+    archive += static_cast<char>(header.size());
+    archive += static_cast<char>(sum);
+    archive += header + data;
+  }
+  return archive + '\0';
+}
 
 class Describe : public ::testing::Test {
  protected:
@@ -115,6 +149,85 @@ TEST_F(Describe, ArchiveNamesAndCountFailure) {
             std::string::npos);
   EXPECT_TRUE(Untouched());
   EXPECT_FALSE(run_.view.extractingVisible);
+
+  // The other formats by their ending, which wins over ".ZIP" inside.
+  std::string tar = dir_ / "GAME.ZIP.TAR";
+  qmtest::MakeBsdtar(tar, {{"FILE_ID.DIZ", "A tar after all"}});
+  EXPECT_TRUE(qm::DescribeFromArchive(run_.ctx, tar, "file_id.diz", record_));
+  EXPECT_STREQ(record_.Info.Description, "A tar after all");
+  for (const char* name :
+       {"BAD.7Z", "BAD.RAR", "BAD.LZH", "BAD.LHA", "BAD.TGZ", "BAD.TAR.GZ"}) {
+    std::string bad = dir_ / name;
+    WriteFile(bad, "plain text, not an archive");
+    std::memset(&record_, 0, sizeof record_);
+    EXPECT_FALSE(
+        qm::DescribeFromArchive(run_.ctx, bad, "file_id.diz", record_));
+    EXPECT_NE(Log().find("UnZip Count Failed. ZipFile: " + bad),
+              std::string::npos)
+        << name;
+    EXPECT_TRUE(Untouched());
+  }
+  // A name that is none of the formats is not opened, whatever it holds.
+  std::string arj = dir_ / "GAME.ARJ";
+  qmtest::MakeBsdtar(arj, {{"FILE_ID.DIZ", "tar bytes"}});
+  const std::string logBefore = Log();
+  EXPECT_FALSE(qm::DescribeFromArchive(run_.ctx, arj, "file_id.diz", record_));
+  EXPECT_EQ(Log(), logBefore);
+}
+
+TEST_F(Describe, RootMemberWinsThenTheArchivesOrderInEveryFormat) {
+  const std::vector<std::pair<std::string, std::string>> members = {
+      {"SUBDIR/FILE_ID.DIZ", "Some other program\r\n"},
+      {"File_id.diz", "This upload\r\nline two\r\n"},
+      {"FILE_ID.DIZ", "A later root member\r\n"},
+      {"ZZZ/file_id.diz", "Yet another\r\n"}};
+  for (const std::string name : {"ROOT.ZIP", "ROOT.TAR", "ROOT.TGZ",
+                                 "ROOT.TAR.GZ", "ROOT.7Z", "ROOT.LZH"}) {
+    SCOPED_TRACE(name);
+    std::string path = dir_ / name;
+    if (name == "ROOT.ZIP")
+      qmtest::MakeZip(path, members);
+    else if (name == "ROOT.LZH")
+      WriteFile(path, Lzh(members));
+    else
+      qmtest::MakeBsdtar(path, members);
+    std::memset(&record_, 0, sizeof record_);
+    ASSERT_TRUE(
+        qm::DescribeFromArchive(run_.ctx, path, "file_id.diz", record_));
+    EXPECT_STREQ(record_.Info.Description, "This upload");
+    EXPECT_STREQ(record_.LongDescription[1], "line two");
+    EXPECT_TRUE(ListDir(Temp()).empty());
+    EXPECT_FALSE(run_.view.extractingVisible);
+  }
+  // Without a root member the first in the archive's order wins.
+  std::string path = dir_ / "SUBS.TAR";
+  qmtest::MakeBsdtar(
+      path, {{"A/FILE_ID.DIZ", "from A"}, {"B/File_Id.Diz", "from B"}});
+  ASSERT_TRUE(qm::DescribeFromArchive(run_.ctx, path, "file_id.diz", record_));
+  EXPECT_STREQ(record_.Info.Description, "from A");
+  EXPECT_EQ(Log(), "");
+}
+
+TEST_F(Describe, PkzipOneMethodsComeOutAsUnzipGivesThem) {
+  // A real upload: FILE_ID.DIZ shrunk, TNPORT.TXT imploded. The expected
+  // bytes are what Info-ZIP unzip -p gives.
+  const std::string data = std::string(QM_SOURCE_DIR) + "/tests/data/";
+  std::string path = dir_ / "LEGACY.ZIP";
+  WriteFile(path, ReadFile(data + "LEGACY.ZIP"));
+  ASSERT_TRUE(qm::DescribeFromArchive(run_.ctx, path, "file_id.diz", record_));
+  std::vector<std::string> lines;
+  ASSERT_TRUE(qm::ReadTextLines(data + "LEGACY.DIZ", lines));
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(std::string(record_.Info.Description), lines[0].substr(0, 75));
+  for (size_t i = 0; i < static_cast<size_t>(kLongDescLines); ++i)
+    EXPECT_EQ(std::string(record_.LongDescription[i]),
+              i < lines.size() ? lines[i].substr(0, 79) : "");
+  EXPECT_EQ(Log(), "");
+
+  std::vector<std::string> files;
+  ASSERT_TRUE(qm::ExtractDescriptionFiles(run_.ctx, path, "*.TXT", files));
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(ReadFile(files[0]), ReadFile(data + "LEGACY.TXT"));
 }
 
 TEST_F(Describe, NoMatchingMemberOrNaSpec) {
@@ -129,8 +242,9 @@ TEST_F(Describe, NoMatchingMemberOrNaSpec) {
 
 TEST_F(Describe, ExtractFailureIsLoggedAndLeavesTempEmpty) {
   std::string path = dir_ / "BIG.ZIP";
-  qmtest::MakeZip(path, {{"FILE_ID.DIZ", "fine"},
-                         {"sub/file_id.diz", std::string(70000, 'x')}});
+  // The root member is refused: the sub-folder's one does not stand in.
+  qmtest::MakeZip(path, {{"sub/FILE_ID.DIZ", "fine"},
+                         {"file_id.diz", std::string(70000, 'x')}});
   std::vector<std::string> files;
   EXPECT_FALSE(
       qm::ExtractDescriptionFiles(run_.ctx, path, "file_id.diz", files));

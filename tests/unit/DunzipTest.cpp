@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
+#include <zlib.h>
 
 #include <cstring>
 #include <filesystem>
@@ -61,6 +62,71 @@ void BuildZip(const std::string& path, const std::vector<Entry>& entries) {
   }
   Check(zip_close(archive) == 0, zip_strerror(archive));
 }
+
+void PutLittle(std::string& bytes, uint32_t value, int width) {
+  for (int i = 0; i < width; ++i)
+    bytes.push_back(static_cast<char>(value >> (8 * i)));
+}
+
+// A one-member archive written byte by byte, for compression methods no
+// tool here makes: the packed bytes as given, the method and sizes stated.
+std::string RawZip(const std::string& name, uint16_t method,
+                   const std::string& packed, const std::string& plain) {
+  uint32_t crc = static_cast<uint32_t>(
+      crc32(0, reinterpret_cast<const Bytef*>(plain.data()),
+            static_cast<uInt>(plain.size())));
+  auto common = [&](std::string& b) {
+    PutLittle(b, 10, 2);      // version needed
+    PutLittle(b, 0, 2);       // flags
+    PutLittle(b, method, 2);  // method
+    PutLittle(b, 0, 4);       // time and date
+    PutLittle(b, crc, 4);
+    PutLittle(b, static_cast<uint32_t>(packed.size()), 4);
+    PutLittle(b, static_cast<uint32_t>(plain.size()), 4);
+    PutLittle(b, static_cast<uint32_t>(name.size()), 2);
+    PutLittle(b, 0, 2);  // extra field
+  };
+  std::string zip = "PK\3\4";
+  common(zip);
+  zip += name + packed;
+  const size_t central = zip.size();
+  zip += "PK\1\2";
+  PutLittle(zip, 10, 2);  // version made by
+  common(zip);
+  PutLittle(zip, 0, 2);  // comment
+  PutLittle(zip, 0, 2);  // disk
+  PutLittle(zip, 0, 2);  // internal attributes
+  PutLittle(zip, 0, 4);  // external attributes
+  PutLittle(zip, 0, 4);  // local header offset
+  zip += name;
+  const size_t end = zip.size();
+  zip += "PK\5\6";
+  PutLittle(zip, 0, 4);  // disks
+  PutLittle(zip, 1, 2);
+  PutLittle(zip, 1, 2);
+  PutLittle(zip, static_cast<uint32_t>(end - central), 4);
+  PutLittle(zip, static_cast<uint32_t>(central), 4);
+  PutLittle(zip, 0, 2);
+  return zip;
+}
+
+// Bits packed from the low end of each byte up, as the reduce method reads.
+class BitWriter {
+ public:
+  void Put(uint32_t value, int count) {
+    for (int i = 0; i < count; ++i) {
+      if (bits_ % 8 == 0) bytes_.push_back('\0');
+      if ((value >> i) & 1)
+        bytes_.back() |= static_cast<char>(1 << (bits_ % 8));
+      ++bits_;
+    }
+  }
+  const std::string& Bytes() const { return bytes_; }
+
+ private:
+  std::string bytes_;
+  int bits_ = 0;
+};
 
 class Dunzip : public ::testing::Test {
  protected:
@@ -251,6 +317,78 @@ TEST_F(Dunzip, ReplacesALinkInTheDestinationInsteadOfFollowingIt) {
   ASSERT_EQ(lstat((dest_ + "/FILE_ID.DIZ").c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
   EXPECT_EQ(ReadFile(dest_ + "/FILE_ID.DIZ"), "new");
+}
+
+TEST_F(Dunzip, Pkzip1MethodsComeOutAsWritten) {
+  // A real upload: FILE_ID.DIZ shrunk, TNPORT.TXT imploded with three trees
+  // and an 8 KiB window, TNPORT.EXE with two trees and 4 KiB. Each member's
+  // CRC is checked; the text is compared with what Info-ZIP unzip gives.
+  const std::string data = std::string(QM_SOURCE_DIR) + "/tests/data/";
+  std::string legacy = dir_ / "LEGACY.ZIP";
+  WriteFile(legacy, ReadFile(data + "LEGACY.ZIP"));
+  ASSERT_EQ(Call(DZ_FUNC_EXTRACT, legacy, "TNPORT.*"), DZ_OK) << info_;
+  EXPECT_EQ(block_.returnCount, 2);
+  EXPECT_EQ(ReadFile(dest_ + "/TNPORT.TXT"), ReadFile(data + "LEGACY.TXT"));
+  EXPECT_EQ(fs::file_size(dest_ + "/TNPORT.EXE"), 38950u);
+  ASSERT_EQ(Call(DZ_FUNC_EXTRACT, legacy, "file_id.diz"), DZ_OK) << info_;
+  EXPECT_EQ(ReadFile(dest_ + "/FILE_ID.DIZ"), ReadFile(data + "LEGACY.DIZ"));
+
+  // A damaged shrunk member is refused whole.
+  std::string bytes = ReadFile(legacy);
+  size_t name = bytes.find("FILE_ID.DIZ");
+  ASSERT_NE(name, std::string::npos);
+  size_t extra = static_cast<uint8_t>(bytes[name - 2]) |
+                 static_cast<uint8_t>(bytes[name - 1]) << 8;
+  bytes[name + 11 + extra + 40] ^= 0x5A;
+  std::string damaged = dir_ / "DAMAGED.ZIP";
+  WriteFile(damaged, bytes);
+  fs::remove(dest_ + "/FILE_ID.DIZ");
+  EXPECT_EQ(Call(DZ_FUNC_EXTRACT, damaged, "file_id.diz"), DZ_ERR_EXTRACT);
+  EXPECT_FALSE(Exists(dest_ + "/FILE_ID.DIZ"));
+
+  // Reduced with each factor: follower sets (empty but for 'a', whose set
+  // is "bc"), literals, an escaped 144 and a back reference.
+  const std::string plain = std::string("abacab") + '\x90' + "abacab" + "!";
+  for (int factor = 1; factor <= 4; ++factor) {
+    SCOPED_TRACE(factor);
+    BitWriter out;
+    for (int c = 255; c >= 0; --c) {
+      out.Put(c == 'a' ? 2 : 0, 6);
+      if (c == 'a') out.Put('b', 8), out.Put('c', 8);
+    }
+    uint8_t last = 0;
+    auto put = [&](uint8_t c) {
+      if (last == 'a' && (c == 'b' || c == 'c'))
+        out.Put(0, 1), out.Put(c == 'b' ? 0 : 1, 1);
+      else if (last == 'a')
+        out.Put(1, 1), out.Put(c, 8);
+      else
+        out.Put(c, 8);
+      last = c;
+    };
+    for (uint8_t c : std::string("abacab")) put(c);
+    put(144), put(0);  // a literal 144
+    // Copy the 6 bytes from 7 back: length 6 - 3, distance 7 - 1.
+    put(144), put(static_cast<uint8_t>(3)), put(6);
+    put('!');
+    std::string zip = dir_ / ("REDUCE" + std::to_string(factor) + ".ZIP");
+    WriteFile(zip, RawZip("FILE_ID.DIZ", static_cast<uint16_t>(1 + factor),
+                          out.Bytes(), plain));
+    ASSERT_EQ(Call(DZ_FUNC_EXTRACT, zip, "file_id.diz"), DZ_OK) << info_;
+    EXPECT_EQ(ReadFile(dest_ + "/FILE_ID.DIZ"), plain);
+  }
+}
+
+TEST_F(Dunzip, RootMemberWinsAmongThoseLandingOnOneName) {
+  std::string zip = dir_ / "game.zip";
+  BuildZip(zip, {{"SUBDIR/FILE_ID.DIZ", "other program"},
+                 {"File_id.diz", "this upload"},
+                 {"FILE_ID.DIZ", "later root member"},
+                 {"readme.txt", "r"}});
+  ASSERT_EQ(Call(DZ_FUNC_EXTRACT, zip, "file_id.diz"), DZ_OK);
+  EXPECT_EQ(block_.returnCount, 1);
+  EXPECT_EQ(ListDir(dest_), std::vector<std::string>{"File_id.diz"});
+  EXPECT_EQ(ReadFile(dest_ + "/File_id.diz"), "this upload");
 }
 
 }  // namespace

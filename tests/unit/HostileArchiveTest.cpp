@@ -1,6 +1,7 @@
 // Uploads that are hostile archives, added by a scan through the real ZIP
-// library: each is still added, nothing lands outside the temp directory,
-// and memory stays bounded even for a member that inflates to 256 MiB.
+// library and libarchive: each is still added, nothing lands outside the
+// temp directory, and memory stays bounded even for a member that inflates
+// to 256 MiB.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -18,6 +19,7 @@
 #include "actions/AddNewFiles.h"
 #include "actions/UnzipFile.h"
 #include "host/HostAdmin.h"
+#include "platform/Paths.h"
 #include "runner/RunLog.h"
 #include "tests/support/TestSupport.h"
 
@@ -73,6 +75,27 @@ void MakeBomb(const std::string& path, const std::string& scratch) {
       "bomb member");
   Check(zip_close(archive) == 0, zip_strerror(archive));
   unlink(scratch.c_str());
+}
+
+// One member of `size` zero bytes, packed by bsdtar from a sparse file
+// (read as plain data, so the archive holds the compressed zeros).
+void MakeBsdtarBomb(const std::string& path, const std::string& scratch,
+                    int64_t size) {
+  qmtest::MakeDirs(scratch);
+  const std::string member = scratch + "/FILE_ID.DIZ";
+  int fd = open(member.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  Check(fd >= 0 && ftruncate(fd, size) == 0, member);
+  close(fd);
+  std::vector<std::string> argv = {
+      "/usr/bin/env", "bsdtar", "-c", "-f", path, "--no-read-sparse"};
+  if (qm::UpperCase(path).ends_with(".7Z"))
+    argv.insert(argv.end(),
+                {"--format=7zip", "--options", "7zip:compression=deflate"});
+  else
+    argv.push_back("-z");
+  argv.push_back("FILE_ID.DIZ");
+  Check(qmtest::RunProcess(argv, {}, 120, scratch).exitCode == 0, path);
+  fs::remove_all(scratch);
 }
 
 // Peak resident memory since the last reset, in bytes.
@@ -175,7 +198,8 @@ TEST_F(HostileArchive, EachIsAddedAndNothingLandsOutsideTemp) {
   qmtest::MakeZip(incoming + "TWINS.ZIP",
                   {{"FILE_ID.DIZ", "first twin"}, {"FILE_ID.DIY", "second"}});
   Patch(incoming + "TWINS.ZIP", "FILE_ID.DIY", "FILE_ID.DIZ");
-  // Two members that come out under one name: the later one wins.
+  // Two members that come out under one name, neither at the root: the
+  // first in the archive's order wins.
   qmtest::MakeZip(incoming + "SAMENAME.ZIP",
                   {{"a/FILE_ID.DIZ", "from a"}, {"b/FILE_ID.DIZ", "from b"}});
   // A bomb, honest about its size and lying about it.
@@ -189,6 +213,27 @@ TEST_F(HostileArchive, EachIsAddedAndNothingLandsOutsideTemp) {
   PutLittle32(bomb, central + 24, 40);
   WriteFile(incoming + "LIAR.ZIP", bomb);
 
+  // The same in the formats read through libarchive, made by bsdtar.
+  for (const char* type : {".TAR", ".7Z"}) {
+    qmtest::MakeBsdtar(incoming + "TRAVERSE" + type,
+                       {{"FILE_ID.DIZ", "Climbed out?"}},
+                       {"-P", "-s", ",^,../../outside/,"});
+    qmtest::MakeBsdtar(incoming + "ABSOLUTE" + type,
+                       {{"FILE_ID.DIZ", "Rooted?"}},
+                       {"-P", "-s", ",^," + outside + "/,"});
+    qmtest::MakeBsdtar(incoming + "SYMLINK" + type,
+                       {{"FILE_ID.DIZ", "-> " + outside + "/victim"}});
+    qmtest::MakeBsdtar(incoming + "CUT" + type,
+                       {{"FILE_ID.DIZ", std::string(3000, 'c')}});
+    std::string cut = ReadFile(incoming + "CUT" + type);
+    WriteFile(incoming + "CUT" + type, cut.substr(0, cut.size() / 2));
+  }
+  qmtest::MakeBsdtar(
+      incoming + "HARDLINK.TAR",
+      {{"OTHER.TXT", "linked"}, {"FILE_ID.DIZ", "=> OTHER.TXT"}});
+  MakeBsdtarBomb(incoming + "BOMB.TGZ", dir / "tgzbomb", int64_t{64} << 20);
+  MakeBsdtarBomb(incoming + "BOMB.7Z", dir / "7zbomb", int64_t{64} << 20);
+
   const std::vector<std::string> before = Tree(dir.path());
   ASSERT_TRUE(ResetPeakMemory());
   const int64_t resident = PeakMemory();
@@ -197,9 +242,10 @@ TEST_F(HostileArchive, EachIsAddedAndNothingLandsOutsideTemp) {
   EXPECT_LT(grown, int64_t{32} << 20) << "peak memory grew by " << grown;
 
   const std::map<std::string, std::string> described = {
-      {"TRAVERSE.ZIP", "Climbed out?"},
-      {"ABSOLUTE.ZIP", "Rooted?"},
-      {"SAMENAME.ZIP", "from b"}};
+      {"TRAVERSE.ZIP", "Climbed out?"}, {"ABSOLUTE.ZIP", "Rooted?"},
+      {"SAMENAME.ZIP", "from a"},       {"TRAVERSE.TAR", "Climbed out?"},
+      {"ABSOLUTE.TAR", "Rooted?"},      {"TRAVERSE.7Z", "Climbed out?"},
+      {"ABSOLUTE.7Z", "Rooted?"}};
   std::vector<std::string> uploads;
   for (const auto& name : qmtest::ListDir(incoming)) {
     uploads.push_back(name);
@@ -213,12 +259,13 @@ TEST_F(HostileArchive, EachIsAddedAndNothingLandsOutsideTemp) {
     EXPECT_EQ(ReadFile(store + name), ReadFile(incoming + name));
   }
   EXPECT_EQ(added.size(), uploads.size());
-  for (const char* refused : {"TWINS.ZIP", "CUT.ZIP"})
+  for (const char* refused : {"TWINS.ZIP", "CUT.ZIP", "CUT.TAR", "CUT.7Z"})
     EXPECT_NE(Log().find("UnZip Count Failed. ZipFile: " + incoming + refused),
               std::string::npos)
         << Log();
   for (const char* refused :
-       {"SYMLINK.ZIP", "SECRET.ZIP", "BADCRC.ZIP", "BOMB.ZIP", "LIAR.ZIP"})
+       {"SYMLINK.ZIP", "SECRET.ZIP", "BADCRC.ZIP", "BOMB.ZIP", "LIAR.ZIP",
+        "SYMLINK.TAR", "SYMLINK.7Z", "HARDLINK.TAR", "BOMB.TGZ", "BOMB.7Z"})
     EXPECT_NE(Log().find("UnZip Failed. ZipFile: " + incoming + refused +
                          "  fileDesc: file_id.diz"),
               std::string::npos)

@@ -1,0 +1,157 @@
+#include "actions/ArchiveReader.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "platform/Files.h"
+#include "platform/FlatMembers.h"
+#include "platform/Paths.h"
+
+namespace qm {
+
+namespace {
+
+constexpr la_int64_t kMaxMemberSize = 64 * 1024;
+
+enum class Kind { None, SevenZip, Rar, Lha, Tar, GzipTar };
+
+Kind KindOf(const std::string& path) {
+  const std::string upper = UpperCase(path);
+  auto endsWith = [&](const char* tail) {
+    size_t n = std::strlen(tail);
+    return upper.size() >= n && upper.compare(upper.size() - n, n, tail) == 0;
+  };
+  if (endsWith(".7Z")) return Kind::SevenZip;
+  if (endsWith(".RAR")) return Kind::Rar;
+  if (endsWith(".LZH") || endsWith(".LHA")) return Kind::Lha;
+  if (endsWith(".TGZ") || endsWith(".TAR.GZ")) return Kind::GzipTar;
+  if (endsWith(".TAR")) return Kind::Tar;
+  return Kind::None;
+}
+
+struct ArchiveCloser {
+  void operator()(archive* a) const { archive_read_free(a); }
+};
+using ArchivePtr = std::unique_ptr<archive, ArchiveCloser>;
+
+// Only the one format the name promises (and gzip for its tars): no
+// external programs, no format guessed from the bytes.
+ArchivePtr OpenReader(Kind kind) {
+  ArchivePtr reader(archive_read_new());
+  if (!reader) return reader;
+  archive* a = reader.get();
+  switch (kind) {
+    case Kind::SevenZip:
+      archive_read_support_format_7zip(a);
+      break;
+    case Kind::Rar:
+      archive_read_support_format_rar(a);
+      archive_read_support_format_rar5(a);
+      break;
+    case Kind::Lha:
+      archive_read_support_format_lha(a);
+      break;
+    case Kind::GzipTar:
+      archive_read_support_filter_gzip(a);
+      archive_read_support_format_tar(a);
+      break;
+    case Kind::Tar:
+      archive_read_support_format_tar(a);
+      break;
+    case Kind::None:
+      break;
+  }
+  return reader;
+}
+
+// Whether an entry may be written: a regular, unencrypted file within the
+// cap (links, devices and the like never are).
+bool MayWrite(archive_entry* entry) {
+  return !archive_entry_is_encrypted(entry) &&
+         archive_entry_hardlink(entry) == nullptr &&
+         archive_entry_filetype(entry) == AE_IFREG &&
+         !(archive_entry_size_is_set(entry) &&
+           archive_entry_size(entry) > kMaxMemberSize);
+}
+
+// The entry's data; false when it cannot be read or grows past the cap.
+bool ReadData(archive* a, std::string& data) {
+  char buffer[8192];
+  while (true) {
+    la_ssize_t got = archive_read_data(a, buffer, sizeof buffer);
+    if (got <= 0) return got == 0;
+    data.append(buffer, static_cast<size_t>(got));
+    if (data.size() > static_cast<size_t>(kMaxMemberSize)) return false;
+  }
+}
+
+class DirectoryHandle {
+ public:
+  explicit DirectoryHandle(const std::string& path)
+      : fd_(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+  ~DirectoryHandle() {
+    if (fd_ >= 0) close(fd_);
+  }
+  DirectoryHandle(const DirectoryHandle&) = delete;
+  DirectoryHandle& operator=(const DirectoryHandle&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+bool IsReadableArchiveName(const std::string& path) {
+  return KindOf(path) != Kind::None;
+}
+
+ArchiveExtraction ExtractArchiveMembers(const std::string& archivePath,
+                                        const std::string& spec,
+                                        const std::string& destination) {
+  ArchiveExtraction result;
+  ArchivePtr reader = OpenReader(KindOf(archivePath));
+  DirectoryHandle dir(destination);
+  if (!reader || dir.fd() < 0) return result;
+  archive* a = reader.get();
+  if (archive_read_open_filename(a, archivePath.c_str(), 16384) != ARCHIVE_OK)
+    return result;
+  FlatMemberChoice choice;
+  bool written = true;
+  while (true) {
+    archive_entry* entry = nullptr;
+    int status = archive_read_next_header(a, &entry);
+    if (status == ARCHIVE_EOF) {
+      result.readable = true;
+      break;
+    }
+    if (status != ARCHIVE_OK && status != ARCHIVE_WARN) break;
+    // Folders are no members (a ZIP names them with a trailing slash). A
+    // name the locale cannot spell is taken as UTF-8.
+    const char* stored = archive_entry_pathname(entry);
+    if (stored == nullptr) stored = archive_entry_pathname_utf8(entry);
+    if (stored == nullptr || archive_entry_filetype(entry) == AE_IFDIR)
+      continue;
+    const std::string name = FlatMemberName(stored);
+    if (name.empty() || !WildcardMatch(spec, name)) continue;
+    std::string displaced;
+    if (!choice.Take(name, MemberAtRoot(stored), displaced)) continue;
+    if (!displaced.empty()) unlinkat(dir.fd(), displaced.c_str(), 0);
+    std::string data, reason;
+    time_t mtime =
+        archive_entry_mtime_is_set(entry) ? archive_entry_mtime(entry) : 0;
+    if (!MayWrite(entry) || !ReadData(a, data) ||
+        !WriteFlatMember(dir.fd(), name, data, mtime, reason))
+      written = false;
+  }
+  result.complete = result.readable && written;
+  return result;
+}
+
+}  // namespace qm

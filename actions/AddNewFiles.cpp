@@ -46,6 +46,9 @@ std::string ConfigRelative(const RunContext& ctx, const std::string& path) {
 }
 
 void AddFromList(AddJob& job, const std::string& spec) {
+  if (DirectoryPart(spec).empty() &&
+      !EntryHasPath(job.ctx, job.areaDir, job.area))
+    return;
   std::string listPath = DirectoryPart(spec).empty()
                              ? job.areaDir + spec
                              : ConfigRelative(job.ctx, spec);
@@ -61,7 +64,7 @@ void AddFromList(AddJob& job, const std::string& spec) {
     std::string name = FileNamePart(path);
     if (job.names.Contains(name)) continue;
     std::string dir = DirectoryPart(path);
-    job.Add(name, dir, path, dir != job.areaDir);
+    job.Add(name, dir, path, job.areaDir.empty() || dir != job.areaDir);
   }
 }
 
@@ -70,6 +73,7 @@ void ScanForNew(AddJob& job, const std::string& spec) {
   std::string specDir = DirectoryPart(pattern);
   std::string sourceDir;
   bool transfer;
+  if (specDir.empty() && !EntryHasPath(job.ctx, job.areaDir, job.area)) return;
   if (specDir.empty() || TrailingBackslash(specDir) == job.areaDir) {
     sourceDir = job.areaDir;
     pattern = job.areaDir + FileNamePart(pattern);

@@ -83,8 +83,13 @@ bool ExtractDescriptionFiles(RunContext& ctx, const std::string& archive,
   unzip.lpszZipFile.SetText(archive);
 
   std::string temp = TempDirectory(ctx.state);
-  if (!DirectoryExists(temp) && !ForceDirectories(temp))
+  if (!PathExists(temp) && !ForceDirectories(temp))
     throw std::runtime_error("Could not create the temp directory " + temp);
+  // Emptying a linked Temp would empty whatever it points at.
+  if (!RealDirectoryExists(temp)) {
+    LogRunError(ctx, "Temp is not a directory of its own: " + temp);
+    return false;
+  }
   DeleteFiles(PlainFiles(temp));
 
   const std::set<std::string> hiddenBefore = HiddenFiles(temp);

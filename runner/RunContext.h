@@ -19,6 +19,7 @@ struct RunState {
   bool cancelRequest = false;
   bool allFilesListed = false;  // the shared listing was created this run
   bool autoRun = false;         // unattended: no boxes, problems logged
+  bool stoppedOnError = false;  // a run ended early on an error
 };
 
 enum class ActionLabel { None, Add, Delete, Move };

@@ -236,6 +236,7 @@ void TMainForm::FormCreate() {
     QThread::msleep(50);
     ReleaseSplash();
   } else {
+    loginFailed_ = true;
     ReleaseSplash();
     FailedLogin->start();
   }
@@ -274,8 +275,10 @@ void TMainForm::FormShow() {
   state_.autoRun = false;
 
   // An unattended start never waits on the first-start setup; the values
-  // it would offer are the ones already in effect.
-  if (!automatic_ && !FileExists(settingsPath_)) {
+  // it would offer are the ones already in effect. After a failed login the
+  // program is about to end: a modal setup opened before the message loop
+  // runs would swallow that end.
+  if (!automatic_ && !loginFailed_ && !FileExists(settingsPath_)) {
     TSetupDlg setup(this, state_, options_.exeName);
     ExecModal(&setup);
   }

@@ -72,16 +72,9 @@ class Archive {
     if (zip_ != nullptr) zip_discard(zip_);
   }
   bool Open(const char* path) {
-    // A FIFO named like an archive must not hold the run.
-    const int fd = qm::OpenRegularFile(path, O_RDONLY);
-    if (fd < 0) {
-      error_ = std::strerror(errno);
-      return false;
-    }
     int error = 0;
-    zip_ = zip_fdopen(fd, ZIP_CHECKCONS, &error);
+    zip_ = zip_open(path, ZIP_RDONLY | ZIP_CHECKCONS, &error);
     if (zip_ == nullptr) {
-      close(fd);
       zip_error_t ze;
       zip_error_init_with_code(&ze, error);
       error_ = zip_error_strerror(&ze);

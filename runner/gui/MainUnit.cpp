@@ -322,9 +322,11 @@ void TMainForm::FormShow() {
 
 void TMainForm::FailedLoginTimer() {
   FailedLogin->stop();
+  // Asked for first: the end is queued, so a box that says the log could
+  // not be written cannot hold it back.
+  EndApplication(2);
   state_.logBaseName = state_.programDir + "Login.err";
   LogRunError(ctx_, TheSession().ServerMessage);
-  EndApplication(2);
 }
 
 void TMainForm::Guarded(const std::function<void()>& run) {

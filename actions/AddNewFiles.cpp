@@ -64,7 +64,7 @@ void AddFromList(AddJob& job, const std::string& spec) {
     std::string name = FileNamePart(path);
     if (job.names.Contains(name)) continue;
     std::string dir = DirectoryPart(path);
-    job.Add(name, dir, path, job.areaDir.empty() || dir != job.areaDir);
+    job.Add(name, dir, path, dir != job.areaDir);
   }
 }
 

@@ -47,6 +47,9 @@ std::string ConfigRelative(const RunContext& ctx, const std::string& path) {
 }
 
 void AddFromList(AddJob& job, const std::string& spec) {
+  if (DirectoryPart(spec).empty() &&
+      !EntryHasPath(job.ctx, job.areaDir, job.area))
+    return;
   std::string listPath = DirectoryPart(spec).empty()
                              ? job.areaDir + spec
                              : ConfigRelative(job.ctx, spec);
@@ -71,6 +74,7 @@ void ScanForNew(AddJob& job, const std::string& spec) {
   std::string specDir = DirectoryPart(pattern);
   std::string sourceDir;
   bool transfer;
+  if (specDir.empty() && !EntryHasPath(job.ctx, job.areaDir, job.area)) return;
   if (specDir.empty() || TrailingBackslash(specDir) == job.areaDir) {
     sourceDir = job.areaDir;
     pattern = job.areaDir + FileNamePart(pattern);

@@ -91,8 +91,13 @@ ArchiveKind KindOf(const std::string& path) {
 // Empties Temp of plain files (making it when missing) and gives its path.
 std::string PrepareTemp(RunContext& ctx) {
   std::string temp = TempDirectory(ctx.state);
-  if (!DirectoryExists(temp) && !ForceDirectories(temp))
+  if (!PathExists(temp) && !ForceDirectories(temp))
     throw std::runtime_error("Could not create the temp directory " + temp);
+  // Emptying a linked Temp would empty whatever it points at.
+  if (!RealDirectoryExists(temp)) {
+    LogRunError(ctx, "Temp is not a directory of its own: " + temp);
+    return false;
+  }
   DeleteFiles(PlainFiles(temp));
   return temp;
 }

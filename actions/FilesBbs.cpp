@@ -1,5 +1,8 @@
 #include "actions/FilesBbs.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -113,6 +116,7 @@ ListLine ParseListLine(const std::string& line) {
 
 void ReadinFilesBBS(RunContext& ctx, const std::string& directory,
                     const std::string& listName, int32_t area) {
+  if (!EntryHasPath(ctx, directory, area)) return;
   const std::string dir = TrailingBackslash(directory);
   const std::string areaText = std::to_string(area);
   const std::string listPath = ResolveExisting(dir + listName);
@@ -123,8 +127,10 @@ void ReadinFilesBBS(RunContext& ctx, const std::string& directory,
   ExistingNames names;
   if (!names.Gather(ctx, area)) return;
 
-  std::FILE* file = std::fopen(listPath.c_str(), "rb");
+  const int fd = OpenRegularFile(listPath, O_RDONLY);
+  std::FILE* file = fd >= 0 ? fdopen(fd, "rb") : nullptr;
   if (!file) {
+    if (fd >= 0) close(fd);
     ctx.view.ShowMessage("IO Error in ReadinFilesBBS");
     return;
   }

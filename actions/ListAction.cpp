@@ -1,3 +1,6 @@
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -20,6 +23,7 @@ constexpr std::size_t kSizeWidth = 10;
 constexpr std::size_t kDateWidth = 8;
 constexpr std::size_t kDescWidth = 44;
 constexpr std::size_t kDescColumn = kNameWidth + kSizeWidth + kDateWidth + 3;
+constexpr char kAllFilesList[] = "All Files List";
 
 std::string FieldText(const char* field, std::size_t size) {
   return std::string(field, strnlen(field, size));
@@ -77,7 +81,10 @@ class SharedOutput : public ListingOutput {
     if (file_) std::fclose(file_);
   }
   bool Open(const std::string& path, bool append) {
-    file_ = std::fopen(path.c_str(), append ? "ab" : "wb");
+    const int fd = OpenRegularFile(
+        path, O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC));
+    if (fd >= 0) file_ = fdopen(fd, append ? "ab" : "wb");
+    if (fd >= 0 && !file_) close(fd);
     return file_ != nullptr;
   }
   bool Finish() override {
@@ -100,7 +107,7 @@ std::unique_ptr<ListingOutput> OpenOutput(RunContext& ctx,
                                           const std::string& destKind,
                                           const std::string& outputFile,
                                           const std::string& directory) {
-  if (destKind == "All Files List") {
+  if (destKind == kAllFilesList) {
     // Each listing is made afresh by the first entry of a run naming it
     // (in any letter case); later entries add to it.
     std::string path = ResolveAgainst(ctx.state.configDir, outputFile);
@@ -162,6 +169,8 @@ void ListAction(RunContext& ctx, int32_t area, const std::string& mode,
                 const std::string& outputFile, const std::string& path) {
   TFileArea areaRecord{};
   if (!MwGetFileAreas(area, 1, &areaRecord)) return;
+  // A listing per area goes into the area's own directory.
+  if (destKind != kAllFilesList && !EntryHasPath(ctx, path, area)) return;
   if (ctx.view.IsTestRun()) {
     ctx.view.AddTestRunLine(mode + " File Listing for FA# " +
                             std::to_string(area));

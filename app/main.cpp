@@ -73,6 +73,7 @@ int main(int argc, char** argv) {
     if (exitCode == 0) {
       form.show();
       exitCode = QApplication::exec();
+      if (exitCode == 0) exitCode = form.RunExitCode();
     }
   }
   // Also covers a failed login, whose window never ran its close handler.

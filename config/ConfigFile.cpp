@@ -97,7 +97,7 @@ bool RecordFile::Open(const std::string& fileName, bool createFlag) {
   const bool exists = stat(fileName.c_str(), &st) == 0;
   int flags = O_RDWR | O_CLOEXEC;
   if (createFlag || !exists) flags |= O_CREAT | O_TRUNC;
-  fd_ = open(fileName.c_str(), flags, 0666);
+  fd_ = OpenRegularFile(fileName, flags);
   if (fd_ < 0) return false;
   RecordCount();
   return true;
@@ -105,13 +105,8 @@ bool RecordFile::Open(const std::string& fileName, bool createFlag) {
 
 bool RecordFile::OpenForReading(const std::string& fileName) {
   if (fd_ >= 0) return false;
-  const int fd = open(ExistingOrGiven(fileName).c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = OpenRegularFile(ExistingOrGiven(fileName), O_RDONLY);
   if (fd < 0) return false;
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return false;
-  }
   fd_ = fd;
   RecordCount();
   return true;
@@ -191,7 +186,7 @@ AreaConfigEntry DecodeEntry(const ConfigRecord& record) {
 
 bool IsConfigFile(const std::string& fileName, bool* ioError) {
   if (ioError) *ioError = false;
-  const int fd = open(ExistingOrGiven(fileName).c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = OpenRegularFile(ExistingOrGiven(fileName), O_RDONLY);
   if (fd < 0) {
     if (ioError) *ioError = true;
     return false;
@@ -271,7 +266,7 @@ bool WriteConfigFile(const std::string& fileName,
   // Replacing the file must not get round a file the operator protected.
   const std::string existing = ResolveExisting(fileName);
   if (!existing.empty()) {
-    const int probe = open(existing.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    const int probe = OpenRegularFile(existing, O_WRONLY);
     if (probe < 0) {
       message = cannotSave;
       return false;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <mutex>
 #include <unordered_map>
@@ -110,6 +111,12 @@ void NoteChange(const std::string& path, const std::string& added,
   index.ownChange = true;
 }
 
+// A trailing separator would make lstat look through a link.
+std::string WithoutTrailingSeparator(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
 bool StatPath(const std::string& path, struct stat& st) {
   return stat(path.c_str(), &st) == 0;
 }
@@ -122,6 +129,22 @@ bool IsWriterTemp(const std::string& name) {
   const size_t mark = sizeof kTempMark - 1;
   return name.size() > 1 + mark + kTempSuffix && name[0] == '.' &&
          name.compare(name.size() - kTempSuffix - mark, mark, kTempMark) == 0;
+}
+
+// Follows symbolic links to the path they finally name, which need not
+// exist yet. False on a loop.
+bool LinkTarget(std::string& path) {
+  for (int depth = 0; depth < 40; ++depth) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+    std::string link(PATH_MAX, '\0');
+    const ssize_t n = readlink(path.c_str(), link.data(), link.size());
+    if (n <= 0 || static_cast<size_t>(n) >= link.size()) return false;
+    link.resize(static_cast<size_t>(n));
+    path = link[0] == '/' ? link : path.substr(0, path.rfind('/') + 1) + link;
+  }
+  errno = ELOOP;
+  return false;
 }
 
 bool WriteAll(int fd, const void* buffer, uint32_t count, uint32_t& done) {
@@ -171,6 +194,19 @@ bool FileExists(const std::string& path) {
 bool DirectoryExists(const std::string& path) {
   struct stat st {};
   return !path.empty() && StatPath(path, st) && S_ISDIR(st.st_mode);
+}
+
+bool RealDirectoryExists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() &&
+         lstat(WithoutTrailingSeparator(path).c_str(), &st) == 0 &&
+         S_ISDIR(st.st_mode);
+}
+
+bool PathExists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() &&
+         lstat(WithoutTrailingSeparator(path).c_str(), &st) == 0;
 }
 
 bool DeleteLocalFile(const std::string& path) {
@@ -253,12 +289,29 @@ std::vector<FoundFile> FindFiles(const std::string& pattern,
   return found;
 }
 
+int OpenRegularFile(const std::string& path, int flags, unsigned mode) {
+  const int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC,
+                      static_cast<mode_t>(mode));
+  if (fd < 0) return -1;
+  struct stat st {};
+  const int status = fcntl(fd, F_GETFL);
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || status < 0 ||
+      ((flags & O_NONBLOCK) == 0 &&
+       fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0)) {
+    const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
   bytes.clear();
   if (fault::ShouldFail(fault::Kind::File)) return false;
   std::string found = ResolveExisting(path);
   if (found.empty()) return false;
-  int fd = open(found.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = OpenRegularFile(found, O_RDONLY);
   if (fd < 0) return false;
   char buffer[65536];
   bool ok = true;
@@ -304,10 +357,10 @@ bool LocalReader::Open(const std::string& path) {
   if (fault::ShouldFail(fault::Kind::File)) return false;
   std::string found = ResolveExisting(path);
   if (found.empty()) return false;
-  fd_ = open(found.c_str(), O_RDONLY | O_CLOEXEC);
+  fd_ = OpenRegularFile(found, O_RDONLY);
   if (fd_ < 0) return false;
   struct stat st {};
-  if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (fstat(fd_, &st) != 0) {
     Close();
     return false;
   }
@@ -336,11 +389,24 @@ void LocalReader::Close() {
 
 AtomicWriter::~AtomicWriter() { Abandon(); }
 
-bool AtomicWriter::Open(const std::string& path) {
+bool AtomicWriter::Open(const std::string& path, bool followLinks) {
   Abandon();
   if (fault::ShouldFail(fault::Kind::File)) return false;
   std::string existing = ResolveExisting(path);
   target_ = existing.empty() ? path : existing;
+  if (followLinks && !LinkTarget(target_)) return false;
+  mode_t mask = umask(0);
+  umask(mask);
+  mode_t mode = 0666 & ~mask;
+  struct stat st {};
+  if (lstat(target_.c_str(), &st) == 0) {
+    if (S_ISREG(st.st_mode)) {
+      mode = st.st_mode & 07777;
+    } else if (!S_ISLNK(st.st_mode)) {
+      errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+      return false;
+    }
+  }
   std::string dir = DirectoryPart(target_);
   temp_ = dir + "." + FileNamePart(target_) + kTempMark +
           std::string(kTempSuffix, 'X');
@@ -350,9 +416,7 @@ bool AtomicWriter::Open(const std::string& path) {
     return false;
   }
   flock(fd_, LOCK_EX | LOCK_NB);  // tells RemoveAbandonedWrites it is alive
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd_, 0666 & ~mask);
+  fchmod(fd_, mode);
   return true;
 }
 

@@ -15,6 +15,10 @@ namespace qm {
 std::string ResolveExisting(const std::string& path);
 bool FileExists(const std::string& path);  // a plain file
 bool DirectoryExists(const std::string& path);
+// A directory itself, not a symbolic link to one.
+bool RealDirectoryExists(const std::string& path);
+// Anything at all, a dangling symbolic link included.
+bool PathExists(const std::string& path);
 bool DeleteLocalFile(const std::string& path);
 // rename(2) that keeps the name lookup's cache in step.
 bool MoveLocalFile(const std::string& from, const std::string& to);
@@ -32,6 +36,11 @@ struct FoundFile {
 // asked for), directories and symbolic links are skipped. Sorted by name.
 std::vector<FoundFile> FindFiles(const std::string& pattern,
                                  bool includeHidden = false);
+
+// open(2) that never blocks on a FIFO or device: the path must name a
+// regular file (or, with O_CREAT, not exist yet). Anything else fails with
+// errno set, the descriptor otherwise comes back in blocking mode.
+int OpenRegularFile(const std::string& path, int flags, unsigned mode = 0666);
 
 // Text file lines: a line ends at CR, LF or CR LF; a NUL ends the text.
 bool ReadTextLines(const std::string& path, std::vector<std::string>& lines);
@@ -53,11 +62,13 @@ class LocalReader {
 
 // Writes into a temporary file beside the target; Commit() renames it into
 // place. Destroying it uncommitted removes the temporary file, so a failed
-// or abandoned write never leaves a partial target.
+// or abandoned write never leaves a partial target. An existing target must
+// be a regular file; its permissions are kept. With followLinks a symbolic
+// link stays and its target is replaced; otherwise the link is replaced.
 class AtomicWriter {
  public:
   ~AtomicWriter();
-  bool Open(const std::string& path);
+  bool Open(const std::string& path, bool followLinks = false);
   bool Write(const void* buffer, uint32_t count, uint32_t& done);
   bool Commit();
   void Abandon();

@@ -31,8 +31,9 @@ struct RunState {
   std::string configDir;        // directory of the configuration file run
   std::string logBaseName;      // run log base name (a full path)
   bool cancelRequest = false;
-  bool autoRun = false;  // unattended: no boxes, problems logged
-  RunCounts counts;      // of the current unattended run
+  bool autoRun = false;         // unattended: no boxes, problems logged
+  bool stoppedOnError = false;  // a run ended early on an error
+  RunCounts counts;             // of the current unattended run
   // The "All Files List" outputs created this run.
   std::set<std::string> allFilesListed;
 };

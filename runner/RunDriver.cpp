@@ -140,6 +140,7 @@ void RunConfig(RunContext& ctx, RecordFile& file, const std::string& path) {
     // The reader has closed the file; the panels keep the failed entry.
     view.SetGaugePosition(0);
     view.SetBusyCursor(false);
+    state.stoppedOnError = true;
     view.ShowError(error.what());
     return;
   }
@@ -157,6 +158,7 @@ void AutoRunConfigs(
   RunState& state = ctx.state;
   state.autoRun = true;
   state.counts = {};
+  state.stoppedOnError = false;
   const std::string& commandFile = state.commandLineFile;
   // Until a configuration file runs, problems belong to the command-line
   // file's own log.
@@ -183,6 +185,7 @@ void AutoRunConfigs(
       }
     }
   } catch (const std::exception& error) {
+    state.stoppedOnError = true;
     ctx.view.ShowError(error.what());
   }
 }

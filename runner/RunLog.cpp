@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 
 #include "platform/FileTime.h"
 #include "platform/Files.h"
@@ -30,13 +31,12 @@ bool WriteAll(int fd, const std::string& bytes) {
 // Appends one entry, starting the file with its header when it is new.
 bool AppendEntry(const std::string& fileName, const std::string& message) {
   std::string bytes;
-  int fd = open(fileName.c_str(),
-                O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  int fd = OpenRegularFile(fileName, O_WRONLY | O_APPEND | O_CREAT | O_EXCL);
   if (fd >= 0) {
     bytes = "Created on: " + CurrentDateText() + " at " + CurrentTimeText() +
             kLineEnd + std::string(79, '*') + kLineEnd;
   } else if (errno == EEXIST) {
-    fd = open(fileName.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    fd = OpenRegularFile(fileName, O_WRONLY | O_APPEND);
   }
   if (fd < 0) return false;
   bytes += message + kLineEnd;
@@ -51,6 +51,23 @@ void CountProblem(RunCounts& counts, const std::string& log) {
     counts.logs.push_back(log);
 }
 
+// One entry is one line: control characters become "^" and a letter
+// (line feed "^J", DEL "^?").
+std::string Escaped(const std::string& message) {
+  std::string text;
+  text.reserve(message.size());
+  for (const char c : message) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      text += '^';
+      text += static_cast<char>(byte ^ 0x40);
+    } else {
+      text += c;
+    }
+  }
+  return text;
+}
+
 }  // namespace
 
 std::string LogFileName(const std::string& baseName) {
@@ -58,8 +75,9 @@ std::string LogFileName(const std::string& baseName) {
 }
 
 void LogRunError(RunContext& ctx, const std::string& message) {
+  const std::string entry = Escaped(message);
   if (ctx.view.IsTestRun()) {
-    ctx.view.AddTestRunLine("ERR: " + message);
+    ctx.view.AddTestRunLine("ERR: " + entry);
     return;
   }
   // An existing log is extended even when its name differs in letter case.
@@ -67,10 +85,18 @@ void LogRunError(RunContext& ctx, const std::string& message) {
   const std::string existing = ResolveExisting(fileName);
   const std::string& target = existing.empty() ? fileName : existing;
   CountProblem(ctx.state.counts, target);
-  // On failure the entry is lost, but the run goes on.
-  if (!AppendEntry(target, message)) {
+  // On failure the run goes on; the entry survives on standard error.
+  if (!AppendEntry(target, entry)) {
     ctx.view.ShowMessage(kRunLogIoError);
+    std::fprintf(stderr, "%s\n", entry.c_str());
   }
+}
+
+bool EntryHasPath(RunContext& ctx, const std::string& path, int32_t area) {
+  if (!path.empty()) return true;
+  LogRunError(
+      ctx, "No path set for FA# " + std::to_string(area) + ": entry skipped");
+  return false;
 }
 
 }  // namespace qm

@@ -2,6 +2,7 @@
 // configuration file, or into the test-run output during a test run.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "runner/RunContext.h"
@@ -16,5 +17,9 @@ inline constexpr char kRunLogIoError[] = "IO Error";
 std::string LogFileName(const std::string& baseName);
 
 void LogRunError(RunContext& ctx, const std::string& message);
+
+// An entry whose action works in its Path needs one: an empty Path is
+// logged and gives false, so the process's own directory never stands in.
+bool EntryHasPath(RunContext& ctx, const std::string& path, int32_t area);
 
 }  // namespace qm

@@ -208,7 +208,7 @@ void IniFile::WriteString(const std::string& section, const std::string& key,
   if (!ReadSettingsFile(path, bytes, exists)) throw failed;
   if (exists) {
     // A write-protected settings file stays as it is.
-    const int probe = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    const int probe = OpenRegularFile(path, O_WRONLY);
     if (probe < 0) throw failed;
     close(probe);
   }
@@ -239,7 +239,7 @@ void IniFile::WriteString(const std::string& section, const std::string& key,
   for (const Line& line : lines) out += line.text + line.end;
   AtomicWriter writer;
   uint32_t done = 0;
-  if (!writer.Open(path) ||
+  if (!writer.Open(path, true) ||
       !writer.Write(out.data(), static_cast<uint32_t>(out.size()), done) ||
       done != out.size() || !writer.Commit()) {
     throw failed;

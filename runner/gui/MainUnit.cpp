@@ -238,6 +238,7 @@ void TMainForm::FormCreate() {
     QThread::msleep(50);
     ReleaseSplash();
   } else {
+    loginFailed_ = true;
     ReleaseSplash();
     FailedLogin->start();
   }
@@ -276,8 +277,10 @@ void TMainForm::FormShow() {
   state_.autoRun = false;
 
   // An unattended start never waits on the first-start setup; the values
-  // it would offer are the ones already in effect.
-  if (!automatic_ && !FileExists(settingsPath_)) {
+  // it would offer are the ones already in effect. After a failed login the
+  // program is about to end: a modal setup opened before the message loop
+  // runs would swallow that end.
+  if (!automatic_ && !loginFailed_ && !FileExists(settingsPath_)) {
     TSetupDlg setup(this, state_, options_.exeName);
     ExecModal(&setup);
   }
@@ -322,9 +325,11 @@ void TMainForm::FormShow() {
 
 void TMainForm::FailedLoginTimer() {
   FailedLogin->stop();
+  // Asked for first: the end is queued, so a box that says the log could
+  // not be written cannot hold it back.
+  EndApplication(2);
   state_.logBaseName = state_.programDir + "Login.err";
   LogRunError(ctx_, TheSession().ServerMessage);
-  EndApplication(2);
 }
 
 void TMainForm::Guarded(const std::function<void()>& run) {

@@ -56,6 +56,10 @@ class TMainForm : public QWidget {
   // Non-zero when the program must end before its window is shown: 1 when
   // the unzip library is missing.
   int StartupExitCode() const { return startupExitCode_; }
+  // 3 when the unattended run stopped on an error, else 0.
+  int RunExitCode() const {
+    return automatic_ && state_.stoppedOnError ? 3 : 0;
+  }
   bool Running() const { return running_; }
   RunState& State() { return state_; }
   RunContext& Context() { return ctx_; }
@@ -118,6 +122,7 @@ class TMainForm : public QWidget {
   MainFormOptions options_;
   bool automatic_ = false;
   int startupExitCode_ = 0;
+  bool loginFailed_ = false;
   bool shown_ = false;
   bool closed_ = false;
   bool running_ = false;

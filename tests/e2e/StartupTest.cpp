@@ -162,6 +162,36 @@ TEST_F(Startup, TestRunOfMissingFileEndsWithTwoAndLogsNothing) {
   EXPECT_FALSE(qmtest::Exists(bin + "/nosuch.err"));
 }
 
+// A run that stops on an error is no success for the job that started it.
+TEST_F(Startup, RunStoppedByAnErrorEndsWithExitCodeThree) {
+  qmtest::MakeHost(home, {{1, "Uploads", "a"}, {2, "Games", "g"}});
+  WriteConfig(
+      bin + "/stop.cfg",
+      {ConfigEntry(1, "Move", qm::JoinMoveParam("Files and Records", "x:Games"),
+                   "*.*", "NA", "NA", home + "/a/")});
+  auto result = Quillmar({"stop.cfg"});
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_EQ(result.exitCode, 3) << result.err;
+  EXPECT_NE(result.err.find("'x' is not a valid integer value"),
+            std::string::npos)
+      << result.err;
+}
+
+// A log that is a FIFO nobody reads fails each entry at once; the entry
+// goes to standard error and the run still completes.
+TEST_F(Startup, LogThatIsAFifoNeverHoldsTheRun) {
+  qmtest::MakeHost(home, {{1, "Uploads", "a"}});
+  WriteConfig(bin + "/piped.cfg", {ConfigEntry(1, "Add", "From File List",
+                                               "none.lst", "NA", "NA", "")});
+  qmtest::MakeFifo(bin + "/piped.err");
+  auto result = Quillmar({"piped.cfg"}, 30);
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_NE(result.err.find("IO Error\nNo path set for FA# 1: entry skipped\n"),
+            std::string::npos)
+      << result.err;
+}
+
 TEST_F(Startup, MissingZipLibraryEndsWithExitCodeOne) {
   qmtest::MakeHost(home, {{1, "Uploads", "a"}});
   NaConfig();

@@ -2,6 +2,7 @@
 // closing, and the program's exit codes.
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -74,6 +75,7 @@ struct Program {
   qmtest::TempDir dir;
   std::string programDir = dir.path() + "/";
   std::vector<int> endCodes;
+  bool realEnd = false;  // also end the running message loop
   QPointer<QWidget> splash;
   std::unique_ptr<TMainForm> form;
 
@@ -100,7 +102,10 @@ struct Program {
     options.arguments = arguments;
     splash = new QWidget;
     options.splash = splash;
-    options.endApplication = [this](int code) { endCodes.push_back(code); };
+    options.endApplication = [this](int code) {
+      endCodes.push_back(code);
+      if (realEnd) QCoreApplication::exit(code);
+    };
     form = std::make_unique<TMainForm>(std::move(options));
     return *form;
   }
@@ -469,6 +474,43 @@ class MainWindowTest : public QObject {
       program.Start({QStringLiteral("job.cfg")}).show();
       QCOMPARE(opened.size(), size_t{1});
     }
+  }
+
+  // As main() starts the program: show, then the message loop. After a
+  // failed first-start login no setup waits, and the end comes about 500 ms
+  // later even with a modal window open (About, opened through its button
+  // in a real modal loop). A watchdog breaks a hang: it closes what is
+  // modal and ends the loop with 99.
+  void failedFirstStartLoginEndsTheProgram() {
+    Program program("secret");
+    program.realEnd = true;
+    Seam().passwords = {std::nullopt, std::nullopt};
+    std::vector<QString> opened;
+    Seam().modalHook = [&opened](QDialog* dialog) {
+      opened.push_back(QString::fromLatin1(dialog->metaObject()->className()));
+      return dialog->exec();
+    };
+    QElapsedTimer clock;
+    TMainForm& form = program.Start();
+    clock.start();
+    QTimer watchdog;
+    QObject::connect(&watchdog, &QTimer::timeout, [] {
+      if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+      QCoreApplication::exit(99);
+    });
+    watchdog.start(3000);
+    QTimer::singleShot(0, &form, [&form] {
+      form.oxForm1->CustomButton(QStringLiteral("About"))->click();
+    });
+    form.show();
+    QCOMPARE(QApplication::exec(), 2);
+    QVERIFY2(clock.elapsed() >= 450 && clock.elapsed() < 3000,
+             QByteArray::number(clock.elapsed()));
+    QCOMPARE(opened,
+             std::vector<QString>{QStringLiteral("qm::gui::TAboutForm")});
+    QVERIFY(!Exists(program.Settings()));
+    QVERIFY(ReadFile(program.programDir + "Login.err")
+                .ends_with("\r\nFailed to Login to Wildcat Server!\r\n"));
   }
 
   void captionButtonsAndHelp() {

@@ -64,6 +64,14 @@ bool Exists(const std::string& path) {
 
 void MakeDirs(const std::string& path) { fs::create_directories(path); }
 
+void MakeFifo(const std::string& path) {
+  if (mkfifo(path.c_str(), 0666) != 0)
+    throw std::runtime_error("cannot make FIFO " + path);
+}
+
+Watchdog::Watchdog(unsigned seconds) { alarm(seconds); }
+Watchdog::~Watchdog() { alarm(0); }
+
 void SetMTime(const std::string& path, int64_t seconds) {
   timespec times[2];
   times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(seconds);

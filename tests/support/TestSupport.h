@@ -38,6 +38,17 @@ void MakeDirs(const std::string& path);
 // Sets a file's modification time (seconds since 1970, UTC).
 void SetMTime(const std::string& path, int64_t seconds);
 std::vector<std::string> ListDir(const std::string& path);  // sorted names
+void MakeFifo(const std::string& path);
+
+// Ends the test process (SIGALRM) when its scope outlasts the given time, so
+// a call that blocks on a FIFO fails the test instead of hanging it.
+class Watchdog {
+ public:
+  explicit Watchdog(unsigned seconds = 20);
+  ~Watchdog();
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+};
 
 // The entries of a run log (CRLF lines) after its two header lines; none
 // when the file does not exist.

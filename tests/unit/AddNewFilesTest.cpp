@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -164,6 +165,25 @@ TEST_F(AddNewFilesTest, AreaProblemsAreLogged) {
   EXPECT_EQ(Log(),
             (Names{"Could not load file area #9 info for WIN Server.",
                    "Could not load file area #3 Path info for WIN Server."}));
+}
+
+// Without a Path only a spec with its own directory has anything to work
+// on; the process's directory never stands in for the area's.
+TEST_F(AddNewFilesTest, EmptyPathNeverMeansTheCurrentDirectory) {
+  qmtest::MakeDirs(tmp / "cwd");
+  qmtest::WriteFile(tmp / "cwd/HERE.ZIP", "h");
+  qmtest::WriteFile(tmp / "cwd/here.lst", tmp / "cwd/HERE.ZIP");
+  qmtest::WriteFile(Up("UP.ZIP"), "u");
+  const std::string started = std::filesystem::current_path();
+  std::filesystem::current_path(tmp / "cwd");
+  Scan("*.ZIP", "");
+  Scan("here.lst", "", "From File List");
+  Scan(Up("*.ZIP"), "");
+  std::filesystem::current_path(started);
+  const std::string refused = "No path set for FA# 1: entry skipped";
+  EXPECT_EQ(Log(), (Names{refused, refused}));
+  EXPECT_EQ(Recorded(), Names{"UP.ZIP"});
+  EXPECT_EQ(Copies(), 1u);
 }
 
 TEST_F(AddNewFilesTest, TestRunOnlyReports) {

@@ -1,8 +1,11 @@
 // Descriptions taken from archive members through the real ZIP library and
 // libarchive.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 
 #include "actions/Describe.h"
@@ -285,13 +288,41 @@ TEST_F(Describe, HostileMemberNamesStayInTemp) {
 }
 
 TEST_F(Describe, UnmakeableTempEndsTheRun) {
-  WriteFile(Temp(), "a file where the directory should be");
+  // Not even root makes a directory inside a plain file.
+  WriteFile(dir_ / "plain", "a file where the program directory should be");
+  run_.state.programDir = dir_ / "plain/";
   std::string path = dir_ / "GAME.ZIP";
   qmtest::MakeZip(path, {{"FILE_ID.DIZ", "x"}});
   EXPECT_THROW(qm::DescribeFromArchive(run_.ctx, path, "file_id.diz", record_),
                std::runtime_error);
   EXPECT_FALSE(run_.view.extractingVisible);
   EXPECT_TRUE(Untouched());
+}
+
+// Temp is emptied before each extraction, so it must be the program's own
+// directory: a link (to a directory, or dangling) or a file there is refused
+// and nothing it points at is touched.
+TEST_F(Describe, TempThatIsALinkOrAFileIsRefused) {
+  qmtest::MakeDirs(dir_ / "elsewhere");
+  WriteFile(dir_ / "elsewhere/precious.txt", "keep");
+  const std::vector<std::function<void()>> makeTemp = {
+      [&] { ASSERT_EQ(symlink("elsewhere", Temp().c_str()), 0); },
+      [&] { ASSERT_EQ(symlink("nowhere", Temp().c_str()), 0); },
+      [&] { WriteFile(Temp(), "a file where the directory should be"); }};
+  for (const auto& make : makeTemp) {
+    std::remove(Temp().c_str());
+    make();
+    EXPECT_FALSE(DescribeZip("GAME.ZIP", "FILE_ID.DIZ", "x"));
+    EXPECT_TRUE(Untouched());
+    EXPECT_FALSE(run_.view.extractingVisible);
+  }
+  EXPECT_EQ(ListDir(dir_ / "elsewhere"),
+            std::vector<std::string>{"precious.txt"});
+  EXPECT_FALSE(Exists(dir_ / "nowhere"));
+  const std::string refused =
+      "Temp is not a directory of its own: " + Temp() + "/";
+  EXPECT_EQ(qmtest::LogEntries(dir_ / "nightly.err"),
+            (std::vector<std::string>{refused, refused, refused}));
 }
 
 TEST_F(Describe, WithoutUnzipComponentNoDescription) {

@@ -211,8 +211,15 @@ TEST_F(FilesBbsTest, UnknownFilesAreLogged) {
 
 TEST_F(FilesBbsTest, MissingListIsLogged) {
   Read();
-  EXPECT_EQ(Log(), std::vector<std::string>{"Could not Read files.BBS: " + dir +
-                                            "/files.bbs"});
+  qmtest::Watchdog watchdog;
+  qmtest::MakeFifo(dir + "/FILES.BBS");
+  Read();
+  // No Path: the process's directory is not read instead.
+  qm::ReadinFilesBBS(run.ctx, "", "FILES.BBS", 1);
+  const std::string missing = "Could not Read files.BBS: " + dir + "/files.bbs";
+  EXPECT_EQ(Log(),
+            (std::vector<std::string>{missing, missing,
+                                      "No path set for FA# 1: entry skipped"}));
 }
 
 TEST_F(FilesBbsTest, LineEndsAndControlZ) {
@@ -257,7 +264,7 @@ TEST_F(FilesBbsTest, UnsafeAndOverlongNamesAreRefused) {
   Read();
   EXPECT_EQ(Log(),
             (std::vector<std::string>{
-                NotAdded("sub/IN.ZIP"), NotAdded("TAB\x01.ZIP"),
+                NotAdded("sub/IN.ZIP"), NotAdded("TAB^A.ZIP"),
                 "ABCDEFGHIJK.ZIP filename too long. 14 or less chars only."}));
   EXPECT_EQ(Names(), std::vector<std::string>{"ABCDEFGHIJ.ZIP"});
 }

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "tests/support/TestSupport.h"
 #include "ui/IniFile.h"
@@ -155,6 +157,42 @@ TEST(IniFileTest, UnwritableFileRaisesTheWriteError) {
     }
     EXPECT_FALSE(qmtest::Exists(path));
   }
+}
+
+// The sysop's arrangement stays: a link keeps pointing at the file it names
+// (relative or dangling alike), whose mode is kept; a FIFO is never opened
+// for good.
+TEST(IniFileTest, WritingKeepsLinksAndPermissions) {
+  qmtest::Watchdog watchdog;
+  qmtest::TempDir dir;
+  qmtest::MakeDirs(dir / "real");
+  qmtest::WriteFile(dir / "real/shared.ini", "[General]\r\nBBSName=B\r\n");
+  ASSERT_EQ(chmod((dir / "real/shared.ini").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("real/shared.ini", (dir / "quillmar.ini").c_str()), 0);
+  ASSERT_EQ(symlink("real/later.ini", (dir / "dangling.ini").c_str()), 0);
+  for (const char* name : {"quillmar.ini", "dangling.ini"}) {
+    qm::IniFile ini(dir / name);
+    ini.WriteInteger("Main Window", "Top", 7);
+    EXPECT_EQ(ini.ReadInteger("Main Window", "Top", 0), 7);
+    struct stat st {};
+    ASSERT_EQ(lstat((dir / name).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << name;
+  }
+  EXPECT_EQ(qmtest::ReadFile(dir / "real/shared.ini"),
+            "[General]\r\nBBSName=B\r\n\r\n[Main Window]\r\nTop=7\r\n");
+  struct stat st {};
+  ASSERT_EQ(stat((dir / "real/shared.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(qmtest::ListDir(dir / "real"),
+            (std::vector<std::string>{"later.ini", "shared.ini"}));
+
+  qmtest::MakeFifo(dir / "fifo.ini");
+  qm::IniFile fifo(dir / "fifo.ini");
+  EXPECT_EQ(fifo.ReadInteger("Main Window", "Top", 15), 15);
+  EXPECT_THROW(fifo.WriteInteger("Main Window", "Top", 1),
+               qm::SettingsWriteError);
+  ASSERT_EQ(lstat((dir / "fifo.ini").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 TEST(IniFileTest, SettingsFileNames) {

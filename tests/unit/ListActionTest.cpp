@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "actions/FileActions.h"
@@ -280,18 +281,42 @@ TEST_F(ListActionTest, CancelKeepsTheLinesWrittenSoFar) {
   EXPECT_EQ(qmtest::ListDir(listDir), std::vector<std::string>{"Files.BBS"});
 }
 
+// A missing directory or a FIFO as the target fails that listing at once.
 TEST_F(ListActionTest, UnwritableTargetIsLogged) {
+  qmtest::Watchdog watchdog;
   ASSERT_TRUE(qmtest::AddRecord(1, "DEMO.ZIP", {"Demo"}));
-  qm::ListAction(run.ctx, 1, "Single", "*.*", "Per File Area", "Files.BBS",
-                 dir / "missing");
-  qm::ListAction(run.ctx, 1, "Single", "*.*", "All Files List",
-                 dir / "missing/all.txt", listDir);
-  const std::string log = LogText();
-  EXPECT_NE(log.find("\r\nIO Error during File List Creation.\r\n"
-                     "IO Error during File List Creation.\r\n"),
-            std::string::npos)
-      << log;
+  qmtest::MakeFifo(listDir + "/Files.BBS");
+  qmtest::MakeFifo(dir / "all.txt");
+  for (const std::string& target : {dir / "missing", listDir}) {
+    qm::ListAction(run.ctx, 1, "Single", "*.*", "Per File Area", "Files.BBS",
+                   target);
+  }
+  for (const std::string& target : {dir / "missing/all.txt", dir / "all.txt"}) {
+    qm::ListAction(run.ctx, 1, "Single", "*.*", "All Files List", target,
+                   listDir);
+  }
+  const std::string failed = "IO Error during File List Creation.";
+  EXPECT_EQ(qmtest::LogEntries(qm::LogFileName(run.state.logBaseName)),
+            (std::vector<std::string>{failed, failed, failed, failed}));
   EXPECT_TRUE(run.state.allFilesListed.empty());
+  EXPECT_EQ(qmtest::ListDir(listDir), std::vector<std::string>{"Files.BBS"});
+}
+
+// A listing per area without a Path would land in the process's directory.
+TEST_F(ListActionTest, PerAreaListingWithoutPathIsRefused) {
+  ASSERT_TRUE(qmtest::AddRecord(1, "DEMO.ZIP", {"Demo"}));
+  qmtest::MakeDirs(dir / "cwd");
+  const std::string started = std::filesystem::current_path();
+  std::filesystem::current_path(dir / "cwd");
+  qm::ListAction(run.ctx, 1, "Single", "*.*", "Per File Area", "Files.BBS", "");
+  run.view.testRun = true;
+  qm::ListAction(run.ctx, 1, "Single", "*.*", "Per File Area", "Files.BBS", "");
+  std::filesystem::current_path(started);
+  EXPECT_TRUE(qmtest::ListDir(dir / "cwd").empty());
+  const std::string refused = "No path set for FA# 1: entry skipped";
+  EXPECT_EQ(qmtest::LogEntries(qm::LogFileName(run.state.logBaseName)),
+            std::vector<std::string>{refused});
+  EXPECT_EQ(run.view.testRunLines, std::vector<std::string>{"ERR: " + refused});
 }
 
 TEST_F(ListActionTest, FailedWriteKeepsThePreviousListing) {

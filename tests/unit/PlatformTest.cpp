@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -160,6 +161,56 @@ TEST(PlatformFiles, AtomicWriterReplacesOnlyWhenCommitted) {
             std::vector<std::string>{"target.txt"});
   qm::AtomicWriter blocked;
   EXPECT_FALSE(blocked.Open(dir / "missing-dir/x.txt"));
+}
+
+// Every opener goes through OpenRegularFile: a FIFO (with or without a
+// process at its other end) or a directory fails at once.
+TEST(PlatformFiles, SpecialFilesFailWithoutBlocking) {
+  qmtest::Watchdog watchdog;
+  TempDir dir;
+  const std::string fifo = dir / "pipe.txt";
+  qmtest::MakeFifo(fifo);
+  qmtest::MakeDirs(dir / "folder.txt");
+  std::string bytes;
+  std::vector<std::string> lines;
+  for (int reader : {-1, open(fifo.c_str(), O_RDONLY | O_NONBLOCK)}) {
+    for (const std::string& path : {fifo, dir / "folder.txt"}) {
+      SCOPED_TRACE(path + (reader >= 0 ? " with a reader" : ""));
+      EXPECT_LT(qm::OpenRegularFile(path, O_RDONLY), 0);
+      EXPECT_LT(qm::OpenRegularFile(path, O_WRONLY | O_CREAT | O_APPEND), 0);
+      EXPECT_FALSE(qm::ReadWholeFile(path, bytes));
+      EXPECT_FALSE(qm::ReadTextLines(path, lines));
+      qm::LocalReader localReader;
+      EXPECT_FALSE(localReader.Open(path));
+      qm::AtomicWriter writer;
+      EXPECT_FALSE(writer.Open(path));
+    }
+    if (reader >= 0) close(reader);
+  }
+  struct stat st {};
+  ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  EXPECT_EQ(qmtest::ListDir(dir.path()),
+            (std::vector<std::string>{"folder.txt", "pipe.txt"}));
+
+  const int fd = qm::OpenRegularFile(dir / "new.txt", O_WRONLY | O_CREAT);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
+  close(fd);
+}
+
+TEST(PlatformFiles, RealDirectoryIsNeitherALinkNorAFile) {
+  TempDir dir;
+  qmtest::MakeDirs(dir / "real");
+  ASSERT_EQ(symlink((dir / "real").c_str(), (dir / "link").c_str()), 0);
+  ASSERT_EQ(symlink((dir / "none").c_str(), (dir / "dangling").c_str()), 0);
+  qmtest::WriteFile(dir / "file", "x");
+  EXPECT_TRUE(qm::RealDirectoryExists(dir / "real/"));
+  EXPECT_FALSE(qm::RealDirectoryExists(dir / "link/"));
+  EXPECT_TRUE(qm::DirectoryExists(dir / "link/"));
+  EXPECT_FALSE(qm::RealDirectoryExists(dir / "file"));
+  EXPECT_TRUE(qm::PathExists(dir / "dangling/"));
+  EXPECT_FALSE(qm::PathExists(dir / "none"));
 }
 
 TEST(PlatformFiles, ForceDirectoriesMakesEveryLevel) {

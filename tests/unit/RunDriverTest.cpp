@@ -66,19 +66,26 @@ TEST_F(RunDriverTest, MarkerFailureWarnsOrLogs) {
   EXPECT_EQ(run.view.messages, Names{message});
   EXPECT_FALSE(Exists(dir / "plain.err"));
 
+  // The log keeps one entry a line: the carriage return shows as "^M".
   run.view.messages.clear();
   run.state.autoRun = true;
   qm::RunConfig(run.ctx, file, path);
   EXPECT_TRUE(run.view.messages.empty());
-  EXPECT_EQ(LogEntries(dir / "plain.err"), Names{message});
+  EXPECT_EQ(LogEntries(dir / "plain.err"),
+            Names{"File: " + path +
+                  "^M does not appear to be a Quillmar Config File."});
 
-  // A file that cannot be read is reported as such first.
-  const std::string missing = dir / "missing.v2.cfg";
-  qm::RunConfig(run.ctx, file, missing);
-  EXPECT_EQ(LogEntries(dir / "missing.err"),
-            (Names{"IO Error during Config File Test.",
-                   "File: " + missing +
-                       "\r does not appear to be a Quillmar Config File."}));
+  // A file that cannot be read (or is a FIFO) is reported as such first.
+  qmtest::Watchdog watchdog;
+  qmtest::MakeFifo(dir / "piped.cfg");
+  for (const std::string& unreadable :
+       {dir / "missing.v2.cfg", dir / "piped.cfg"}) {
+    qm::RunConfig(run.ctx, file, unreadable);
+    EXPECT_EQ(LogEntries(qm::LogFileName(unreadable)),
+              (Names{"IO Error during Config File Test.",
+                     "File: " + unreadable +
+                         "^M does not appear to be a Quillmar Config File."}));
+  }
 }
 
 TEST_F(RunDriverTest, RunDispatchesEachEntryAndTidiesUp) {
@@ -277,14 +284,24 @@ TEST_F(RunDriverTest, CommandLineConfigurationRunsUnattended) {
   EXPECT_TRUE(run.view.messages.empty());
   EXPECT_EQ(LogEntries(dir / "plain.err"),
             Names{"File: " + path +
-                  "\r does not appear to be a Quillmar Config File."});
+                  "^M does not appear to be a Quillmar Config File."});
 
-  // An unreadable list file is reported, and the call still returns.
-  run.state.commandLineFile = dir / "absent.qls";
-  qm::AutoRunConfigs(run.ctx, file, [](const std::string&) {});
-  EXPECT_EQ(run.view.messages.size(), 1u);
-  // Its report belongs to the list's own log, not to the last run's.
-  EXPECT_EQ(qm::LogFileName(run.state.logBaseName), dir / "absent.err");
+  EXPECT_FALSE(run.state.stoppedOnError);  // carried out, problem logged
+
+  // An unreadable list file (a FIFO among them) stops the run, and the
+  // call still returns.
+  qmtest::Watchdog watchdog;
+  qmtest::MakeFifo(dir / "piped.qls");
+  for (const std::string list : {"absent", "piped"}) {
+    run.view.messages.clear();
+    run.state.commandLineFile = dir / (list + ".qls");
+    qm::AutoRunConfigs(run.ctx, file, [](const std::string&) {});
+    EXPECT_EQ(run.view.messages,
+              Names{"Cannot open file \"" + dir / (list + ".qls") + "\""});
+    EXPECT_TRUE(run.state.stoppedOnError);
+    // Its report belongs to the list's own log, not to the last run's.
+    EXPECT_EQ(qm::LogFileName(run.state.logBaseName), dir / (list + ".err"));
+  }
 }
 
 // The summary an unattended run prints counts what was done, not what was

@@ -62,16 +62,41 @@ TEST(RunLogTest, TestRunWritesIntoTheOutputOnly) {
   EXPECT_FALSE(qmtest::Exists(dir / "nightly.err"));
 }
 
-// No one may create files in /proc: every entry fails on its own and the
-// caller goes on.
-TEST(RunLogTest, UnwritableDirectoryGivesOneMessagePerEntry) {
+// A name may hold any byte but must not break the log into lines.
+TEST(RunLogTest, ControlCharactersAreWrittenEscaped) {
   qmtest::TempDir dir;
   qmtest::TestRun run(dir.path() + "/");
-  run.state.logBaseName = "/proc/nightly.cfg";
-  qm::LogRunError(run.ctx, "one");
-  qm::LogRunError(run.ctx, "two");
-  EXPECT_EQ(run.view.messages,
-            (std::vector<std::string>{"IO Error", "IO Error"}));
+  run.state.logBaseName = dir / "nightly.cfg";
+  const std::string name("a\nb\rc\x1b[2Jd\0e\x7f\x01\x1f\x80\xff^", 18);
+  qm::LogRunError(run.ctx, "Could not add file: " + name);
+  EXPECT_EQ(qmtest::LogEntries(dir / "nightly.err"),
+            std::vector<std::string>{
+                "Could not add file: a^Jb^Mc^[[2Jd^@e^?^A^_\x80\xff^"});
+  run.view.testRun = true;
+  qm::LogRunError(run.ctx, "x\r\ny");
+  EXPECT_EQ(run.view.testRunLines, std::vector<std::string>{"ERR: x^M^Jy"});
+}
+
+// No one may create files in /proc: every entry fails on its own, the entry
+// itself reaches standard error, and the caller goes on. A log that is a
+// FIFO fails the same way instead of waiting for a reader.
+TEST(RunLogTest, UnwritableLogGivesOneMessagePerEntry) {
+  qmtest::Watchdog watchdog;
+  qmtest::TempDir dir;
+  qmtest::MakeFifo(dir / "piped.err");
+  qmtest::TestRun run(dir.path() + "/");
+  for (const std::string& base :
+       {std::string("/proc/nightly.cfg"), dir / "piped.cfg"}) {
+    SCOPED_TRACE(base);
+    run.view.messages.clear();
+    run.state.logBaseName = base;
+    testing::internal::CaptureStderr();
+    qm::LogRunError(run.ctx, "one");
+    qm::LogRunError(run.ctx, "two\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "one\ntwo^J\n");
+    EXPECT_EQ(run.view.messages,
+              (std::vector<std::string>{"IO Error", "IO Error"}));
+  }
   EXPECT_FALSE(qmtest::Exists("/proc/nightly.err"));
 }
 

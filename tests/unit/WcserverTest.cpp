@@ -165,6 +165,20 @@ TEST_F(WcserverTest, FilesAreAddedWithDescriptionsAndListedInKeyOrder) {
       Wcserver({"file", "add", home, "--area", "1", "--name", "../evil"}));
   ExpectFailure(Wcserver({"file", "list", home, "--area", "9"}));
   EXPECT_FALSE(qmtest::Exists(home + "/evil"));
+
+  // --from a FIFO or a directory fails at once, adding nothing.
+  qmtest::MakeFifo(dir / "pipe.zip");
+  for (const std::string& from : {dir / "pipe.zip", dir.path()}) {
+    auto r = qmtest::RunProcess(
+        {qmtest::BinDir() + "/wcserver", "file", "add", home, "--area", "1",
+         "--name", "pipe.zip", "--from", from},
+        {}, 20);
+    EXPECT_FALSE(r.timedOut);
+    ExpectFailure(r);
+  }
+  EXPECT_FALSE(qmtest::Exists(home + "/one/pipe.zip"));
+  EXPECT_EQ(ListJson({"file", "list", home, "--area", "1", "--json"}).size(),
+            2u);
 }
 
 TEST_F(WcserverTest, HoldKeepsOtherUtilitiesOutButNotReaders) {

@@ -595,6 +595,21 @@ class CfgToolTest : public QObject {
              QStringList(
                  {"Add", "From File List", "mylist.qls", "NA", "readme.diz"}));
 
+    // Texts in any code page come back from the dialog as they were.
+    std::string every;
+    for (int byte = 0x80; byte < 0x100; ++byte) every.push_back(char(byte));
+    add.FileAction = "Add";
+    add.FileActionSpec = add.DescActionSpec = add.Path = every;
+    add.DescAction = "Extract from ZIP";
+    form->FileListView->clear();
+    form->AddRow(add);
+    form->FileListView->topLevelItem(0)->setSelected(true);
+    EditWith(*form, [](TFileAreaForm& d) { d.b_OK->click(); });
+    const qm::AreaConfigEntry back = form->Entries()[0];
+    QCOMPARE(back.FileActionSpec, every);
+    QCOMPARE(back.DescActionSpec, every);
+    QCOMPARE(back.Path, every);
+
     // Cancel writes nothing back.
     form->New1Click();  // no save answer queued: Cancel
     EditWith(*form, [](TFileAreaForm& d) {

@@ -58,6 +58,7 @@ void ShowBox(Box kind, QWidget* parent, const QString& text,
   Record(kind, text, caption);
   if (Headless()) return;
   QMessageBox box(icon, caption, text, QMessageBox::Ok, BoxParent(parent));
+  box.setTextFormat(Qt::PlainText);  // names in it are shown as they are
   box.exec();
 }
 
@@ -154,7 +155,7 @@ QPoint FramePlace(const QWidget* window) {
 
 namespace {
 
-// Enough of a title bar to grab, when the frame's own size is not known yet.
+// How much of a title bar must be on a screen for it to be grabbed.
 constexpr int kGrip = 40;
 
 QPoint TitleBarOnScreen(const QWidget* window, QPoint place) {

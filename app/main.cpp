@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
 
   int exitCode = 0;
   {
-    auto options = qm::gui::MainFormOptions::FromCommandLine();
+    auto options = qm::gui::MainFormOptions::FromCommandLine(argc, argv);
     options.splash = splash;
     qm::gui::TMainForm form(std::move(options));
     exitCode = form.StartupExitCode();

@@ -87,11 +87,14 @@ void UseApplicationFont() {
   QApplication::setFont(font);
 }
 
-MainFormOptions MainFormOptions::FromCommandLine() {
+MainFormOptions MainFormOptions::FromCommandLine(int argc,
+                                                 const char* const* argv) {
   MainFormOptions options;
   options.programDir = ProgramDirectory();
   options.exeName = ProgramFileName();
-  options.arguments = QCoreApplication::arguments().mid(1);
+  // From the bytes, not from Qt's list, which would lose a job file's name
+  // that is not UTF-8.
+  for (int i = 1; i < argc; ++i) options.arguments << ToText(argv[i]);
   return options;
 }
 

@@ -747,6 +747,11 @@ class MainWindowTest : public QObject {
 
     auto run = qmtest::RunProcess({exe, "job.cfg"}, {}, 60);
     QCOMPARE(run.exitCode, 0);
+    // A job file named in Latin-1 is found by its bytes.
+    std::filesystem::rename(bin + "/job.cfg", bin + "/job\xE9.cfg");
+    run = qmtest::RunProcess({exe, "job\xE9.cfg"}, {}, 60);
+    QVERIFY2(run.exitCode == 0, run.err.c_str());
+    std::filesystem::rename(bin + "/job\xE9.cfg", bin + "/job.cfg");
 
     run = qmtest::RunProcess({exe, "nightly.cfg"}, {}, 60);
     QCOMPARE(run.exitCode, 2);

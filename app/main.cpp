@@ -11,6 +11,7 @@
 #include "server/WcApi.h"
 #include "ui/gui/Dialogs.h"
 #include "ui/gui/SplashUnit.h"
+#include "ui/gui/TextBytes.h"
 
 namespace {
 
@@ -61,12 +62,12 @@ int main(int argc, char** argv) {
 
   int exitCode = 0;
   {
-    auto options = qm::gui::MainFormOptions::FromCommandLine();
+    auto options = qm::gui::MainFormOptions::FromCommandLine(argc, argv);
     options.splash = splash;
     options.report = &std::cout;
     if (command.mode == qm::CommandLine::Mode::TestRun) {
       options.testRun = true;
-      options.arguments = {QString::fromLocal8Bit(command.file)};
+      options.arguments = {qm::gui::ToText(command.file)};
     }
     qm::gui::TMainForm form(std::move(options));
     exitCode = form.StartupExitCode();

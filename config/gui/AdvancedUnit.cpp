@@ -13,6 +13,7 @@
 
 #include "config/AreaPaths.h"
 #include "ui/gui/Dialogs.h"
+#include "ui/gui/TextBytes.h"
 
 namespace qm::gui {
 
@@ -120,8 +121,8 @@ void TAdvancedForm::e_DriveLetterChange() {
     e_DriveLetter->setText(upper);  // runs this handler once more
     return;
   }
-  e_ResultingPath->setText(QString::fromStdString(qm::MapDriveLetter(
-      upper.toStdString(), e_RealPath->text().toStdString())));
+  e_ResultingPath->setText(
+      ToText(qm::MapDriveLetter(ToBytes(upper), ToBytes(e_RealPath->text()))));
 }
 
 void TAdvancedForm::showEvent(QShowEvent* event) {

@@ -21,6 +21,7 @@
 #include "ui/IniFile.h"
 #include "ui/gui/AboutUnit.h"
 #include "ui/gui/Dialogs.h"
+#include "ui/gui/TextBytes.h"
 #include "ui/gui/oxForm.h"
 
 namespace qm::gui {
@@ -43,9 +44,6 @@ enum Column {
   kVolume,
   kOffline,
 };
-
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-std::string S(const QString& text) { return text.toStdString(); }
 
 QAction* MenuItem(QMenu* menu, const char* name, const QString& text,
                   const QKeySequence& shortcut = {}) {
@@ -198,20 +196,16 @@ void TCfgForm::FormShow() {
   e_CurrentFile->clear();
   FileListView->clear();
   modified_ = false;
-  move(kDefaultLeft, kDefaultTop);
-  resize(kDefaultWidth, kDefaultHeight);
   const IniFile settings(SettingsPath());
-  const int top = settings.ReadInteger(kSection, "Top", y());
-  move(x(), top);
-  const int left = settings.ReadInteger(kSection, "Left", x());
-  move(left, y());
-  const int height = settings.ReadInteger(kSection, "Height", this->height());
-  resize(width(), height);
-  const int width = settings.ReadInteger(kSection, "Width", this->width());
-  resize(width, this->height());
+  const int top = settings.ReadInteger(kSection, "Top", kDefaultTop);
+  const int left = settings.ReadInteger(kSection, "Left", kDefaultLeft);
+  const int height = settings.ReadInteger(kSection, "Height", kDefaultHeight);
+  const int width = settings.ReadInteger(kSection, "Width", kDefaultWidth);
+  resize(width, height);
+  PlaceFrame(this, QPoint(left, top));
   for (int i = 0; i < ColumnCaptions().size(); ++i)
     FileListView->setColumnWidth(
-        i, settings.ReadInteger(kSection, S(ColumnCaptions()[i]),
+        i, settings.ReadInteger(kSection, ToBytes(ColumnCaptions()[i]),
                                 FileListView->columnWidth(i)));
   recordFile_ = std::make_unique<RecordFile>(kConfigRecordSize);
 }
@@ -237,15 +231,16 @@ void TCfgForm::FormClose() {
   if (oxForm1->RollUp()) oxForm1->SetRollUp(false);
   try {
     IniFile settings(SettingsPath());
-    settings.WriteInteger(kSection, "Top", y());
-    settings.WriteInteger(kSection, "Left", x());
+    const QPoint place = FramePlace(this);
+    settings.WriteInteger(kSection, "Top", place.y());
+    settings.WriteInteger(kSection, "Left", place.x());
     settings.WriteInteger(kSection, "Height", height());
     settings.WriteInteger(kSection, "Width", width());
     for (int i = 0; i < ColumnCaptions().size(); ++i)
-      settings.WriteInteger(kSection, S(ColumnCaptions()[i]),
+      settings.WriteInteger(kSection, ToBytes(ColumnCaptions()[i]),
                             FileListView->columnWidth(i));
   } catch (const SettingsWriteError& error) {
-    ShowErrorBox(this, QString::fromLocal8Bit(error.what()));
+    ShowErrorBox(this, ToText(error.what()));
   }
   recordFile_.reset();
 }
@@ -275,30 +270,30 @@ bool TCfgForm::eventFilter(QObject* watched, QEvent* event) {
 void TCfgForm::FileListViewMouseDown() { StatusBar1->clearMessage(); }
 
 void TCfgForm::SetRow(QTreeWidgetItem* item, const AreaConfigEntry& entry) {
-  item->setText(kAreaName, Q(entry.AreaName));
+  item->setText(kAreaName, ToText(entry.AreaName));
   item->setText(kNumber, QString::number(entry.AreaNum));
-  item->setText(kAction, Q(entry.FileAction));
-  item->setText(kParam, Q(entry.FileActionParam));
-  item->setText(kSpec, Q(entry.FileActionSpec));
-  item->setText(kDescAction, Q(entry.DescAction));
-  item->setText(kDescSpec, Q(entry.DescActionSpec));
-  item->setText(kPath, Q(entry.Path));
-  item->setText(kVolume, Q(entry.Volume));
-  item->setText(kOffline, Q(OfflineText(entry.Offline)));
+  item->setText(kAction, ToText(entry.FileAction));
+  item->setText(kParam, ToText(entry.FileActionParam));
+  item->setText(kSpec, ToText(entry.FileActionSpec));
+  item->setText(kDescAction, ToText(entry.DescAction));
+  item->setText(kDescSpec, ToText(entry.DescActionSpec));
+  item->setText(kPath, ToText(entry.Path));
+  item->setText(kVolume, ToText(entry.Volume));
+  item->setText(kOffline, ToText(OfflineText(entry.Offline)));
 }
 
 AreaConfigEntry TCfgForm::RowEntry(const QTreeWidgetItem* item) const {
   AreaConfigEntry entry;
-  entry.AreaName = S(item->text(kAreaName));
+  entry.AreaName = ToBytes(item->text(kAreaName));
   entry.AreaNum = item->text(kNumber).toInt();
-  entry.FileAction = S(item->text(kAction));
-  entry.FileActionParam = S(item->text(kParam));
-  entry.FileActionSpec = S(item->text(kSpec));
-  entry.DescAction = S(item->text(kDescAction));
-  entry.DescActionSpec = S(item->text(kDescSpec));
-  entry.Path = S(item->text(kPath));
-  entry.Volume = S(item->text(kVolume));
-  entry.Offline = OfflineFromText(S(item->text(kOffline)));
+  entry.FileAction = ToBytes(item->text(kAction));
+  entry.FileActionParam = ToBytes(item->text(kParam));
+  entry.FileActionSpec = ToBytes(item->text(kSpec));
+  entry.DescAction = ToBytes(item->text(kDescAction));
+  entry.DescActionSpec = ToBytes(item->text(kDescSpec));
+  entry.Path = ToBytes(item->text(kPath));
+  entry.Volume = ToBytes(item->text(kVolume));
+  entry.Offline = OfflineFromText(ToBytes(item->text(kOffline)));
   return entry;
 }
 
@@ -331,7 +326,7 @@ void TCfgForm::OpenConfigFile() {
                                     FileDialogFilter());
   if (name.isEmpty()) return;
   e_CurrentFile->setText(name);
-  const std::string fileName = S(name);
+  const std::string fileName = ToBytes(name);
   // Opening only reads: a name that does not exist is not created.
   if (!recordFile_) recordFile_ = std::make_unique<RecordFile>();
   std::vector<AreaConfigEntry> entries;
@@ -388,8 +383,8 @@ void TCfgForm::SaveAs1Click() {
 
 bool TCfgForm::SaveToFile(const QString& fileName) {
   std::string message;
-  if (!WriteConfigFile(S(fileName), Entries(), message)) {
-    ShowWarning(this, Q(message));
+  if (!WriteConfigFile(ToBytes(fileName), Entries(), message)) {
+    ShowWarning(this, ToText(message));
     return false;
   }
   modified_ = false;
@@ -428,7 +423,7 @@ void TCfgForm::EditEntries() {
 }
 
 void TCfgForm::QuillmarManual1Click() {
-  if (ShellOpen(Q(state_.programDir + "Help/Manual.htm")) <= 32)
+  if (ShellOpen(ToText(state_.programDir + "Help/Manual.htm")) <= 32)
     ShowMessage(this, QLatin1String(kBrowserFailed));
 }
 

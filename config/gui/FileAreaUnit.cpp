@@ -1,6 +1,7 @@
 #include "config/gui/FileAreaUnit.h"
 
 #include <QComboBox>
+#include <QCompleter>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -13,18 +14,20 @@
 
 #include "config/gui/AdvancedUnit.h"
 #include "ui/gui/Dialogs.h"
+#include "ui/gui/TextBytes.h"
 
 namespace qm::gui {
 
 namespace {
-
-QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 QComboBox* Combo(const char* name, QWidget* parent) {
   auto* combo = new QComboBox(parent);
   combo->setObjectName(QLatin1String(name));
   combo->setEditable(true);
   combo->setInsertPolicy(QComboBox::NoInsert);
+  // A case-insensitive completer would take "add" for the item "Add" when
+  // the edit loses the focus, and choosing an item resets the dialog.
+  combo->completer()->setCaseSensitivity(Qt::CaseSensitive);
   return combo;
 }
 
@@ -37,7 +40,7 @@ void KeepPlace(QWidget* widget) {
 
 void FillItems(QComboBox* combo, const std::vector<std::string>& items) {
   combo->clear();
-  for (const std::string& item : items) combo->addItem(Q(item));
+  for (const std::string& item : items) combo->addItem(ToText(item));
 }
 
 }  // namespace
@@ -78,7 +81,7 @@ TFileAreaForm::TFileAreaForm(QWidget* parent) : QDialog(parent) {
   fileGroup->setObjectName(QStringLiteral("gb_File"));
   cb_FileAction = Combo("cb_FileAction", fileGroup);
   for (const std::string& action : qm::FileActions())
-    cb_FileAction->addItem(Q(action));
+    cb_FileAction->addItem(ToText(action));
   cb_FileActionParam = Combo("cb_FileActionParam", fileGroup);
   cb_FileActionParam->setMinimumWidth(150);
   e_FileActionSpec = new QLineEdit(fileGroup);
@@ -173,36 +176,36 @@ TFileAreaForm::TFileAreaForm(QWidget* parent) : QDialog(parent) {
 void TFileAreaForm::LoadEntry(const qm::AreaConfigEntry& entry,
                               const QString& number, bool multiple) {
   L_FAnum->setText(number);
-  cb_FileAction->setEditText(Q(entry.FileAction));
+  cb_FileAction->setEditText(ToText(entry.FileAction));
   callerTarget_ = false;
   if (entry.FileAction != "Move") {
-    cb_FileActionParam->setEditText(Q(entry.FileActionParam));
+    cb_FileActionParam->setEditText(ToText(entry.FileActionParam));
   } else {
     const qm::MoveParam move = qm::SplitMoveParam(entry.FileActionParam);
-    cb_FileActionParam->setEditText(Q(move.mode));
+    cb_FileActionParam->setEditText(ToText(move.mode));
     if (move.hasTarget) {
-      cb_ToFileArea->setEditText(Q(move.target));
+      cb_ToFileArea->setEditText(ToText(move.target));
       callerTarget_ = true;
     }
   }
-  e_FileActionSpec->setText(Q(entry.FileActionSpec));
-  cb_DescAction->setEditText(Q(entry.DescAction));
-  e_DescActionSpec->setText(Q(entry.DescActionSpec));
-  L_DriveLetter->setText(Q(entry.Path.substr(0, 1)));
+  e_FileActionSpec->setText(ToText(entry.FileActionSpec));
+  cb_DescAction->setEditText(ToText(entry.DescAction));
+  e_DescActionSpec->setText(ToText(entry.DescActionSpec));
+  L_DriveLetter->setText(ToText(entry.Path.substr(0, 1)));
   e_FApath->setText(multiple
                         ? L_DriveLetter->text() + QLatin1String(kMultipleText)
-                        : Q(entry.Path));
+                        : ToText(entry.Path));
 }
 
 qm::AreaEdit TFileAreaForm::Edit() const {
   qm::AreaEdit edit;
-  edit.action = cb_FileAction->currentText().toStdString();
-  edit.param = cb_FileActionParam->currentText().toStdString();
-  edit.target = cb_ToFileArea->currentText().toStdString();
-  edit.spec = e_FileActionSpec->text().toStdString();
-  edit.descAction = cb_DescAction->currentText().toStdString();
-  edit.descSpec = e_DescActionSpec->text().toStdString();
-  edit.path = e_FApath->text().toStdString();
+  edit.action = ToBytes(cb_FileAction->currentText());
+  edit.param = ToBytes(cb_FileActionParam->currentText());
+  edit.target = ToBytes(cb_ToFileArea->currentText());
+  edit.spec = ToBytes(e_FileActionSpec->text());
+  edit.descAction = ToBytes(cb_DescAction->currentText());
+  edit.descSpec = ToBytes(e_DescActionSpec->text());
+  edit.path = ToBytes(e_FApath->text());
   return edit;
 }
 
@@ -247,7 +250,7 @@ void TFileAreaForm::FormShow() {
   const QString target = cb_ToFileArea->currentText();
   cb_ToFileArea->clear();
   for (const std::string& item : qm::MoveTargets(L_FAnum->text().toInt()))
-    cb_ToFileArea->addItem(Q(item));
+    cb_ToFileArea->addItem(ToText(item));
   if (callerTarget_)
     cb_ToFileArea->setEditText(target);
   else
@@ -259,7 +262,7 @@ void TFileAreaForm::cb_FileActionChange() {
   const int index = cb_FileAction->findText(
       cb_FileAction->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
   if (index < 0) return;
-  auto setup = qm::SetupForAction(cb_FileAction->itemText(index).toStdString());
+  auto setup = qm::SetupForAction(ToBytes(cb_FileAction->itemText(index)));
   if (!setup) return;
 
   cb_FileActionParam->clear();
@@ -270,11 +273,11 @@ void TFileAreaForm::cb_FileActionChange() {
   L_Action->show();
   L_DFileSpec->setText(QStringLiteral("File Spec:"));
   FillItems(cb_DescAction, setup->descActions);
-  cb_DescAction->setEditText(Q(setup->descAction));
-  e_DescActionSpec->setText(Q(setup->descSpec));
+  cb_DescAction->setEditText(ToText(setup->descAction));
+  e_DescActionSpec->setText(ToText(setup->descSpec));
 
   FillItems(cb_FileActionParam, setup->params);
-  if (setup->spec) e_FileActionSpec->setText(Q(*setup->spec));
+  if (setup->spec) e_FileActionSpec->setText(ToText(*setup->spec));
   gb_Desc->setEnabled(setup->descEnabled);
   SetDescColour(setup->descEnabled);
   if (setup->outputFile) {
@@ -294,8 +297,8 @@ void TFileAreaForm::cb_FileActionChange() {
 
 void TFileAreaForm::cb_FileActionParamChange() {
   const bool offered =
-      qm::BrowseOffered(cb_FileAction->currentText().toStdString(),
-                        cb_FileActionParam->currentText().toStdString());
+      qm::BrowseOffered(ToBytes(cb_FileAction->currentText()),
+                        ToBytes(cb_FileActionParam->currentText()));
   b_Browse->setVisible(offered);
   if (offered) browseDir_ = e_FApath->text();
 }
@@ -313,7 +316,7 @@ void TFileAreaForm::b_AdvancedClick() {
   const QString path = e_FApath->text();
   dialog.e_RealPath->setText(path.contains(QLatin1String("Areas Selected)"))
                                  ? path
-                                 : Q(qm::HostText(area->Path)));
+                                 : ToText(qm::HostText(area->Path)));
   dialog.e_DriveLetter->setText(path.left(1));
   dialog.e_ResultingPath->setText(path);
   if (ExecModal(&dialog) == QDialog::Accepted) {

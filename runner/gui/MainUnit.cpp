@@ -27,14 +27,12 @@
 #include "ui/gui/AppSetup.h"
 #include "ui/gui/Dialogs.h"
 #include "ui/gui/Gauge.h"
+#include "ui/gui/TextBytes.h"
 #include "ui/gui/oxForm.h"
 
 namespace qm::gui {
 
 namespace {
-
-QString Q(const std::string& text) { return QString::fromLocal8Bit(text); }
-std::string S(const QString& text) { return text.toLocal8Bit().toStdString(); }
 
 constexpr int kNormalWidth = 286, kNormalHeight = 290;
 constexpr int kTestRunWidth = 600, kTestRunHeight = 400;
@@ -56,6 +54,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text,
 QLabel* MakePanel(QWidget* parent, const char* name, int top) {
   auto* panel = Named(new QLabel(parent), name);
   panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  panel->setTextFormat(Qt::PlainText);  // a name such as "<Games>" is a name
   panel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   panel->setIndent(4);
   panel->setGeometry(56, top, 209, 23);
@@ -90,11 +89,14 @@ void UseApplicationFont() {
   QApplication::setFont(font);
 }
 
-MainFormOptions MainFormOptions::FromCommandLine() {
+MainFormOptions MainFormOptions::FromCommandLine(int argc,
+                                                 const char* const* argv) {
   MainFormOptions options;
   options.programDir = ProgramDirectory();
   options.exeName = ProgramFileName();
-  options.arguments = QCoreApplication::arguments().mid(1);
+  // From the bytes, not from Qt's list, which would lose a job file's name
+  // that is not UTF-8.
+  for (int i = 1; i < argc; ++i) options.arguments << ToText(argv[i]);
   return options;
 }
 
@@ -112,7 +114,7 @@ TMainForm::TMainForm(MainFormOptions options)
   const TUnzipFile::LoadResult unzip = TUnzipFile::Load(options_.programDir);
   if (!unzip.ok) {
     ReleaseSplash();
-    ShowWarning(this, Q(unzip.error));
+    ShowWarning(this, ToText(unzip.error));
     startupExitCode_ = 1;
     return;
   }
@@ -172,6 +174,7 @@ void TMainForm::CreateControls() {
   connect(b_RunCfg, &QPushButton::clicked, this, [this] { b_RunCfgClick(); });
 
   L_ConfigFile = Named(new QLabel(this), "L_ConfigFile");
+  L_ConfigFile->setTextFormat(Qt::PlainText);
   L_ConfigFile->setGeometry(6, 240, 179, 17);
   cb_TestRun =
       Named(new QCheckBox(QStringLiteral("Test Run"), this), "cb_TestRun");
@@ -221,17 +224,18 @@ void TMainForm::FormCreate() {
   prompts.passwordQuery = [this](const std::string& title,
                                  const std::string& prompt,
                                  std::string& value) {
-    QString typed = Q(value);
-    if (!PasswordQuery(this, Q(title), Q(prompt), typed, QLatin1Char('*')))
+    QString typed = ToText(value);
+    if (!PasswordQuery(this, ToText(title), ToText(prompt), typed,
+                       QLatin1Char('*')))
       return false;
-    value = S(typed);
+    value = ToBytes(typed);
     return true;
   };
   prompts.showMessage = [this](const std::string& text) {
-    ShowMessage(this, Q(text));
+    ShowMessage(this, ToText(text));
   };
   prompts.showWcError = [this](uint32_t code) {
-    ShowWarning(this, Q(WcErrorName(code)));
+    ShowWarning(this, ToText(WcErrorName(code)));
   };
 
   if (StartupLogin(this, automatic_, prompts)) {
@@ -285,22 +289,22 @@ void TMainForm::FormShow() {
     ExecModal(&setup);
   }
 
-  move(15, 15);
+  QPoint place(15, 15);
   TMakewild makewild{};
   if (GetMakewild(makewild)) {
     const IniFile settings(settingsPath_);
-    const int top = settings.ReadInteger("Main Window", "Top", y());
-    const int left = settings.ReadInteger("Main Window", "Left", x());
-    move(left, top);
+    place.setY(settings.ReadInteger("Main Window", "Top", place.y()));
+    place.setX(settings.ReadInteger("Main Window", "Left", place.x()));
     state_.homeDir =
         settings.ReadString("General", "wcHomeDir", state_.homeDir);
   }
   SetOuterSize(kNormalWidth, kNormalHeight);
+  PlaceFrame(this, place);
 
   // An empty first argument names no file, yet the start is unattended:
   // it is reported like a missing file rather than left waiting.
   if (!automatic_) return;
-  const std::string argument = S(options_.arguments.first());
+  const std::string argument = ToBytes(options_.arguments.first());
   std::string path =
       DirectoryPart(argument).empty() ? state_.programDir + argument : argument;
   const std::string found = ResolveExisting(path);
@@ -311,7 +315,7 @@ void TMainForm::FormShow() {
   }
   state_.commandLineFile = path;
   const std::string message = "File: " + path + " not found.";
-  ShowMessage(this, Q(message));
+  ShowMessage(this, ToText(message));
   // Leave the reason beside the missing file too, where an unattended
   // job's log is looked for; a test run writes no log.
   if (!options_.testRun &&
@@ -352,7 +356,7 @@ void TMainForm::AutoRunTimer() {
   b_Cancel->setText(QStringLiteral("&Cancel"));
   b_Cancel->repaint();
   const auto showName = [this](const std::string& name) {
-    L_ConfigFile->setText(Q(name));
+    L_ConfigFile->setText(ToText(name));
     L_ConfigFile->repaint();
   };
   // Checked, the box also keeps the boxes of a test run out of the logs.
@@ -388,7 +392,7 @@ void TMainForm::b_RunCfgClick() {
                    QStringLiteral("config files (*.cfg);;all files (*)"));
   if (name.isEmpty()) return;
   memo_TestRun->clear();
-  Guarded([this, &name] { RunConfig(ctx_, recordFile_, S(name)); });
+  Guarded([this, &name] { RunConfig(ctx_, recordFile_, ToBytes(name)); });
 }
 
 void TMainForm::b_ConfigClick() {
@@ -417,7 +421,7 @@ void TMainForm::oxForm1ButtonClick(const QString& caption) {
 }
 
 void TMainForm::oxForm1HelpSelect() {
-  if (ShellOpen(Q(state_.programDir + "Help/Manual.htm")) <= 32)
+  if (ShellOpen(ToText(state_.programDir + "Help/Manual.htm")) <= 32)
     ShowMessage(this, QLatin1String(kBrowserFailed));
 }
 
@@ -440,10 +444,11 @@ void TMainForm::FormClose() {
   if (settingsPath_.empty() || isMinimized() || isMaximized()) return;
   try {
     IniFile settings(settingsPath_);
-    settings.WriteInteger("Main Window", "Top", y());
-    settings.WriteInteger("Main Window", "Left", x());
+    const QPoint place = FramePlace(this);
+    settings.WriteInteger("Main Window", "Top", place.y());
+    settings.WriteInteger("Main Window", "Left", place.x());
   } catch (const SettingsWriteError& error) {
-    ShowErrorBox(this, QString::fromLocal8Bit(error.what()));
+    ShowErrorBox(this, ToText(error.what()));
   }
 }
 

@@ -42,15 +42,15 @@ struct MainFormOptions {
   // Where an unattended run reports: a test run's lines, else its summary.
   std::ostream* report = nullptr;
 
-  // The running program's directory, name and arguments.
-  static MainFormOptions FromCommandLine();
+  // The running program's directory, name and arguments (as the
+  // application object leaves them).
+  static MainFormOptions FromCommandLine(int argc, const char* const* argv);
 };
 
 class TMainForm : public QWidget {
   Q_OBJECT
  public:
-  explicit TMainForm(
-      MainFormOptions options = MainFormOptions::FromCommandLine());
+  explicit TMainForm(MainFormOptions options);
   ~TMainForm() override;
 
   // Non-zero when the program must end before its window is shown: 1 when

@@ -13,12 +13,11 @@
 #include "ui/gui/Dialogs.h"
 #include "ui/gui/Gauge.h"
 #include "ui/gui/ProgressUnit.h"
+#include "ui/gui/TextBytes.h"
 
 namespace qm::gui {
 
 namespace {
-
-QString Q(const std::string& text) { return QString::fromLocal8Bit(text); }
 
 const QColor kGray(0x80, 0x80, 0x80);
 const QColor kBlue(0, 0, 0xFF);
@@ -30,7 +29,7 @@ void SetTextColor(QWidget* widget, const QColor& color) {
 }
 
 void SetPanel(QLabel* panel, const std::string& text) {
-  panel->setText(Q(text));
+  panel->setText(ToText(text));
   panel->repaint();
 }
 
@@ -39,7 +38,7 @@ class QtProgressView : public ProgressView {
   QtProgressView(QWidget* owner, const std::string& caption)
       : form_(new TProgressForm(owner)) {
     form_->show();
-    form_->setWindowTitle(Q(caption));
+    form_->setWindowTitle(ToText(caption));
     form_->Bar->setValue(0);
     QCoreApplication::processEvents();
   }
@@ -77,7 +76,7 @@ class QtProgressView : public ProgressView {
 bool QtRunView::IsTestRun() const { return form_.cb_TestRun->isChecked(); }
 
 void QtRunView::AddTestRunLine(const std::string& line) {
-  form_.memo_TestRun->appendPlainText(Q(line));
+  form_.memo_TestRun->appendPlainText(ToText(line));
 }
 
 void QtRunView::ProcessEvents() { QCoreApplication::processEvents(); }
@@ -144,17 +143,17 @@ void QtRunView::LogUnattended(const std::string& text) {
 }
 
 void QtRunView::ShowMessage(const std::string& text) {
-  gui::ShowMessage(&form_, Q(text));
+  gui::ShowMessage(&form_, ToText(text));
   LogUnattended(text);
 }
 
 void QtRunView::ShowWarning(const std::string& text) {
-  gui::ShowWarning(&form_, Q(text));
+  gui::ShowWarning(&form_, ToText(text));
   LogUnattended(text);
 }
 
 void QtRunView::ShowError(const std::string& text) {
-  gui::ShowErrorBox(&form_, Q(text));
+  gui::ShowErrorBox(&form_, ToText(text));
   LogUnattended(text);
 }
 

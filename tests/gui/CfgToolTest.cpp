@@ -215,7 +215,7 @@ class CfgToolTest : public QObject {
                       "[Config Window]\r\nTop=40\r\nLeft=50\r\nHeight=500\r\n"
                       "Width=700\r\nPath=321\r\nNo.=0x20\r\n");
     auto form = ShownForm();
-    QCOMPARE(form->pos(), QPoint(50, 40));
+    QTRY_COMPARE(form->frameGeometry().topLeft(), QPoint(50, 40));
     QCOMPARE(form->size(), QSize(700, 500));
     QCOMPARE(form->FileListView->columnWidth(7), 321);
     QCOMPARE(form->FileListView->columnWidth(1), 32);
@@ -234,10 +234,15 @@ class CfgToolTest : public QObject {
     QCOMPARE(settings.ReadInteger("Config Window", "Width", 0), 640);
     QCOMPARE(settings.ReadInteger("Config Window", "Area Name", 0), 177);
     QCOMPARE(settings.ReadInteger("Config Window", "Offline", 0), 100);
+    // The frame's place, stored as it was restored.
+    QCOMPARE(settings.ReadInteger("Config Window", "Top", 0), 40);
+    QCOMPARE(settings.ReadInteger("Config Window", "Left", 0), 50);
 
     // Maximised: nothing is written.
     auto again = ShownForm();
     QCOMPARE(again->FileListView->columnWidth(0), 177);
+    QTRY_COMPARE(again->frameGeometry().topLeft(), QPoint(50, 40));
+    QVERIFY(again->geometry().top() > 40);
     again->FileListView->setColumnWidth(0, 99);
     again->showMaximized();
     QVERIFY(again->close());
@@ -338,6 +343,87 @@ class CfgToolTest : public QObject {
     QCOMPARE(form->e_CurrentFile->text(), Q(*dir_ / "adir.cfg"));
     QCOMPARE(form->StatusBar1->currentMessage(),
              QStringLiteral("Could not open ") + Q(*dir_ / "adir.cfg"));
+    form->close();
+  }
+
+  // Opening and saving a file rewrites none of its bytes, whatever code
+  // page its texts are in: every field holds every byte 0x80-0xFF.
+  void openAndSaveKeepEveryByte() {
+    const auto bytes = [](int entry, size_t length) {
+      std::string text;
+      for (size_t i = 0; i < length; ++i)
+        text.push_back(char(0x80 + (entry * length + i) % 0x80));
+      return text;
+    };
+    std::vector<qm::AreaConfigEntry> entries;
+    const int areas[] = {0, 2, 3, 5};
+    for (int k = 0; k < 8; ++k) {
+      qm::AreaConfigEntry entry;
+      entry.AreaNum = areas[k % 4];
+      entry.AreaName = bytes(k, 32);
+      entry.FileAction = bytes(k, 32);
+      entry.FileActionParam = bytes(k, 32);
+      entry.FileActionSpec = bytes(k, 128);
+      entry.DescAction = bytes(k, 32);
+      entry.DescActionSpec = bytes(k, 128);
+      entry.Path = bytes(k, 128);
+      entry.Volume = bytes(k, 16);
+      entry.Offline = k % 2;
+      entries.push_back(entry);
+    }
+    const std::string cfg = *dir_ / "areas\xE9.cfg";
+    std::string message;
+    QVERIFY(qm::WriteConfigFile(cfg, entries, message));
+    const std::string written = qmtest::ReadFile(cfg);
+
+    auto form = ShownForm();
+    form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    Seam().fileNames = {Q(cfg)};
+    QTest::keyClick(form.get(), Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(form->FileListView->topLevelItemCount(), 8);
+    QCOMPARE(form->StatusBar1->currentMessage(),
+             QStringLiteral("Successfully Loaded FileAreas."));
+    QVERIFY(!RowTexts(form->FileListView->topLevelItem(0))
+                 .join(QString())
+                 .contains(QChar::ReplacementCharacter));
+    qmtest::WriteFile(cfg, "");
+    QTest::keyClick(form.get(), Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(qmtest::ReadFile(cfg) == written);
+    form->close();
+  }
+
+  // A host area named in Latin-1, listed by New and saved: the name and
+  // the path are the host's bytes.
+  void newAndSaveKeepHostBytes() {
+    login_.reset();
+    std::string every;
+    for (int byte = 0x80; byte < 0x100; ++byte) every.push_back(char(byte));
+    const std::string path = *dir_ / every;
+    std::string error;
+    QVERIFY2(qm::host::AddArea(home_, 6, "Caf\xE9 Files", path, error),
+             error.c_str());
+    login_ = std::make_unique<qmtest::HostLogin>(home_);
+    QVERIFY(login_->ok);
+
+    auto form = ShownForm();
+    form->New1->trigger();
+    QTreeWidgetItem* row = RowOfArea(*form, 6);
+    QVERIFY(row);
+    QVERIFY(row->text(0).startsWith(QStringLiteral("Café")));
+    Seam().fileNames = {Q(*dir_ / "areas")};
+    form->Save1->trigger();
+    QVERIFY(!form->Modified());
+    qm::RecordFile file;
+    std::vector<qm::AreaConfigEntry> saved;
+    qm::ReadConfigFile(file, *dir_ / "areas.cfg",
+                       [&saved](const qm::AreaConfigEntry& entry, int) {
+                         saved.push_back(entry);
+                         return true;
+                       });
+    QCOMPARE(saved.size(), size_t(5));
+    QCOMPARE(saved.back().AreaName, std::string("Caf\xE9 Files"));
+    QCOMPARE(saved.back().Path, path);
     form->close();
   }
 
@@ -509,6 +595,21 @@ class CfgToolTest : public QObject {
              QStringList(
                  {"Add", "From File List", "mylist.qls", "NA", "readme.diz"}));
 
+    // Texts in any code page come back from the dialog as they were.
+    std::string every;
+    for (int byte = 0x80; byte < 0x100; ++byte) every.push_back(char(byte));
+    add.FileAction = "Add";
+    add.FileActionSpec = add.DescActionSpec = add.Path = every;
+    add.DescAction = "Extract from ZIP";
+    form->FileListView->clear();
+    form->AddRow(add);
+    form->FileListView->topLevelItem(0)->setSelected(true);
+    EditWith(*form, [](TFileAreaForm& d) { d.b_OK->click(); });
+    const qm::AreaConfigEntry back = form->Entries()[0];
+    QCOMPARE(back.FileActionSpec, every);
+    QCOMPARE(back.DescActionSpec, every);
+    QCOMPARE(back.Path, every);
+
     // Cancel writes nothing back.
     form->New1Click();  // no save answer queued: Cancel
     EditWith(*form, [](TFileAreaForm& d) {
@@ -517,6 +618,26 @@ class CfgToolTest : public QObject {
     });
     QCOMPARE(form->FileListView->topLevelItem(0)->text(2),
              QStringLiteral("Add"));
+    Seam().answers = {0};
+    form->close();
+  }
+
+  // Typed, an action that is no item is stored as typed: the combo does
+  // not take "add" for "Add" when OK takes the focus, nor reset the fields.
+  void typedActionKeptAsTyped() {
+    auto form = FilledForm();
+    SelectAreas(*form, {0});
+    EditWith(*form, [](TFileAreaForm& d) {
+      d.activateWindow();
+      QVERIFY(QTest::qWaitForWindowActive(&d));
+      d.cb_FileAction->setFocus();
+      d.cb_FileAction->lineEdit()->selectAll();
+      QTest::keyClicks(d.cb_FileAction, "add");
+      QCOMPARE(d.cb_FileAction->currentText(), QStringLiteral("add"));
+      QTest::mouseClick(d.b_OK, Qt::LeftButton);
+    });
+    QCOMPARE(RowTexts(RowOfArea(*form, 0)).mid(2, 5),
+             QStringList({"add", "NA", "NA", "", ""}));
     Seam().answers = {0};
     form->close();
   }

@@ -5,10 +5,13 @@
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
@@ -26,7 +29,9 @@
 #include "ui/gui/AppSetup.h"
 #include "ui/gui/Dialogs.h"
 #include "ui/gui/Gauge.h"
+#include "ui/gui/PasswordDialog.h"
 #include "ui/gui/ProgressUnit.h"
+#include "ui/gui/TextBytes.h"
 #include "ui/gui/oxForm.h"
 
 using namespace qm::gui;
@@ -135,7 +140,7 @@ class MainWindowTest : public QObject {
     form.show();
     QCOMPARE(form.windowTitle(), QStringLiteral("Quillmar"));
     QCOMPARE(form.size(), QSize(286, 290));
-    QCOMPARE(form.pos(), QPoint(15, 15));
+    QTRY_COMPARE(form.pos(), QPoint(15, 15));
 
     // Positions are within the client area, below the caption strip.
     const int top = form.oxForm1->CaptionBar()->height();
@@ -416,7 +421,7 @@ class MainWindowTest : public QObject {
               "[General]\r\nwcHomeDir=/srv/wc/\r\n");
     TMainForm& form = program.Start();
     form.show();
-    QCOMPARE(form.pos(), QPoint(-4, 33));
+    QTRY_COMPARE(form.pos(), QPoint(-4, 33));
     QCOMPARE(form.State().homeDir, std::string("/srv/wc/"));
     QCOMPARE(form.size(), QSize(286, 290));
     QVERIFY(Seam().shown.empty());
@@ -427,6 +432,75 @@ class MainWindowTest : public QObject {
     const qm::IniFile settings(program.Settings());
     QCOMPARE(settings.ReadInteger("Main Window", "Top", 0), 33);
     QCOMPARE(settings.ReadInteger("Main Window", "Left", 0), -4);
+  }
+
+  // The stored place is the frame's: starts and closes leave it where it
+  // was, negative values included, and a title bar is never off-screen.
+  void placeKeptOverStartsAndCloses() {
+    Program program;
+    // Where the frame is shown, and what is stored when the window closes.
+    const auto startAndClose = [&program] {
+      TMainForm& form = program.Start();
+      form.show();
+      QCoreApplication::processEvents();
+      const QPoint shown = form.frameGeometry().topLeft();
+      const bool belowBar = form.geometry().top() > shown.y();
+      form.close();
+      const qm::IniFile settings(program.Settings());
+      const QPoint stored(settings.ReadInteger("Main Window", "Left", 9999),
+                          settings.ReadInteger("Main Window", "Top", 9999));
+      return belowBar ? std::pair{shown, stored}
+                      : std::pair{QPoint(), QPoint()};
+    };
+    const auto place = [](int left, int top) {
+      return std::pair{QPoint(left, top), QPoint(left, top)};
+    };
+    WriteFile(program.Settings(), "[Main Window]\r\nTop=300\r\nLeft=-4\r\n");
+    for (int start = 0; start < 3; ++start)
+      QCOMPARE(startAndClose(), place(-4, 300));
+    WriteFile(program.Settings(), "[General]\r\n");
+    QCOMPARE(startAndClose(), place(15, 15));
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    WriteFile(program.Settings(), "[Main Window]\r\nTop=-5\r\nLeft=20\r\n");
+    QCOMPARE(startAndClose(), place(20, screen.top()));
+    WriteFile(program.Settings(),
+              "[Main Window]\r\nTop=" + std::to_string(screen.bottom()) +
+                  "\r\nLeft=" + std::to_string(screen.right() + 50) + "\r\n");
+    const auto [shown, stored] = startAndClose();
+    QCOMPARE(shown, stored);
+    QVERIFY(screen.contains(shown + QPoint(10, 1)));  // the bar can be grabbed
+    QCOMPARE(startAndClose(), place(shown.x(), shown.y()));
+  }
+
+  // Before the main window shows, a start-up box opens in the middle of the
+  // screen, not at the hidden window's corner.
+  void startupBoxesCentred() {
+    Program program("secret");
+    Seam().testMode = false;
+    QStringList texts;
+    bool centred = true;
+    int prompts = 0;
+    QTimer operatorAnswers;
+    operatorAnswers.setInterval(20);
+    connect(&operatorAnswers, &QTimer::timeout, [&] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        texts << box->text();
+        centred = centred && qmtest::CentredOnScreen(box);
+        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+      } else if (auto* prompt = qobject_cast<TPasswordDialog*>(modal)) {
+        QTest::keyClicks(prompt->Edit, prompts++ == 0 ? "wrong" : "secret");
+        QTest::mouseClick(prompt->b_OK, Qt::LeftButton);
+      }
+    });
+    operatorAnswers.start();
+    program.Start();
+    operatorAnswers.stop();
+    QVERIFY(qm::TheSession().ServerLoggedIn);
+    QCOMPARE(prompts, 2);
+    QCOMPARE(texts, QStringList({"Incorrect Password: for login to Wildcat "
+                                 "Server as a wcConfig Utility."}));
+    QVERIFY(centred);
   }
 
   void settingsNameFromExecutable() {
@@ -642,6 +716,17 @@ class MainWindowTest : public QObject {
     view.AddTestRunLine("first");
     view.AddTestRunLine("second");
     QCOMPARE(form.memo_TestRun->toPlainText(), QStringLiteral("first\nsecond"));
+    // Host texts in any code page are shown, and the shown text is theirs.
+    std::string every;
+    for (int byte = 0x80; byte < 0x100; ++byte) every.push_back(char(byte));
+    view.SetPanels("Caf\xE9 Files", "Add", every);
+    QVERIFY(form.pan_FileArea->text().startsWith(QStringLiteral("Café")));
+    QCOMPARE(ToBytes(form.pan_FileArea->text()), "Caf\xE9 Files");
+    QCOMPARE(ToBytes(form.pan_Spec->text()), every);
+    form.memo_TestRun->clear();
+    view.AddTestRunLine("Add to FA# 1: " + every);
+    QCOMPARE(ToBytes(form.memo_TestRun->document()->toRawText()),
+             "Add to FA# 1: " + every);
 
     {
       auto progress = view.OpenProgress("Copy File to FileArea #1");
@@ -704,6 +789,11 @@ class MainWindowTest : public QObject {
 
     auto run = qmtest::RunProcess({exe, "job.cfg"}, {}, 60);
     QCOMPARE(run.exitCode, 0);
+    // A job file named in Latin-1 is found by its bytes.
+    std::filesystem::rename(bin + "/job.cfg", bin + "/job\xE9.cfg");
+    run = qmtest::RunProcess({exe, "job\xE9.cfg"}, {}, 60);
+    QVERIFY2(run.exitCode == 0, run.err.c_str());
+    std::filesystem::rename(bin + "/job\xE9.cfg", bin + "/job.cfg");
 
     run = qmtest::RunProcess({exe, "nightly.cfg"}, {}, 60);
     QCOMPARE(run.exitCode, 2);

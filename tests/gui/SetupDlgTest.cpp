@@ -123,6 +123,19 @@ class SetupDlgTest : public QObject {
     QCOMPARE(settings.ReadString("General", "wcHomeDir", "?"), home_);
     // Saving does not change the home directory in effect.
     QCOMPARE(state_.homeDir, home_);
+
+    // Names in any code page are saved back as they were stored.
+    std::string every;
+    for (int byte = 0x80; byte < 0x100; ++byte) every.push_back(char(byte));
+    qmtest::WriteFile(Settings(),
+                      "[General]\r\nSysopName=" + every +
+                          "\r\nBBSName=Caf\xE9\r\nwcHomeDir=" + home_ + "\r\n");
+    auto again = Shown();
+    QTest::mouseClick(again->BitBtn1, Qt::LeftButton);
+    const qm::IniFile stored(Settings());
+    QCOMPARE(stored.ReadString("General", "SysopName", "?"), every);
+    QCOMPARE(stored.ReadString("General", "BBSName", "?"),
+             std::string("Caf\xE9"));
   }
 
   void homeWithoutServerProgramAsksFirst() {

@@ -16,6 +16,7 @@
 #include "ui/gui/PasswordDialog.h"
 #include "ui/gui/ProgressUnit.h"
 #include "ui/gui/SplashUnit.h"
+#include "ui/gui/TextBytes.h"
 
 using namespace qm::gui;
 using qmtest::SavePicture;
@@ -36,6 +37,35 @@ class SmallWindowsTest : public QObject {
  private slots:
   void initTestCase() { qmtest::SetUpGuiApplication(); }
   void init() { qmtest::ResetDialogSeam(); }
+
+  // Every stored byte comes back from the window text; valid UTF-8 and any
+  // other byte are shown as characters.
+  void storedBytesThroughWindowText() {
+    std::string every;
+    for (int byte = 0; byte < 256; ++byte) every.push_back(char(byte));
+    const std::string cases[] = {
+        every,
+        "Caf\xE9 Files",
+        "\xE9\xC3\xA9\xE9",                  // Latin-1 around UTF-8
+        "\xEF\xB8\x80\xC3\xA9\xEF\xB8\x80",  // the mark itself, stored
+        "\xE2\x82 \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 \xF0\x9F\x98",
+        "\xF0\x9F\x98\x80 \xE2\x82\xAC \xC2\xA0",
+    };
+    for (const std::string& bytes : cases)
+      QCOMPARE(ToBytes(ToText(bytes)), bytes);
+    for (int a = 0x80; a < 0x100; ++a) {
+      for (int b = 0x80; b < 0x100; ++b) {
+        const std::string pair{char(a), char(b)};
+        if (ToBytes(ToText(pair)) != pair)
+          QFAIL(qPrintable(QString::asprintf("%02X %02X", a, b)));
+      }
+    }
+    QCOMPARE(ToText("Caf\xC3\xA9 \xE2\x82\xAC"), QStringLiteral("Café €"));
+    QVERIFY(ToText("Caf\xE9 Files").startsWith(QStringLiteral("Café")));
+    QVERIFY(!ToText(every).contains(QChar::ReplacementCharacter));
+    // What the operator types is stored as UTF-8.
+    QCOMPARE(ToBytes(QStringLiteral("Café €")), "Caf\xC3\xA9 \xE2\x82\xAC");
+  }
 
   void gaugePercent() {
     TGauge gauge;

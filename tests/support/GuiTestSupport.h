@@ -10,12 +10,11 @@
 
 #include "runner/gui/MainUnit.h"
 #include "ui/gui/Dialogs.h"
+#include "ui/gui/TextBytes.h"
 
 namespace qmtest {
 
-inline QString Q(const std::string& text) {
-  return QString::fromStdString(text);
-}
+inline QString Q(const std::string& text) { return qm::gui::ToText(text); }
 
 // Where window pictures go: QM_SCREENS_DIR, else screens/ in the build.
 inline QString ScreensDir() {

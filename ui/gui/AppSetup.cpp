@@ -17,15 +17,13 @@
 #include "server/WcApi.h"
 #include "ui/IniFile.h"
 #include "ui/gui/Dialogs.h"
+#include "ui/gui/TextBytes.h"
 
 namespace qm::gui {
 
 namespace {
 
 constexpr const char* kSection = "General";
-
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-std::string S(const QString& text) { return text.toStdString(); }
 
 QLineEdit* Edit(const char* name, QWidget* parent) {
   auto* edit = new QLineEdit(parent);
@@ -104,23 +102,23 @@ void TSetupDlg::FormShow() {
   TMakewild makewild{};
   if (GetMakewild(makewild)) {
     const IniFile settings(settingsPath_);
-    e_SysopName->setText(Q(settings.ReadString(kSection, "SysopName",
-                                               HostText(makewild.SysopName))));
-    e_BBSName->setText(Q(settings.ReadString(kSection, "BBSName",
-                                             HostText(makewild.SystemName))));
+    e_SysopName->setText(ToText(settings.ReadString(
+        kSection, "SysopName", HostText(makewild.SysopName))));
+    e_BBSName->setText(ToText(settings.ReadString(
+        kSection, "BBSName", HostText(makewild.SystemName))));
     e_wcHomeDir->setText(
-        Q(settings.ReadString(kSection, "wcHomeDir", state_.homeDir)));
+        ToText(settings.ReadString(kSection, "wcHomeDir", state_.homeDir)));
   }
-  state_.homeDir = S(e_wcHomeDir->text());
+  state_.homeDir = ToBytes(e_wcHomeDir->text());
 }
 
 void TSetupDlg::BitBtn1Click() {
-  const std::string home = TrailingBackslash(S(e_wcHomeDir->text()));
-  e_wcHomeDir->setText(Q(home));
+  const std::string home = TrailingBackslash(ToBytes(e_wcHomeDir->text()));
+  e_wcHomeDir->setText(ToText(home));
   const std::string program = ResolveExisting(home + ServerProgramName());
   if (program.empty() || !FileExists(program)) {
     const QString question =
-        QStringLiteral("The path: \r") + Q(home) +
+        QStringLiteral("The path: \r") + ToText(home) +
         QStringLiteral(
             "\r does not appear to be your Wildcat Server home "
             "directory.") +
@@ -129,11 +127,13 @@ void TSetupDlg::BitBtn1Click() {
   }
   try {
     IniFile settings(settingsPath_);
-    settings.WriteString(kSection, "SysopName", Trim(S(e_SysopName->text())));
-    settings.WriteString(kSection, "BBSName", Trim(S(e_BBSName->text())));
-    settings.WriteString(kSection, "wcHomeDir", Trim(S(e_wcHomeDir->text())));
+    settings.WriteString(kSection, "SysopName",
+                         Trim(ToBytes(e_SysopName->text())));
+    settings.WriteString(kSection, "BBSName", Trim(ToBytes(e_BBSName->text())));
+    settings.WriteString(kSection, "wcHomeDir",
+                         Trim(ToBytes(e_wcHomeDir->text())));
   } catch (const SettingsWriteError& error) {
-    ShowErrorBox(this, QString::fromLocal8Bit(error.what()));
+    ShowErrorBox(this, ToText(error.what()));
     return;
   }
   accept();

@@ -3,12 +3,16 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
 #include <QUrl>
+#include <QWindow>
+#include <algorithm>
 #include <cstdio>
 
 #include "ui/gui/PasswordDialog.h"
+#include "ui/gui/TextBytes.h"
 
 namespace qm::gui {
 
@@ -23,8 +27,7 @@ bool Headless() { return Seam().unattended || Seam().testMode; }
 
 void Record(Box kind, const QString& text, const QString& caption) {
   Seam().shown.push_back({kind, text, caption});
-  if (Seam().unattended)
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+  if (Seam().unattended) std::fprintf(stderr, "%s\n", ToBytes(text).c_str());
 }
 
 int NextAnswer(int fallback) {
@@ -43,11 +46,19 @@ QString NextFileName() {
   return name;
 }
 
+// A box opens over its window; while that is not shown yet (at start-up,
+// under the splash) it opens in the middle of the screen, as a box without
+// a parent does, rather than over the hidden window's corner.
+QWidget* BoxParent(QWidget* parent) {
+  return parent && parent->window()->isVisible() ? parent : nullptr;
+}
+
 void ShowBox(Box kind, QWidget* parent, const QString& text,
              QMessageBox::Icon icon, const QString& caption) {
   Record(kind, text, caption);
   if (Headless()) return;
-  QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
+  QMessageBox box(icon, caption, text, QMessageBox::Ok, BoxParent(parent));
+  box.setTextFormat(Qt::PlainText);  // names in it are shown as they are
   box.exec();
 }
 
@@ -76,7 +87,7 @@ void ShowErrorBox(QWidget* parent, const QString& text) {
 bool AskYesNo(QWidget* parent, const QString& text, const QString& caption) {
   Record(Box::YesNo, text, caption);
   if (Headless()) return NextAnswer(0) == 1;
-  return QMessageBox::question(parent, caption, text,
+  return QMessageBox::question(BoxParent(parent), caption, text,
                                QMessageBox::Yes | QMessageBox::No) ==
          QMessageBox::Yes;
 }
@@ -86,7 +97,7 @@ int AskYesNoCancel(QWidget* parent, const QString& text,
   Record(Box::YesNoCancel, text, caption);
   if (Headless()) return NextAnswer(-1);
   auto answer = QMessageBox::question(
-      parent, caption, text,
+      BoxParent(parent), caption, text,
       QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
   if (answer == QMessageBox::Yes) return 1;
   if (answer == QMessageBox::No) return 0;
@@ -136,6 +147,48 @@ int ExecModal(QDialog* dialog) {
 void CentreOnScreen(QWidget* window) {
   window->move(window->pos() + window->screen()->availableGeometry().center() -
                window->frameGeometry().center());
+}
+
+QPoint FramePlace(const QWidget* window) {
+  return window->frameGeometry().topLeft();
+}
+
+namespace {
+
+// How much of a title bar must be on a screen for it to be grabbed.
+constexpr int kGrip = 40;
+
+QPoint TitleBarOnScreen(const QWidget* window, QPoint place) {
+  const QMargins frame = window->windowHandle()->frameMargins();
+  const QRect bar(place, QSize(window->width() + frame.left() + frame.right(),
+                               std::max(frame.top(), 1)));
+  const int grip = std::min(bar.width(), kGrip);
+  const QList<QScreen*> screens = QGuiApplication::screens();
+  for (const QScreen* screen : screens) {
+    const QRect area = screen->availableGeometry();
+    if (bar.top() >= area.top() && bar.bottom() <= area.bottom() &&
+        area.intersected(bar).width() >= grip)
+      return place;
+  }
+  QScreen* screen = QGuiApplication::screenAt(place);
+  if (!screen) screen = window->screen();
+  const QRect area = screen->availableGeometry();
+  return {std::clamp(place.x(), area.left() + grip - bar.width(),
+                     std::max(area.left(), area.right() + 1 - grip)),
+          std::clamp(place.y(), area.top(),
+                     std::max(area.top(), area.bottom() + 1 - bar.height()))};
+}
+
+}  // namespace
+
+void PlaceFrame(QWidget* window, QPoint place) {
+  window->winId();  // the native window, which takes a frame position
+  const QPoint at = TitleBarOnScreen(window, place);
+  // The widget's own idea first, so that showing it moves nothing after;
+  // then the native window's, which is the frame's even before the window
+  // manager has framed it: nothing creeps by the frame's size.
+  window->move(at);
+  window->windowHandle()->setFramePosition(at);
 }
 
 int ShellOpen(const QString& target) {

@@ -4,6 +4,7 @@
 // its text to standard error instead.
 #pragma once
 
+#include <QPoint>
 #include <QString>
 #include <deque>
 #include <functional>
@@ -63,6 +64,12 @@ int ExecModal(QDialog* dialog);
 // Places a window's frame in the middle of its screen (dialogs open there,
 // not over the small window that opened them).
 void CentreOnScreen(QWidget* window);
+
+// Where a window was closed, as it is stored: the frame's top-left corner.
+QPoint FramePlace(const QWidget* window);
+// Reopens a window with its frame at a stored place, kept exactly unless
+// that would leave the title bar off every screen. Call once the size is set.
+void PlaceFrame(QWidget* window, QPoint place);
 
 // Opens a file or address with the desktop; above 32 is success.
 int ShellOpen(const QString& target);

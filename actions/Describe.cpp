@@ -88,7 +88,8 @@ ArchiveKind KindOf(const std::string& path) {
   return ArchiveKind::None;
 }
 
-// Empties Temp of plain files (making it when missing) and gives its path.
+// Empties Temp of plain files (making it when missing) and gives its path;
+// empty when Temp is not a directory of our own.
 std::string PrepareTemp(RunContext& ctx) {
   std::string temp = TempDirectory(ctx.state);
   if (!PathExists(temp) && !ForceDirectories(temp))
@@ -96,7 +97,7 @@ std::string PrepareTemp(RunContext& ctx) {
   // Emptying a linked Temp would empty whatever it points at.
   if (!RealDirectoryExists(temp)) {
     LogRunError(ctx, "Temp is not a directory of its own: " + temp);
-    return false;
+    return {};
   }
   DeleteFiles(PlainFiles(temp));
   return temp;
@@ -156,6 +157,7 @@ bool ExtractDescriptionFiles(RunContext& ctx, const std::string& archive,
   if (kind == ArchiveKind::None || ctx.unzip == nullptr) return false;
   if (kind == ArchiveKind::Zip) ctx.unzip->lpszZipFile.SetText(archive);
   const std::string temp = PrepareTemp(ctx);
+  if (temp.empty()) return false;
   const std::set<std::string> hiddenBefore = HiddenFiles(temp);
   bool ok = kind == ArchiveKind::Zip
                 ? ExtractFromZip(ctx, *ctx.unzip, archive, memberSpec, temp)

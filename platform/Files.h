@@ -54,14 +54,14 @@ class LocalReader {
 
 // What an AtomicWriter's temporary file is named by default:
 // "." + target name + mark + six random characters.
-inline constexpr char kWriteMark[] = ".tmp.";
+inline constexpr char kDefaultWriteMark[] = ".tmp.";
 
 // Writes into a temporary file beside the target; Commit() renames it into
 // place. Destroying it uncommitted removes the temporary file, so a failed
 // or abandoned write never leaves a partial target.
 class AtomicWriter {
  public:
-  explicit AtomicWriter(std::string mark = kWriteMark)
+  explicit AtomicWriter(std::string mark = kDefaultWriteMark)
       : mark_(std::move(mark)) {}
   ~AtomicWriter();
   bool Open(const std::string& path);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "actions/MatchRule.h"
 #include "platform/Paths.h"
 #include "server/WcApi.h"
 
@@ -18,7 +19,8 @@ bool ExistingNames::Gather(RunContext& ctx, int32_t area) {
     Add(std::string(record.Name, strnlen(record.Name, kFileNameSize)));
     found = GetNextFileRec(1, record, position) != 0;
   }
-  return true;
+  // Names missed here would be taken for new files and copied over.
+  return found || !WalkFailed(ctx, area);
 }
 
 bool ExistingNames::Contains(const std::string& name) const {

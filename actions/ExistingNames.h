@@ -13,7 +13,8 @@ namespace qm {
 class ExistingNames {
  public:
   // Walks the area's records, yielding to the window before each one.
-  // False when the walk stopped for a cancel request.
+  // False when the walk stopped for a cancel request or for a host failure
+  // (logged).
   bool Gather(RunContext& ctx, int32_t area);
   bool Contains(const std::string& name) const;
   void Add(const std::string& name);

@@ -6,6 +6,7 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "runner/RunLog.h"
+#include "server/Session.h"
 
 namespace qm {
 
@@ -109,13 +110,27 @@ bool WalkMatchingRecords(RunContext& ctx, int32_t area, const MatchRule& rule,
                          const std::function<bool(TFileRecord&)>& visit) {
   TFileRecord record{};
   uint32_t position = 0;
-  if (!SearchFileRecByAreaName(area, "", record, position)) return true;
+  if (!SearchFileRecByAreaName(area, "", record, position)) {
+    WalkFailed(ctx, area);
+    return true;
+  }
   while (record.Area == area) {
     ctx.view.ProcessEvents();
     if (ctx.state.cancelRequest) return false;
     if (rule.Matches(RecordName(record)) && !visit(record)) break;
-    if (!GetNextFileRec(1, record, position)) break;
+    if (!GetNextFileRec(1, record, position)) {
+      WalkFailed(ctx, area);
+      break;
+    }
   }
+  return true;
+}
+
+bool WalkFailed(RunContext& ctx, int32_t area) {
+  const uint32_t code = WcGetLastError();
+  if (code == WC_RECORD_NOT_FOUND) return false;
+  LogRunError(ctx, "Could not read the file records of file area #" +
+                       std::to_string(area) + " (" + WcErrorName(code) + ")");
   return true;
 }
 

@@ -56,6 +56,10 @@ bool AreaReadyForWalk(RunContext& ctx, int32_t area);
 bool WalkMatchingRecords(RunContext& ctx, int32_t area, const MatchRule& rule,
                          const std::function<bool(TFileRecord&)>& visit);
 
+// After a walk's host call came back empty: true, with a log line, when
+// the host failed rather than ran out of records.
+bool WalkFailed(RunContext& ctx, int32_t area);
+
 // A record's name as text (the field need not hold a NUL).
 std::string RecordName(const TFileRecord& record);
 

@@ -17,10 +17,10 @@ MoveMode ModeOf(const std::string& mode) {
   return MoveMode::None;
 }
 
-bool HasRecord(int32_t area, const std::string& name) {
+// True unless the host tells for certain that the area has no such record.
+bool MayHaveRecord(int32_t area, const std::string& name) {
   TFileRecord existing{};
-  uint32_t position = 0;
-  return GetFileRecByAreaName(area, name.c_str(), existing, position) != 0;
+  return LookUpRecord(area, name, existing) != Lookup::NotFound;
 }
 
 }  // namespace
@@ -59,7 +59,7 @@ void MoveAction(RunContext& ctx, int32_t source, int32_t target,
       }
     } else if (mode == MoveMode::JustCopyFiles) {
       // A file the target area has a record for is never replaced.
-      if (HasRecord(target, name) ||
+      if (MayHaveRecord(target, name) ||
           !TransferFile(ctx, HostPath(record.Area, name),
                         HostPath(target, name), "Copy file")) {
         LogRunError(ctx, "Could not COPY file: " + name + fromTo);

@@ -10,6 +10,7 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "runner/RunLog.h"
+#include "server/Session.h"
 
 namespace qm {
 
@@ -95,6 +96,22 @@ class TargetFile {
   WcHandle handle_ = 0;
   AtomicWriter writer_;
 };
+
+std::string HostErrorText() {
+  return " (" + WcErrorName(WcGetLastError()) + ")";
+}
+
+// Reads back what the host stored for a record just added and freshens it.
+bool ReadBackAndFreshen(RunContext& ctx, TFullFileRecord& record) {
+  char name[kFileNameSize] = {};
+  std::memcpy(name, record.Info.Name, kFileNameSize - 1);
+  TFileRecord stored{};
+  uint32_t position = 0;
+  if (!GetFileRecByAreaName(record.Info.Area, name, stored, position))
+    return false;
+  if (!GetFullFileRec(stored, record)) return false;
+  return FreshenFileRecord(ctx, record);
+}
 
 bool CopyBlocks(SourceFile& source, TargetFile& target,
                 ProgressView* progress) {
@@ -187,16 +204,24 @@ bool AddFileToArea(RunContext& ctx, const std::string& localPath, int32_t area,
   if (!LocalFileAccepted(ctx, localPath, area)) return false;
   const std::string name = LocalFileName(localPath);
 
+  const std::string areaText = std::to_string(area);
   if (transfer) {
     // Copying over a stored file that has a record would change that
     // record's file behind its back.
     TFileRecord existing{};
-    uint32_t position = 0;
-    if (GetFileRecByAreaName(area, name.c_str(), existing, position)) {
-      LogRunError(ctx, "File: " + name + " is already in file area #" +
-                           std::to_string(area) + ": not copied from " +
-                           localPath);
-      return false;
+    switch (LookUpRecord(area, name, existing)) {
+      case Lookup::Found:
+        LogRunError(ctx, "File: " + name + " is already in file area #" +
+                             areaText + ": not copied from " + localPath);
+        return false;
+      case Lookup::Failed:
+        LogRunError(ctx, "File: " + name +
+                             " could not be looked up in file area #" +
+                             areaText + HostErrorText() + ": not copied from " +
+                             localPath);
+        return false;
+      case Lookup::NotFound:
+        break;
     }
     if (!TransferFile(ctx, localPath, HostPath(area, name),
                       "Copy File to FileArea #" + std::to_string(area))) {
@@ -214,20 +239,34 @@ bool AddFileToArea(RunContext& ctx, const std::string& localPath, int32_t area,
     DescribeFromArchive(ctx, found.empty() ? localPath : found, descSpec,
                         record);
   }
-  return AddAndFreshenRecord(ctx, record);
+  if (!AddFileRec(record)) {
+    // Storage never keeps a copy the host has no record of.
+    std::string line = "Could not add a record for file: " + name +
+                       " to file area #" + areaText + HostErrorText();
+    if (transfer)
+      line += WcDeleteFile(HostPath(area, name).c_str())
+                  ? ": the copy was removed"
+                  : ": the copy could not be removed" + HostErrorText();
+    LogRunError(ctx, line);
+    return false;
+  }
+  ++ctx.state.counts.added;
+  return ReadBackAndFreshen(ctx, record);
+}
+
+Lookup LookUpRecord(int32_t area, const std::string& name,
+                    TFileRecord& record) {
+  uint32_t position = 0;
+  if (GetFileRecByAreaName(area, name.c_str(), record, position))
+    return Lookup::Found;
+  return WcGetLastError() == WC_RECORD_NOT_FOUND ? Lookup::NotFound
+                                                 : Lookup::Failed;
 }
 
 bool AddAndFreshenRecord(RunContext& ctx, TFullFileRecord& record) {
-  char name[kFileNameSize] = {};
-  std::memcpy(name, record.Info.Name, kFileNameSize - 1);
-  const int32_t area = record.Info.Area;
   if (!AddFileRec(record)) return false;
   ++ctx.state.counts.added;
-  TFileRecord stored{};
-  uint32_t position = 0;
-  if (!GetFileRecByAreaName(area, name, stored, position)) return false;
-  if (!GetFullFileRec(stored, record)) return false;
-  return FreshenFileRecord(ctx, record);
+  return ReadBackAndFreshen(ctx, record);
 }
 
 bool FreshenFileRecord(RunContext& ctx, const TFullFileRecord& record) {

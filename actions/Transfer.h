@@ -40,7 +40,13 @@ bool LocalFileAccepted(RunContext& ctx, const std::string& localPath,
 bool TransferFile(RunContext& ctx, const std::string& source,
                   const std::string& target, const std::string& caption);
 
-// Transfers (if asked), describes, records and freshens one file.
+// What a host lookup of one record found: a failure (a damaged database)
+// is never taken for "no such record".
+enum class Lookup { Found, NotFound, Failed };
+Lookup LookUpRecord(int32_t area, const std::string& name, TFileRecord& record);
+
+// Transfers (if asked), describes, records and freshens one file. A
+// transferred file whose record is refused is removed again.
 bool AddFileToArea(RunContext& ctx, const std::string& localPath, int32_t area,
                    bool transfer, const std::string& descSpec,
                    bool describe = true);

@@ -61,3 +61,6 @@ bool LoginAsUtility(const std::string& home, std::string& error);
 // Discards a write handle of WcCreateFile without touching its target (a
 // failed or cancelled transfer); closes a read handle.
 WcBool WcAbandonFile(WcHandle handle);
+// Removes the stored file of a host path that no record names (a transfer
+// whose record was refused); WC_DUPLICATE_RECORD when a record names it.
+WcBool WcDeleteFile(const char* path);

@@ -114,6 +114,28 @@ class Transaction {
 
 bool IsConstraint(int rc) { return (rc & 0xff) == SQLITE_CONSTRAINT; }
 
+// A database that is there but cannot be used, as opposed to one that is
+// not a host's.
+uint32_t OpenFailure(int rc) {
+  switch (rc & 0xff) {
+    case SQLITE_READONLY:
+    case SQLITE_IOERR:
+    case SQLITE_FULL:
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+      return WC_ACCESS_DENIED;
+    default:
+      return WC_INVALID_CONNECTION_ID;
+  }
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {
+  }, sb{};
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 &&
+         sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 void CleanLongDescription(TFullFileRecord& record) {
   for (auto& line : record.LongDescription) {
     std::string text = FieldText(line, kLongDescLineSize);
@@ -325,20 +347,44 @@ uint32_t HostStore::Open(const std::string& home, bool readOnly) {
     return WC_INVALID_CONNECTION_ID;
   }
   int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
-  if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
-    uint32_t code = Fail(WC_INVALID_CONNECTION_ID);
+  int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+  if (rc != SQLITE_OK) {
+    uint32_t code = Fail(OpenFailure(rc));
     Close();
     return code;
   }
   sqlite3_busy_timeout(db_, kBusyMilliseconds);
   if (!readOnly) Exec(db_, "PRAGMA synchronous=FULL");
   std::string format;
-  if (Setting("format", format) != kOk || format != kFormat) {
+  uint32_t code = Setting("format", format);
+  if (code != kOk || format != kFormat) {
+    code = code == WC_NO_ACTION_TAKEN ? OpenFailure(sqlite3_errcode(db_))
+                                      : WC_INVALID_CONNECTION_ID;
     if (message_.empty()) message_ = "not a host database";
     Close();
-    return WC_INVALID_CONNECTION_ID;
+    return code;
   }
   return kOk;
+}
+
+uint32_t HostStore::CheckWritable() {
+  if (!db_) return WC_INVALID_CONNECTION_ID;
+  if (sqlite3_db_readonly(db_, "main") == 1) {
+    message_ = "the host database is read-only";
+    return WC_ACCESS_DENIED;
+  }
+  // Only a commit finds a full disk or a directory the journal cannot be
+  // made in. This one writes a page (an unchanged row is not written) and
+  // leaves the value as it was.
+  Transaction tx(db_);
+  if (!tx.Begun() ||
+      !Exec(db_,
+            "UPDATE settings SET value = value || '-' WHERE key = 'format'") ||
+      !Exec(db_,
+            "UPDATE settings SET value = substr(value, 1, length(value) - 1) "
+            "WHERE key = 'format'"))
+    return Fail(WC_ACCESS_DENIED);
+  return tx.Commit() ? kOk : Fail(WC_ACCESS_DENIED);
 }
 
 uint32_t HostStore::Setting(const std::string& key, std::string& value) {
@@ -422,27 +468,33 @@ uint32_t HostStore::AddVolume(const VolumeRow& row) {
   return IsConstraint(rc) ? WC_ITEM_ALREADY_EXISTS : Fail(WC_NO_ACTION_TAKEN);
 }
 
-std::string HostStore::AreaDirectory(const AreaRow& area) {
+uint32_t HostStore::FindAreaDirectory(const AreaRow& area, std::string& dir) {
+  dir.clear();
   const std::string& p = area.path;
-  if (p.empty()) return {};
-  std::string dir;
+  if (p.empty()) return WC_INVALID_FILEAREA;
   if (IsDrivePath(p)) {
     dir = p;
   } else if (p[0] == '[') {
     size_t close = p.find(']');
-    if (close == std::string::npos) return {};
+    if (close == std::string::npos) return WC_INVALID_FILEAREA;
     std::string wanted = p.substr(1, close - 1);
     std::vector<VolumeRow> volumes;
-    if (ListVolumes(volumes) != kOk) return {};
+    if (uint32_t code = ListVolumes(volumes)) return code;
     auto it = std::find_if(volumes.begin(), volumes.end(), [&](auto& v) {
       return EqualsNoCase(v.name.substr(0, 16), wanted);
     });
-    if (it == volumes.end()) return {};
+    if (it == volumes.end()) return WC_INVALID_FILEAREA;
     dir = it->path + (close + 2 <= p.size() ? p.substr(close + 2) : "");
   } else {
     dir = TrailingBackslash(home_) + p;
   }
   std::replace(dir.begin(), dir.end(), '\\', '/');
+  return kOk;
+}
+
+std::string HostStore::AreaDirectory(const AreaRow& area) {
+  std::string dir;
+  FindAreaDirectory(area, dir);
   return dir;
 }
 
@@ -451,11 +503,40 @@ std::string HostStore::AreaDirectory(int32_t number) {
   return FindArea(number, row) == kOk ? AreaDirectory(row) : std::string();
 }
 
+uint32_t HostStore::FindStoredFile(int32_t area, const std::string& name,
+                                   std::string& path) {
+  path.clear();
+  AreaRow row;
+  uint32_t code = FindArea(area, row);
+  if (code == kOk) code = FindAreaDirectory(row, path);
+  if (code == WC_NO_ACTION_TAKEN) return code;
+  // An area or a directory that cannot be told has no stored files.
+  if (code != kOk || !ValidFileName(name)) {
+    path.clear();
+    return kOk;
+  }
+  path = ResolveExisting(JoinName(path, name));
+  if (!path.empty() && !FileExists(path)) path.clear();
+  return kOk;
+}
+
 std::string HostStore::StoredFile(int32_t area, const std::string& name) {
-  std::string dir = AreaDirectory(area);
-  if (dir.empty() || !ValidFileName(name)) return {};
-  std::string path = ResolveExisting(JoinName(dir, name));
-  return !path.empty() && FileExists(path) ? path : std::string();
+  std::string path;
+  FindStoredFile(area, name, path);
+  return path;
+}
+
+uint32_t HostStore::RemoveUnrecordedFile(int32_t area,
+                                         const std::string& name) {
+  if (!ValidFileName(name)) return WC_ITEM_REQUIRES_NAME;
+  TFullFileRecord record;
+  uint32_t code = FindRecord(area, name, KeyMatch::Equal, record);
+  if (code == kOk) return WC_DUPLICATE_RECORD;
+  if (code != WC_RECORD_NOT_FOUND) return code;
+  std::string path;
+  if ((code = FindStoredFile(area, name, path))) return code;
+  if (path.empty()) return WC_ITEM_NOT_FOUND;
+  return DeleteLocalFile(path) ? kOk : WC_ACCESS_DENIED;
 }
 
 uint32_t HostStore::FindRecord(int32_t area, const std::string& name,
@@ -577,16 +658,25 @@ uint32_t HostStore::MoveRecordAndFile(const TFullFileRecord& before,
   if (code == kOk) return WC_DUPLICATE_RECORD;
   if (code != WC_RECORD_NOT_FOUND) return code;
 
-  std::string source =
-      StoredFile(before.Info.Area, FieldText(before.Info.Name, kFileNameSize));
+  std::string source;
+  if ((code =
+           FindStoredFile(before.Info.Area,
+                          FieldText(before.Info.Name, kFileNameSize), source)))
+    return code;
+  std::string dir;
+  code = FindAreaDirectory(target, dir);
+  if (code == WC_NO_ACTION_TAKEN || (code != kOk && !source.empty()))
+    return code;
   std::string targetPath;
-  if (!source.empty()) {
-    std::string dir = AreaDirectory(target);
-    if (dir.empty()) return WC_INVALID_FILEAREA;
-    if (!ForceDirectories(dir)) return WC_ACCESS_DENIED;
-    targetPath = ResolveExisting(JoinName(dir, name));
-    if (targetPath.empty()) targetPath = JoinName(dir, name);
-    if (DirectoryExists(targetPath)) return WC_ACCESS_DENIED;
+  if (!dir.empty()) {
+    targetPath = JoinName(dir, name);
+    std::string present = ResolveExisting(targetPath);
+    if (!present.empty() && !source.empty() && SameFile(present, source))
+      source.clear();  // areas sharing a directory: the file stays put
+    else if (!present.empty())
+      return WC_ITEM_ALREADY_EXISTS;  // recorded or not, it is never replaced
+    // A missing directory may be a share that is not mounted.
+    if (!source.empty() && !DirectoryExists(dir)) return WC_ACCESS_DENIED;
   }
 
   int64_t intent = 0;
@@ -623,9 +713,11 @@ uint32_t HostStore::DeleteRecord(const TFileRecord& record, bool deleteFile) {
   TFullFileRecord stored;
   if (uint32_t code = Locate(record, stored)) return code;
   std::string path;
-  if (deleteFile)
-    path = StoredFile(stored.Info.Area,
-                      FieldText(stored.Info.Name, kFileNameSize));
+  if (deleteFile) {
+    uint32_t code = FindStoredFile(
+        stored.Info.Area, FieldText(stored.Info.Name, kFileNameSize), path);
+    if (code) return code;
+  }
   // The record goes together with a note to remove its file (an intent
   // without a target), so a crash before the file is gone leaves the
   // removal to the next login: never a record without its file.
@@ -697,7 +789,7 @@ void HostStore::RepairMoves() {
           !DeleteLocalFile(intent.source))
         continue;
     } else if (FileExists(intent.source) &&
-               (!ForceDirectories(DirectoryPart(intent.target)) ||
+               (!DirectoryExists(DirectoryPart(intent.target)) ||
                 !MoveStoredFile(intent.source, intent.target))) {
       // The source is removed only after the target is complete, so a
       // source still present means the move has yet to happen (or finish).
@@ -707,16 +799,16 @@ void HostStore::RepairMoves() {
     st.Bind(1, intent.id).Step();
   }
   // Writes into the storage that a crash cut short.
-  RemoveAbandonedWrites(home_);
+  RemoveAbandonedWrites(home_, kWriteMark);
   for (const AreaRow& area : areas) {
     std::string dir = AreaDirectory(area);
-    if (!dir.empty()) RemoveAbandonedWrites(dir);
+    if (!dir.empty()) RemoveAbandonedWrites(dir, kWriteMark);
   }
 }
 
 bool CopyReplacing(const std::string& source, const std::string& target) {
   LocalReader reader;
-  AtomicWriter writer;
+  AtomicWriter writer(kWriteMark);
   if (!reader.Open(source) || !writer.Open(target)) return false;
   std::vector<char> buffer(1 << 16);
   for (;;) {
@@ -731,7 +823,10 @@ bool CopyReplacing(const std::string& source, const std::string& target) {
 bool MoveStoredFile(const std::string& source, const std::string& target) {
   if (MoveLocalFile(source, target)) return true;
   if (errno != EXDEV) return false;
-  return CopyReplacing(source, target) && DeleteLocalFile(source);
+  if (!CopyReplacing(source, target)) return false;
+  if (DeleteLocalFile(source)) return true;
+  DeleteLocalFile(target);
+  return false;
 }
 
 }  // namespace qm::host

@@ -15,6 +15,9 @@ namespace qm::host {
 
 constexpr const char* kDatabaseName = "wchost.db";
 constexpr const char* kLockName = "wchost.lock";
+// Marks the temporary files of the host's own writes in its storage; the
+// login clean-up removes only these.
+constexpr const char* kWriteMark = ".wchost-write.";
 constexpr uint32_t kOk = 0;
 
 std::string DatabasePath(const std::string& home);
@@ -62,8 +65,11 @@ class HostStore {
                      std::string& error);
 
   // Opens an existing host database and checks that it is one. A read-only
-  // store never writes to the database.
+  // store never writes to the database. WC_ACCESS_DENIED when the database
+  // is there but cannot be used (read-only, full disk, I/O).
   uint32_t Open(const std::string& home, bool readOnly);
+  // WC_ACCESS_DENIED unless a change can be written to the database.
+  uint32_t CheckWritable();
   void Close();
   const std::string& Home() const { return home_; }
   // The database's message for the last failure, if any.
@@ -84,9 +90,15 @@ class HostStore {
   // The directory an area stores its files in, "" when it cannot be told.
   std::string AreaDirectory(const AreaRow& area);
   std::string AreaDirectory(int32_t number);
+  // The same, failing when the database does.
+  uint32_t FindAreaDirectory(const AreaRow& area, std::string& dir);
   // The stored file of an area's name (found without regard to case), or
   // "" when there is none.
   std::string StoredFile(int32_t area, const std::string& name);
+  uint32_t FindStoredFile(int32_t area, const std::string& name,
+                          std::string& path);
+  // Removes a stored file that no record names.
+  uint32_t RemoveUnrecordedFile(int32_t area, const std::string& name);
 
   // The first record whose key (area, folded name) matches as asked.
   uint32_t FindRecord(int32_t area, const std::string& name, KeyMatch match,
@@ -121,7 +133,8 @@ class HostStore {
 // complete (and on disk).
 bool CopyReplacing(const std::string& source, const std::string& target);
 // Moves a stored file: a rename on one file system, else a complete copy
-// that replaces the target, then removal of the source.
+// that replaces the target, then removal of the source. A source that
+// cannot be removed takes its copy away again: never two copies.
 bool MoveStoredFile(const std::string& source, const std::string& target);
 
 }  // namespace qm::host

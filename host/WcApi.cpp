@@ -47,7 +47,7 @@ struct OpenFile {
   bool failed = false;
   std::string path;  // the stored file (read) or the target (write)
   qm::LocalReader reader;
-  qm::AtomicWriter writer;
+  qm::AtomicWriter writer{qm::host::kWriteMark};
 };
 
 struct Session {
@@ -233,6 +233,13 @@ WcBool MwLogin(const char* password) {
     close(fd);
     s.store.Close();
     return Fail(WC_ALREADY_LOGGED_IN);
+  }
+  // A host that cannot take a record is refused now rather than found out
+  // file by file, with the files already copied.
+  if (uint32_t code = s.store.CheckWritable()) {
+    close(fd);
+    s.store.Close();
+    return Fail(code);
   }
   s.lockFd = fd;
   s.loggedIn = true;
@@ -421,7 +428,9 @@ WcHandle WcCreateFile(const char* path, uint32_t access, uint32_t,
       return Fail(WC_ITEM_NOT_FOUND);
     if (!file->reader.Open(file->path)) return Fail(WC_ACCESS_DENIED);
   } else {
-    if (!qm::ForceDirectories(dir)) return Fail(WC_ACCESS_DENIED);
+    // A missing directory may be a share that is not mounted: nothing is
+    // made in its place.
+    if (!qm::DirectoryExists(dir)) return Fail(WC_ACCESS_DENIED);
     // An existing stored file keeps the case of its name.
     file->path = qm::ResolveExisting(wanted);
     if (file->path.empty()) file->path = wanted;
@@ -509,4 +518,12 @@ WcBool WcAbandonFile(WcHandle handle) {
   if (it->second->write) it->second->writer.Abandon();
   s.files.erase(it);
   return 1;
+}
+
+WcBool WcDeleteFile(const char* path) {
+  LOGGED_IN_SESSION;
+  int32_t area = 0;
+  std::string name;
+  if (uint32_t code = ParseHostPath(path, area, name)) return Fail(code);
+  return Result(s.store.RemoveUnrecordedFile(area, name));
 }

@@ -121,14 +121,13 @@ bool StatPath(const std::string& path, struct stat& st) {
   return stat(path.c_str(), &st) == 0;
 }
 
-constexpr char kTempMark[] = ".tmp.";
 constexpr size_t kTempSuffix = 6;  // mkostemp's XXXXXX
 
-// "." + target name + ".tmp." + six characters: an AtomicWriter's file.
-bool IsWriterTemp(const std::string& name) {
-  const size_t mark = sizeof kTempMark - 1;
-  return name.size() > 1 + mark + kTempSuffix && name[0] == '.' &&
-         name.compare(name.size() - kTempSuffix - mark, mark, kTempMark) == 0;
+// "." + target name + mark + six characters: an AtomicWriter's file.
+bool IsWriterTemp(const std::string& name, const std::string& mark) {
+  return name.size() > 1 + mark.size() + kTempSuffix && name[0] == '.' &&
+         name.compare(name.size() - kTempSuffix - mark.size(), mark.size(),
+                      mark) == 0;
 }
 
 // Follows symbolic links to the path they finally name, which need not
@@ -408,8 +407,8 @@ bool AtomicWriter::Open(const std::string& path, bool followLinks) {
     }
   }
   std::string dir = DirectoryPart(target_);
-  temp_ = dir + "." + FileNamePart(target_) + kTempMark +
-          std::string(kTempSuffix, 'X');
+  temp_ =
+      dir + "." + FileNamePart(target_) + mark_ + std::string(kTempSuffix, 'X');
   fd_ = mkostemp(temp_.data(), O_CLOEXEC);
   if (fd_ < 0) {
     temp_.clear();
@@ -447,13 +446,14 @@ void AtomicWriter::Abandon() {
   temp_.clear();
 }
 
-void RemoveAbandonedWrites(const std::string& directory) {
+void RemoveAbandonedWrites(const std::string& directory,
+                           const std::string& mark) {
   DIR* d = opendir(directory.c_str());
   if (!d) return;
   std::vector<std::string> abandoned;
   while (dirent* entry = readdir(d)) {
     std::string name = entry->d_name;
-    if (!IsWriterTemp(name)) continue;
+    if (!IsWriterTemp(name, mark)) continue;
     std::string path = TrailingBackslash(directory) + name;
     int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) continue;

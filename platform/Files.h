@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qm {
@@ -60,6 +61,10 @@ class LocalReader {
   uint64_t size_ = 0;
 };
 
+// What an AtomicWriter's temporary file is named by default:
+// "." + target name + mark + six random characters.
+inline constexpr char kDefaultWriteMark[] = ".tmp.";
+
 // Writes into a temporary file beside the target; Commit() renames it into
 // place. Destroying it uncommitted removes the temporary file, so a failed
 // or abandoned write never leaves a partial target. An existing target must
@@ -67,6 +72,8 @@ class LocalReader {
 // link stays and its target is replaced; otherwise the link is replaced.
 class AtomicWriter {
  public:
+  explicit AtomicWriter(std::string mark = kDefaultWriteMark)
+      : mark_(std::move(mark)) {}
   ~AtomicWriter();
   bool Open(const std::string& path, bool followLinks = false);
   bool Write(const void* buffer, uint32_t count, uint32_t& done);
@@ -78,10 +85,12 @@ class AtomicWriter {
   int fd_ = -1;
   std::string target_;
   std::string temp_;
+  std::string mark_;
 };
 
-// Removes the temporary files of AtomicWriter writes whose process died
-// (no live writer holds them) from a directory.
-void RemoveAbandonedWrites(const std::string& directory);
+// Removes the temporary files of AtomicWriter writes made with mark whose
+// process died (no live writer holds them) from a directory.
+void RemoveAbandonedWrites(const std::string& directory,
+                           const std::string& mark);
 
 }  // namespace qm

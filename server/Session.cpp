@@ -4,6 +4,17 @@
 
 namespace qm {
 
+namespace {
+
+// What a failed connect or login adds to its message when the host says
+// why in a way the sysop can act on.
+std::string Reason(uint32_t code) {
+  return code == WC_ACCESS_DENIED ? " The host database cannot be written."
+                                  : "";
+}
+
+}  // namespace
+
 Session& TheSession() {
   static Session session;
   return session;
@@ -15,13 +26,17 @@ bool ServerConnect(void* mainWindow) {
     s.ServerMessage = "Already logged in.";
     return false;
   }
+  s.ConnectError = 0;
   s.ServerConnected = WildcatServerConnect(mainWindow) != 0;
   if (!s.ServerConnected) {
-    s.ServerMessage = "Failed to create Server Context.";
+    s.ConnectError = WcGetLastError();
+    s.ServerMessage =
+        "Failed to create Server Context." + Reason(s.ConnectError);
     return false;
   }
   // A context that could not be created shows up at login.
   s.ServerConnected = WildcatServerCreateContext() != 0;
+  if (!s.ServerConnected) s.ConnectError = WcGetLastError();
   return true;
 }
 
@@ -32,12 +47,13 @@ bool ServerLogin(const std::string& password) {
     return false;
   }
   if (!s.ServerConnected) {
-    s.ServerMessage = "Server Context Not Created.";
+    s.ServerMessage = "Server Context Not Created." + Reason(s.ConnectError);
     return false;
   }
   s.ServerLoggedIn = MwLogin(password.c_str()) != 0;
   if (!s.ServerLoggedIn) {
-    s.ServerMessage = "Failed to Login to Wildcat Server!";
+    s.ServerMessage =
+        "Failed to Login to Wildcat Server!" + Reason(WcGetLastError());
     return false;
   }
   return true;

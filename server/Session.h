@@ -12,6 +12,7 @@ struct Session {
   bool ServerConnected = false;
   bool ServerLoggedIn = false;
   std::string ServerMessage;  // the session's last message
+  uint32_t ConnectError = 0;  // the host's code when the connect failed
 };
 
 Session& TheSession();

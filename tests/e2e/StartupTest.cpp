@@ -66,6 +66,23 @@ TEST_F(Startup, MissingHostWritesLoginErrAndEnds) {
       std::string::npos);
 }
 
+TEST_F(Startup, HostOnAFullDiskWritesLoginErrAndEnds) {
+  qmtest::MakeHost(home, {{1, "Uploads", "a"}});
+  NaConfig();
+  qmtest::ProcessResult result;
+  {
+    // The program inherits a disk with room for a few small files only.
+    qmtest::FileSizeLimit full(8192);
+    result = Quillmar({"quiet.cfg"});
+  }
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_EQ(result.exitCode, 2) << result.err;
+  EXPECT_NE(qmtest::ReadFile(bin + "/Login.err")
+                .find("The host database cannot be written.\r\n"),
+            std::string::npos);
+  EXPECT_FALSE(qmtest::Exists(bin + "/quiet.err"));
+}
+
 TEST_F(Startup, SecondFailedLoginAppendsOneLine) {
   NaConfig();
   auto first = Quillmar({"quiet.cfg"});

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,10 +25,12 @@ namespace fs = std::filesystem;
 
 namespace qmtest {
 
-TempDir::TempDir() {
-  std::string base = fs::temp_directory_path().string() + "/qmtest.XXXXXX";
-  if (!mkdtemp(base.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = base;
+TempDir::TempDir(const std::string& base) {
+  std::string pattern =
+      (base.empty() ? fs::temp_directory_path().string() : base) +
+      "/qmtest.XXXXXX";
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
 }
 
 TempDir::~TempDir() {
@@ -41,6 +44,34 @@ TempDir::~TempDir() {
   }
   fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
   fs::remove_all(path_, ec);
+}
+
+AsUnprivileged::AsUnprivileged() {
+  if (geteuid() == 0) active_ = seteuid(65534) == 0;
+}
+
+AsUnprivileged::~AsUnprivileged() {
+  // Every later test would run without its rights.
+  if (active_ && seteuid(0) != 0) std::abort();
+}
+
+FileSizeLimit::FileSizeLimit(uint64_t bytes) {
+  previous_ = signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{};
+  if (getrlimit(RLIMIT_FSIZE, &limit) != 0)
+    throw std::runtime_error("getrlimit failed");
+  saved_ = limit.rlim_cur;
+  limit.rlim_cur = bytes;
+  if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+    throw std::runtime_error("setrlimit failed");
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = saved_;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  signal(SIGXFSZ, previous_);
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {

@@ -15,10 +15,11 @@
 
 namespace qmtest {
 
-// A fresh directory under the system's temp folder, removed at the end.
+// A fresh directory under the system's temp folder (or under base),
+// removed at the end.
 class TempDir {
  public:
-  TempDir();
+  explicit TempDir(const std::string& base = "");
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -29,6 +30,33 @@ class TempDir {
 
  private:
   std::string path_;
+};
+
+// Permission checks do not apply to root: acts as "nobody" for the object's
+// lifetime (a no-op for other users).
+class AsUnprivileged {
+ public:
+  AsUnprivileged();
+  ~AsUnprivileged();
+  AsUnprivileged(const AsUnprivileged&) = delete;
+  AsUnprivileged& operator=(const AsUnprivileged&) = delete;
+
+ private:
+  bool active_ = false;
+};
+
+// A full disk: while the object lives, no file of the process (or of a child
+// it starts) grows past bytes; such writes fail instead of signalling.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(uint64_t bytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  uint64_t saved_ = 0;
+  void (*previous_)(int) = nullptr;
 };
 
 void WriteFile(const std::string& path, const std::string& bytes);

@@ -17,21 +17,7 @@ using qm::AreaConfigEntry;
 using qm::ConfigRecord;
 using qm::kConfigRecordSize;
 
-// Permission checks do not apply to root: act as "nobody" for a while.
-class AsUnprivileged {
- public:
-  AsUnprivileged() {
-    if (geteuid() == 0) active_ = seteuid(65534) == 0;
-  }
-  ~AsUnprivileged() {
-    if (active_) {
-      EXPECT_EQ(seteuid(0), 0);
-    }
-  }
-
- private:
-  bool active_ = false;
-};
+using qmtest::AsUnprivileged;
 
 AreaConfigEntry SampleEntry(int32_t area) {
   AreaConfigEntry e;

@@ -1,13 +1,16 @@
 // Runs of the reference job in which one host, file or ZIP call fails: every
 // run must end in order and leave the host sound. QM_FAULTS_ALL=1 fails each
 // call in turn; otherwise calls are sampled evenly across the run.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
 
+#include "actions/AddNewFiles.h"
 #include "actions/UnzipFile.h"
 #include "config/ConfigFile.h"
 #include "host/HostAdmin.h"
@@ -278,26 +281,76 @@ TEST_F(CrashRepair, LoginFinishesRemovalsOfDeletedRecordsFiles) {
   EXPECT_EQ(Sql("SELECT COUNT(*) FROM moves"), "0");
 }
 
-TEST_F(CrashRepair, LoginRemovesWritesNoLiveWriterHolds) {
-  qmtest::WriteFile(store + "/.GAME.ZIP.tmp.a1B2c3", "cut short");
-  qmtest::WriteFile(home + "/.wcserver.tmp.Zz9Yy8", "cut short");
+TEST_F(CrashRepair, LoginRemovesOnlyTheHostsWritesNoLiveWriterHolds) {
+  const std::string mark = qm::host::kWriteMark;
+  qmtest::WriteFile(store + "/.GAME.ZIP" + mark + "a1B2c3", "cut short");
+  qmtest::WriteFile(home + "/.wcserver" + mark + "Zz9Yy8", "cut short");
+  // The sysop's files, however they are named.
   qmtest::WriteFile(store + "/.keep", "not a write");
-  qmtest::WriteFile(store + "/NOTE.TXT.tmp.123456", "visible: not ours");
-  qm::AtomicWriter alive;
+  qmtest::WriteFile(store + "/.GAME.ZIP.tmp.a1B2c3", "hidden, not ours");
+  qmtest::WriteFile(store + "/NOTE.TXT" + mark + "123456", "visible");
+  qm::AtomicWriter alive(mark);
   ASSERT_TRUE(alive.Open(store + "/NEW.TXT"));
   {
     qmtest::HostLogin login(home);
     ASSERT_TRUE(login.ok);
   }
-  std::vector<std::string> kept = {".keep", qm::FileNamePart(alive.TempPath()),
-                                   "NOTE.TXT.tmp.123456"};
+  std::vector<std::string> kept = {".GAME.ZIP.tmp.a1B2c3", ".keep",
+                                   qm::FileNamePart(alive.TempPath()),
+                                   "NOTE.TXT" + mark + "123456"};
   std::sort(kept.begin(), kept.end());
   EXPECT_EQ(qmtest::ListDir(store), kept);
-  EXPECT_FALSE(qmtest::Exists(home + "/.wcserver.tmp.Zz9Yy8"));
+  EXPECT_FALSE(qmtest::Exists(home + "/.wcserver" + mark + "Zz9Yy8"));
   uint32_t done = 0;
   ASSERT_TRUE(alive.Write("new", 3, done));
   ASSERT_TRUE(alive.Commit());
   EXPECT_EQ(ReadFile(store + "/NEW.TXT"), "new");
+}
+
+TEST_F(CrashRepair, DamagedDatabaseNeverReplacesRecordedFiles) {
+  const std::vector<std::string> names = {"ALPHA.ZIP", "BETA.ZIP", "GAMMA.TXT"};
+  {
+    qmtest::HostLogin login(home);
+    ASSERT_TRUE(login.ok);
+    for (const std::string& name : names) {
+      qmtest::WriteFile(store + "/" + name, "stored " + name);
+      ASSERT_TRUE(qmtest::AddRecord(1, name));
+    }
+  }
+  // Newer uploads of the same names, and a new one, wait elsewhere.
+  const std::string incoming = dir / "incoming";
+  qmtest::MakeDirs(incoming);
+  for (const std::string& name : names)
+    qmtest::WriteFile(incoming + "/" + name, "newer " + name);
+  qmtest::WriteFile(incoming + "/FRESH.ZIP", "fresh");
+
+  // Garbage over one page of the database: the index of the record names.
+  const int page = std::stoi(
+      Sql("SELECT rootpage FROM sqlite_master WHERE name = 'files_key'"));
+  const int pageSize = std::stoi(Sql("PRAGMA page_size"));
+  std::string garbage(pageSize, '\0');
+  for (int i = 0; i < pageSize; ++i) garbage[i] = char(i * 151 + 7);
+  const int fd = open(qm::host::DatabasePath(home).c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(
+      pwrite(fd, garbage.data(), garbage.size(), off_t(page - 1) * pageSize),
+      pageSize);
+  close(fd);
+
+  qmtest::TestRun run(dir / "prog");
+  run.state.logBaseName = dir / "run.cfg";
+  {
+    qmtest::HostLogin login(home);
+    ASSERT_TRUE(login.ok);
+    qm::AddNewFiles(run.ctx, 1, "Scan For New", incoming + "/*.*", "NA", "NA",
+                    store);
+  }
+  for (const std::string& name : names)
+    EXPECT_EQ(ReadFile(store + "/" + name), "stored " + name);
+  EXPECT_EQ(qmtest::ListDir(store), names);  // the entry ended
+  EXPECT_EQ(qmtest::LogEntries(dir / "run.err"),
+            std::vector<std::string>{"Could not read the file records of "
+                                     "file area #1 (WC_NO_ACTION_TAKEN)"});
 }
 
 }  // namespace

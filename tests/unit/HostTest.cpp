@@ -11,6 +11,7 @@
 
 #include "host/HostAdmin.h"
 #include "platform/FileTime.h"
+#include "platform/Files.h"
 #include "server/WcApi.h"
 #include "tests/support/TestSupport.h"
 
@@ -336,6 +337,33 @@ TEST_F(HostMove, ChangingTheAreaMovesTheStoredFile) {
   EXPECT_EQ(ReadFile(Stored(1, "x.zip")), "source");
 }
 
+TEST_F(HostMove, ASourceThatCannotBeRemovedLeavesNoCopy) {
+  // Area 5 stores on another file system where one is at hand, so that the
+  // move copies, in a directory the mover may not change.
+  qmtest::TempDir other(qm::DirectoryExists("/dev/shm") ? "/dev/shm" : "");
+  std::string error;
+  ASSERT_TRUE(qm::host::AddArea(home, 5, "Five", other.path(), error)) << error;
+  WriteFile(Stored(5, "LOCKED.ZIP"), "stays");
+  ASSERT_TRUE(AddFileRec(Record(5, "LOCKED.ZIP")));
+  for (const std::string& path : {dir.path(), home})
+    ASSERT_EQ(chmod(path.c_str(), 0755), 0);
+  ASSERT_EQ(chmod(other.path().c_str(), 0555), 0);
+  const std::string target = qm::host::AreaDirectory(home, 1);
+  ASSERT_EQ(chmod(target.c_str(), 0777), 0);
+
+  TFileRecord rec = Find(5, "LOCKED.ZIP");
+  rec.Area = 1;
+  {
+    qmtest::AsUnprivileged nobody;
+    EXPECT_FALSE(UpdateFileRec(rec));
+  }
+  EXPECT_EQ(WcGetLastError(), WC_ACCESS_DENIED);
+  EXPECT_EQ(ReadFile(Stored(5, "LOCKED.ZIP")), "stays");
+  EXPECT_EQ(qmtest::ListDir(target), std::vector<std::string>{});
+  EXPECT_EQ(Walk(5), std::vector<std::string>{"LOCKED.ZIP"});
+  EXPECT_EQ(Walk(1), std::vector<std::string>{});
+}
+
 TEST_F(HostMove, AMoveCutShortIsFinishedAtTheNextLogin) {
   WriteFile(Stored(1, "half.zip"), "moving");
   ASSERT_TRUE(AddFileRec(Record(1, "half.zip")));
@@ -435,16 +463,15 @@ TEST_F(HostFiles, AnUnfinishedWriteNeverDamagesTheTarget) {
   EXPECT_EQ(qmtest::ListDir(area), std::vector<std::string>{"x.zip"});
 }
 
-TEST_F(HostFiles, WritingMakesAMissingAreaDirectory) {
+TEST_F(HostFiles, WritingNeverMakesAMissingAreaDirectory) {
+  // A share that is not mounted must not fill the local disk.
   std::string area = qm::host::AreaDirectory(home, 3);
   ASSERT_EQ(rmdir(area.c_str()), 0);
-  uint32_t done = 0;
-  WcHandle out = WcCreateFile(HostPath(3, "new.zip").c_str(), WC_GENERIC_WRITE,
-                              0, WC_CREATE_ALWAYS);
-  ASSERT_GT(out, 0);
-  ASSERT_TRUE(WcWriteFile(out, "", 0, done));
-  ASSERT_TRUE(WcCloseHandle(out));
-  EXPECT_EQ(ReadFile(area + "/new.zip"), "");
+  EXPECT_EQ(WcCreateFile(HostPath(3, "new.zip").c_str(), WC_GENERIC_WRITE, 0,
+                         WC_CREATE_ALWAYS),
+            0);
+  EXPECT_EQ(WcGetLastError(), WC_ACCESS_DENIED);
+  EXPECT_FALSE(qmtest::Exists(area));
 }
 
 TEST_F(HostAreas, AreasVolumesAndTheMakewildRecord) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -107,6 +108,28 @@ TEST_F(MoveActionTest, CopyNeverReplacesAFileWithItsOwnRecord) {
   EXPECT_EQ(ReadFile(Store(7) + "BIGDEMO.ZIP"), "bytes of BIGDEMO.ZIP");
   EXPECT_NE(LogText().find("\r\nCould not COPY file: DEMO.ZIP from FA# 3 to "
                            "7\r\n"),
+            std::string::npos)
+      << LogText();
+}
+
+TEST_F(MoveActionTest, FilesAndRecordsNeverReplaceOrMakeTargetStorage) {
+  AddFiles();
+  // An upload in the target's storage that no scan has recorded yet.
+  qmtest::WriteFile(Store(7) + "demo.zip", "an upload");
+  qm::MoveAction(run.ctx, 3, 7, "Files and Records", "*.ZIP", "");
+  EXPECT_EQ(Records(7), Names{"BIGDEMO.ZIP"});
+  EXPECT_EQ(Records(3), (Names{"DEMO.ZIP", "NOTES.TXT", "README"}));
+  EXPECT_EQ(ReadFile(Store(7) + "demo.zip"), "an upload");
+  EXPECT_EQ(ReadFile(Store(3) + "DEMO.ZIP"), "bytes of DEMO.ZIP");
+  // Storage that is not there (a share not mounted) is not made locally.
+  ASSERT_EQ(rmdir(Store(0).c_str()), 0);
+  qm::MoveAction(run.ctx, 3, 0, "Files and Records", "README", "");
+  EXPECT_FALSE(Exists(Store(0)));
+  EXPECT_EQ(ReadFile(Store(3) + "README"), "bytes of README");
+  EXPECT_EQ(Records(3), (Names{"DEMO.ZIP", "NOTES.TXT", "README"}));
+  EXPECT_NE(LogText().find("\r\nCould not MOVE file: DEMO.ZIP from FA# 3 to "
+                           "7\r\nCould not MOVE file: README from FA# 3 to "
+                           "0\r\n"),
             std::string::npos)
       << LogText();
 }

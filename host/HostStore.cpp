@@ -468,6 +468,18 @@ uint32_t HostStore::AddVolume(const VolumeRow& row) {
   return IsConstraint(rc) ? WC_ITEM_ALREADY_EXISTS : Fail(WC_NO_ACTION_TAKEN);
 }
 
+namespace {
+
+// A drive letter or a "\\server" share names a place on another system:
+// used here, it would land under whatever directory the program runs in.
+bool ReachableHere(const std::string& path) {
+  auto separator = [](char c) { return c == '\\' || c == '/'; };
+  if (path.size() >= 2 && path[1] == ':') return false;
+  return path.size() < 2 || !separator(path[0]) || !separator(path[1]);
+}
+
+}  // namespace
+
 uint32_t HostStore::FindAreaDirectory(const AreaRow& area, std::string& dir) {
   dir.clear();
   const std::string& p = area.path;
@@ -487,6 +499,10 @@ uint32_t HostStore::FindAreaDirectory(const AreaRow& area, std::string& dir) {
     dir = it->path + (close + 2 <= p.size() ? p.substr(close + 2) : "");
   } else {
     dir = TrailingBackslash(home_) + p;
+  }
+  if (!ReachableHere(p) || !ReachableHere(dir)) {
+    dir.clear();
+    return WC_INVALID_FILEAREA;
   }
   std::replace(dir.begin(), dir.end(), '\\', '/');
   return kOk;

@@ -482,14 +482,19 @@ TEST_F(HostAreas, AreasVolumesAndTheMakewildRecord) {
       << error;
   ASSERT_TRUE(qm::host::AddArea(home, 8, "Fixed", dir / "fixed", error));
   ASSERT_TRUE(qm::host::AddArea(home, 9, "Lost", "[NONE]\\x", error));
+  // Places on another system resolve nowhere here, never under the cwd.
+  ASSERT_TRUE(qm::host::AddArea(home, 10, "Drive", "D:\\WinApps", error));
+  ASSERT_TRUE(qm::host::AddArea(home, 11, "Share", "\\\\srv\\x", error));
   EXPECT_FALSE(qm::host::AddArea(home, 7, "Again", "again", error));
   EXPECT_EQ(qm::host::AreaDirectory(home, 1), home + "/one");
   EXPECT_EQ(qm::host::AreaDirectory(home, 7), dir / "cd/games");
   EXPECT_EQ(qm::host::AreaDirectory(home, 8), dir / "fixed");
   EXPECT_EQ(qm::host::AreaDirectory(home, 9), "");
   EXPECT_EQ(qm::host::AreaDirectory(home, 2), "");
+  EXPECT_EQ(qm::host::AreaDirectory(home, 10), "");
+  EXPECT_EQ(qm::host::AreaDirectory(home, 11), "");
 
-  EXPECT_EQ(GetFileAreaCount(), 10);  // highest number + 1, gaps included
+  EXPECT_EQ(GetFileAreaCount(), 12);  // highest number + 1, gaps included
   TFileArea area{};
   EXPECT_FALSE(MwGetFileAreas(2, 1, &area));
   EXPECT_EQ(WcGetLastError(), WC_INVALID_FILEAREA);

@@ -6,7 +6,7 @@
 #include "actions/Transfer.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
-#include "runner/RunLog.h"
+#include "run/RunLog.h"
 #include "server/WcApi.h"
 
 namespace qm {

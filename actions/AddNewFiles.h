@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "runner/RunContext.h"
+#include "run/RunContext.h"
 
 namespace qm {
 

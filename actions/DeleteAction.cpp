@@ -4,7 +4,7 @@
 #include "actions/MatchRule.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
-#include "runner/RunLog.h"
+#include "run/RunLog.h"
 
 namespace qm {
 

@@ -9,7 +9,7 @@
 #include "actions/UnzipFile.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
-#include "runner/RunLog.h"
+#include "run/RunLog.h"
 
 namespace qm {
 

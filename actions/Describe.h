@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "runner/RunContext.h"
+#include "run/RunContext.h"
 #include "server/WcApi.h"
 
 namespace qm {

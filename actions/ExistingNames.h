@@ -6,7 +6,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "runner/RunContext.h"
+#include "run/RunContext.h"
 
 namespace qm {
 

@@ -12,7 +12,7 @@
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
-#include "runner/RunLog.h"
+#include "run/RunLog.h"
 
 namespace qm {
 

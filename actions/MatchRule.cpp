@@ -5,7 +5,7 @@
 
 #include "platform/Files.h"
 #include "platform/Paths.h"
-#include "runner/RunLog.h"
+#include "run/RunLog.h"
 #include "server/Session.h"
 
 namespace qm {

@@ -3,7 +3,7 @@
 #include "actions/FileActions.h"
 #include "actions/MatchRule.h"
 #include "actions/Transfer.h"
-#include "runner/RunLog.h"
+#include "run/RunLog.h"
 
 namespace qm {
 

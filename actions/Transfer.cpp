@@ -5,11 +5,10 @@
 #include <memory>
 
 #include "actions/Describe.h"
-#include "host/HostAdmin.h"
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
-#include "runner/RunLog.h"
+#include "run/RunLog.h"
 #include "server/Session.h"
 
 namespace qm {

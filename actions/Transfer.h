@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "runner/RunContext.h"
+#include "run/RunContext.h"
 #include "server/WcApi.h"
 
 namespace qm {

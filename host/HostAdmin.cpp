@@ -103,31 +103,6 @@ std::string AreaDirectory(const std::string& home, int32_t number) {
                                              : std::string();
 }
 
-std::string FindHostHome(const std::string& programDir) {
-  std::vector<std::string> lines;
-  std::string home;
-  if (ReadTextLines(TrailingBackslash(programDir) + "wcsrv.ini", lines)) {
-    bool inServer = false;
-    for (const auto& raw : lines) {
-      std::string line = Trim(raw);
-      if (line.empty() || line[0] == ';') continue;
-      if (line[0] == '[') {
-        size_t close = line.find(']');
-        inServer = close != std::string::npos &&
-                   EqualsNoCase(Trim(line.substr(1, close - 1)), "Server");
-        continue;
-      }
-      size_t eq = line.find('=');
-      if (inServer && eq != std::string::npos &&
-          EqualsNoCase(Trim(line.substr(0, eq)), "Home")) {
-        home = Trim(line.substr(eq + 1));
-        break;
-      }
-    }
-  }
-  return ResolveAgainst(programDir, home.empty() ? "host" : home);
-}
-
 bool ListAreas(const std::string& home, std::vector<AreaInfo>& areas,
                std::string& error) {
   areas.clear();

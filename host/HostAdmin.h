@@ -23,10 +23,6 @@ bool AddVolume(const std::string& home, const std::string& name,
 // tool resolves area paths), or "" when unknown.
 std::string AreaDirectory(const std::string& home, int32_t number);
 
-// The host home named by wcsrv.ini in programDir ([Server] Home=, relative
-// to programDir unless absolute), else programDir's folder "host".
-std::string FindHostHome(const std::string& programDir);
-
 struct AreaInfo {
   int32_t number = 0;
   std::string name;
@@ -57,10 +53,3 @@ bool StoreFile(const std::string& home, int32_t area, const std::string& name,
 // WildcatServerDeleteContext.
 bool LoginAsUtility(const std::string& home, std::string& error);
 }  // namespace qm::host
-
-// Discards a write handle of WcCreateFile without touching its target (a
-// failed or cancelled transfer); closes a read handle.
-WcBool WcAbandonFile(WcHandle handle);
-// Removes the stored file of a host path that no record names (a transfer
-// whose record was refused); WC_DUPLICATE_RECORD when a record names it.
-WcBool WcDeleteFile(const char* path);

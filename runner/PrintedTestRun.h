@@ -4,7 +4,7 @@
 
 #include <ostream>
 
-#include "runner/RunContext.h"
+#include "run/RunContext.h"
 
 namespace qm {
 

@@ -11,7 +11,7 @@
 #include "actions/FilesBbs.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
-#include "runner/RunLog.h"
+#include "run/RunLog.h"
 #include "server/WcApi.h"
 
 namespace qm {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "config/ConfigFile.h"
-#include "runner/RunContext.h"
+#include "run/RunContext.h"
 
 namespace qm {
 

@@ -1,5 +1,9 @@
 #include "server/Session.h"
 
+#include <vector>
+
+#include "platform/Files.h"
+#include "platform/Paths.h"
 #include "server/WcApi.h"
 
 namespace qm {
@@ -14,6 +18,31 @@ std::string Reason(uint32_t code) {
 }
 
 }  // namespace
+
+std::string FindHostHome(const std::string& programDir) {
+  std::vector<std::string> lines;
+  std::string home;
+  if (ReadTextLines(TrailingBackslash(programDir) + "wcsrv.ini", lines)) {
+    bool inServer = false;
+    for (const auto& raw : lines) {
+      std::string line = Trim(raw);
+      if (line.empty() || line[0] == ';') continue;
+      if (line[0] == '[') {
+        size_t close = line.find(']');
+        inServer = close != std::string::npos &&
+                   EqualsNoCase(Trim(line.substr(1, close - 1)), "Server");
+        continue;
+      }
+      size_t eq = line.find('=');
+      if (inServer && eq != std::string::npos &&
+          EqualsNoCase(Trim(line.substr(0, eq)), "Home")) {
+        home = Trim(line.substr(eq + 1));
+        break;
+      }
+    }
+  }
+  return ResolveAgainst(programDir, home.empty() ? "host" : home);
+}
 
 Session& TheSession() {
   static Session session;

@@ -15,6 +15,10 @@ struct Session {
   uint32_t ConnectError = 0;  // the host's code when the connect failed
 };
 
+// The host home named by wcsrv.ini in programDir ([Server] Home=, relative
+// to programDir unless absolute), else programDir's folder "host".
+std::string FindHostHome(const std::string& programDir);
+
 Session& TheSession();
 
 bool ServerConnect(void* mainWindow);

@@ -165,3 +165,12 @@ WcBool WcReadFile(WcHandle handle, void* buffer, uint32_t count,
 WcBool WcWriteFile(WcHandle handle, const void* buffer, uint32_t count,
                    uint32_t& done);
 WcBool WcCloseHandle(WcHandle handle);
+
+// Stand-in's own additions, which transfers need and the host's libraries
+// lack:
+// Discards a write handle of WcCreateFile without touching its target (a
+// failed or cancelled transfer); closes a read handle.
+WcBool WcAbandonFile(WcHandle handle);
+// Removes the stored file of a host path that no record names (a transfer
+// whose record was refused); WC_DUPLICATE_RECORD when a record names it.
+WcBool WcDeleteFile(const char* path);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "config/ConfigFile.h"
-#include "runner/RunContext.h"
+#include "run/RunContext.h"
 
 class QAction;
 class QLineEdit;

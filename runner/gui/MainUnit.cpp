@@ -14,12 +14,11 @@
 
 #include "actions/UnzipFile.h"
 #include "config/gui/CfgUnit.h"
-#include "host/HostAdmin.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "run/RunLog.h"
 #include "runner/PrintedTestRun.h"
 #include "runner/RunDriver.h"
-#include "runner/RunLog.h"
 #include "server/Session.h"
 #include "server/WcApi.h"
 #include "ui/IniFile.h"
@@ -217,7 +216,7 @@ void TMainForm::FormCreate() {
   state_.allFilesListed.clear();
   state_.programDir = TrailingBackslash(options_.programDir);
   // The home directory in effect starts as the host's own home.
-  state_.homeDir = TrailingBackslash(host::FindHostHome(state_.programDir));
+  state_.homeDir = TrailingBackslash(FindHostHome(state_.programDir));
   WcSetHostHome(state_.homeDir.c_str());
 
   LoginPrompts prompts;

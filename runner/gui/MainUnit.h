@@ -10,7 +10,7 @@
 #include <string>
 
 #include "config/ConfigFile.h"
-#include "runner/RunContext.h"
+#include "run/RunContext.h"
 #include "runner/gui/QtRunView.h"
 
 class QCheckBox;

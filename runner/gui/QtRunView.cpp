@@ -8,7 +8,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 
-#include "runner/RunLog.h"
+#include "run/RunLog.h"
 #include "runner/gui/MainUnit.h"
 #include "ui/gui/Dialogs.h"
 #include "ui/gui/Gauge.h"

@@ -1,7 +1,7 @@
 // The run view over the main window: what runs and file actions show.
 #pragma once
 
-#include "runner/RunContext.h"
+#include "run/RunContext.h"
 
 namespace qm::gui {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "config/ConfigFile.h"
-#include "runner/RunContext.h"
+#include "run/RunContext.h"
 #include "server/WcApi.h"
 
 namespace qmtest {

@@ -5,7 +5,7 @@
 #include "actions/FileActions.h"
 #include "host/HostAdmin.h"
 #include "platform/Paths.h"
-#include "runner/RunLog.h"
+#include "run/RunLog.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

@@ -18,8 +18,8 @@
 #include "platform/FaultInjection.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "run/RunLog.h"
 #include "runner/RunDriver.h"
-#include "runner/RunLog.h"
 #include "tests/support/ReferenceJob.h"
 #include "tests/support/TestSupport.h"
 

@@ -8,7 +8,7 @@
 #include "actions/FilesBbs.h"
 #include "host/HostAdmin.h"
 #include "platform/FileTime.h"
-#include "runner/RunLog.h"
+#include "run/RunLog.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

@@ -523,17 +523,6 @@ TEST_F(HostAreas, AreasVolumesAndTheMakewildRecord) {
   EXPECT_STREQ(makewild.SysopName, "Test Sysop");
 }
 
-TEST(HostHome, FoundFromTheIniOrTheHostFolder) {
-  qmtest::TempDir dir;
-  std::string program = dir.path() + "/";
-  EXPECT_EQ(qm::host::FindHostHome(program), program + "host");
-  WriteFile(dir / "wcsrv.ini",
-            "[Other]\nHome=nope\n[server]\r\n home = data/h \r\n");
-  EXPECT_EQ(qm::host::FindHostHome(program), program + "data/h");
-  WriteFile(dir / "wcsrv.ini", "[Server]\nHome=/srv/bbs\n");
-  EXPECT_EQ(qm::host::FindHostHome(program), "/srv/bbs");
-}
-
 class HostLoginTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -20,7 +20,7 @@
 #include "actions/UnzipFile.h"
 #include "host/HostAdmin.h"
 #include "platform/Paths.h"
-#include "runner/RunLog.h"
+#include "run/RunLog.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;

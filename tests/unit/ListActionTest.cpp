@@ -11,7 +11,7 @@
 #include "host/HostAdmin.h"
 #include "platform/FileTime.h"
 #include "platform/Paths.h"
-#include "runner/RunLog.h"
+#include "run/RunLog.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

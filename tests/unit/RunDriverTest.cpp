@@ -6,8 +6,8 @@
 #include "actions/FileActions.h"
 #include "host/HostAdmin.h"
 #include "platform/Paths.h"
+#include "run/RunLog.h"
 #include "runner/RunDriver.h"
-#include "runner/RunLog.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <regex>
 
-#include "runner/RunLog.h"
+#include "run/RunLog.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

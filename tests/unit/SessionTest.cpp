@@ -289,6 +289,17 @@ TEST_F(SessionTest, OperationsRefuseTheWrongState) {
   EXPECT_TRUE(other.ok);
 }
 
+TEST(HostHome, FoundFromTheIniOrTheHostFolder) {
+  qmtest::TempDir dir;
+  std::string program = dir.path() + "/";
+  EXPECT_EQ(qm::FindHostHome(program), program + "host");
+  qmtest::WriteFile(dir / "wcsrv.ini",
+                    "[Other]\nHome=nope\n[server]\r\n home = data/h \r\n");
+  EXPECT_EQ(qm::FindHostHome(program), program + "data/h");
+  qmtest::WriteFile(dir / "wcsrv.ini", "[Server]\nHome=/srv/bbs\n");
+  EXPECT_EQ(qm::FindHostHome(program), "/srv/bbs");
+}
+
 TEST(WcErrorNameTest, NamesAndUnknownCodes) {
   EXPECT_EQ(qm::WcErrorName(0x20000001), "WC_UNSUPPORTED_VERSION");
   EXPECT_EQ(qm::WcErrorName(0x20000005), "WC_INCORRECT_PASSWORD");

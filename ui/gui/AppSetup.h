@@ -6,7 +6,7 @@
 #include <QDialog>
 #include <string>
 
-#include "runner/RunContext.h"
+#include "run/RunContext.h"
 
 class QGroupBox;
 class QLineEdit;

@@ -1,4 +1,4 @@
-#include "runner/RunLog.h"
+#include "run/RunLog.h"
 
 #include <fcntl.h>
 #include <unistd.h>

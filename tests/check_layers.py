@@ -1,0 +1,137 @@
+#!/usr/bin/env python3
+"""Folders depend one way: each folder includes only the folders its layer
+allows, the allowed table itself has no circle, and core folders include no
+Qt. Usage: check_layers.py [SOURCE_DIR]"""
+import os
+import re
+import sys
+
+# Folder -> the folders its files may include (besides its own). A folder's
+# CMake library links the libraries of these folders; server/WcApi.h (which
+# host/ implements) and dunzip/DunzipBlock.h are needed as headers only.
+CORE = ["platform", "server", "config", "ui", "run", "actions", "runner"]
+ALLOWED = {
+    "platform": [],
+    "server": ["platform"],  # the host contract and the session
+    "host": ["server", "platform"],  # the stand-in behind the contract
+    "dunzip": ["platform"],
+    "config": ["server", "platform"],
+    "ui": ["platform"],
+    "run": ["platform"],
+    "actions": ["run", "server", "dunzip", "platform"],
+    "runner": ["actions", "config", "run", "server", "platform"],
+    "ui/gui": ["ui", "config", "run", "server", "platform"],
+    "config/gui": ["ui/gui", "ui", "config", "run", "server", "platform"],
+    "runner/gui": ["config/gui", "ui/gui", "runner", "actions", "config",
+                   "ui", "run", "server", "platform"],
+    "app": ["runner/gui", "ui/gui", "runner", "server"],
+    "tools": ["host", "server", "platform"],
+    "bench": ["host", "config", "server", "platform"],
+    # Harnesses set up real hosts, so they may reach the stand-in.
+    "fuzz": ["tests"] + CORE + ["host", "dunzip"],
+    "tests": CORE + ["host", "dunzip", "ui/gui", "config/gui", "runner/gui"],
+}
+# Folders whose subfolders belong to them (tests/gui is a test, not a window).
+HARNESSES = {"tests", "fuzz", "bench"}
+# Not C++ source folders of the product.
+SKIP = {"build", "docs", "scripts", ".git"}
+
+INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^">]+)[">]', re.M)
+QT = re.compile(r"^Q[A-Za-z]*(/|$)")
+
+
+def folder_of(relpath):
+    """'runner/gui/MainUnit.cpp' -> 'runner/gui'; 'tests/unit/X.cpp' ->
+    'tests'; None for a name without a folder."""
+    parts = relpath.split("/")
+    if len(parts) < 2:
+        return None
+    if parts[0] in HARNESSES:
+        return parts[0]
+    if len(parts) > 2 and parts[1] == "gui":
+        return parts[0] + "/gui"
+    return parts[0]
+
+
+def find_cycle(graph):
+    """A list of folders that depend on each other in a circle, or []."""
+    state = {}
+    stack = []
+
+    def visit(node):
+        state[node] = 1
+        stack.append(node)
+        for nxt in sorted(graph.get(node, ())):
+            if state.get(nxt) == 1:
+                return stack[stack.index(nxt):] + [nxt]
+            if nxt not in state:
+                found = visit(nxt)
+                if found:
+                    return found
+        stack.pop()
+        state[node] = 2
+        return []
+
+    for node in sorted(graph):
+        if node not in state:
+            found = visit(node)
+            if found:
+                return found
+    return []
+
+
+def main():
+    root = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else
+                           os.path.join(os.path.dirname(__file__), ".."))
+    problems = []
+    cycle = find_cycle(ALLOWED)
+    if cycle:
+        problems.append("the layer table has a circle: " + " -> ".join(cycle))
+
+    edges = {}
+    files = 0
+    for top in sorted(os.listdir(root)):
+        if top in SKIP or top.startswith(".") or top.startswith("build"):
+            continue
+        if not os.path.isdir(os.path.join(root, top)):
+            continue
+        for dirpath, dirnames, filenames in os.walk(os.path.join(root, top)):
+            dirnames.sort()
+            for name in sorted(filenames):
+                if not name.endswith((".cpp", ".h")):
+                    continue
+                path = os.path.join(dirpath, name)
+                rel = os.path.relpath(path, root).replace(os.sep, "/")
+                source = folder_of(rel)
+                if source not in ALLOWED:
+                    problems.append(f"{rel}: folder {source} has no layer")
+                    continue
+                files += 1
+                with open(path, encoding="utf-8", errors="replace") as f:
+                    text = f.read()
+                for kind, target in INCLUDE.findall(text):
+                    if kind == "<":
+                        if source in CORE + ["host", "dunzip", "tools"] and \
+                                QT.match(target):
+                            problems.append(f"{rel}: core code includes <{target}>")
+                        continue
+                    dest = folder_of(target)
+                    if dest is None or dest == source:
+                        continue
+                    edges.setdefault(source, set()).add(dest)
+                    if dest not in ALLOWED[source]:
+                        problems.append(f"{rel}: {source} may not include {target}")
+
+    cycle = find_cycle(edges)
+    if cycle:
+        problems.append("folders include each other: " + " -> ".join(cycle))
+    if files == 0:
+        problems.append(f"no sources found under {root}")
+    for problem in problems:
+        print(problem)
+    print(f"{files} files checked, {len(problems)} problems")
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -7,6 +7,7 @@
 
 #include "actions/ArchiveReader.h"
 #include "actions/UnzipFile.h"
+#include "platform/FieldText.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "run/RunLog.h"
@@ -14,14 +15,6 @@
 namespace qm {
 
 namespace {
-
-// Copies text into a zero-terminated field, cut to the field's size - 1.
-template <size_t N>
-void SetField(char (&field)[N], const std::string& text) {
-  size_t length = std::min(text.size(), N - 1);
-  std::memset(field, 0, N);
-  std::memcpy(field, text.data(), length);
-}
 
 std::vector<std::string> PlainFiles(const std::string& directory) {
   std::vector<std::string> paths;
@@ -186,8 +179,8 @@ bool DescribeFromArchive(RunContext& ctx, const std::string& path,
     record.Info.HasLongDescription = 1;
     size_t count = std::min<size_t>(lines.size(), kLongDescLines);
     for (size_t i = 0; i < count; ++i)
-      SetField(record.LongDescription[i], lines[i]);
-    SetField(record.Info.Description, lines.front());
+      SetFieldText(record.LongDescription[i], lines[i]);
+    SetFieldText(record.Info.Description, lines.front());
     described = true;
   }
   DeleteFiles(files);

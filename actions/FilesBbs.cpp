@@ -8,6 +8,7 @@
 
 #include "actions/ExistingNames.h"
 #include "actions/Transfer.h"
+#include "platform/FieldText.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "run/RunLog.h"
@@ -62,13 +63,8 @@ class ListReader {
 void RenameArea(int32_t area, const std::string& title) {
   TFileArea record{};
   if (!MwGetFileAreas(area, 1, &record)) return;
-  std::memset(record.Name, 0, sizeof record.Name);
-  std::strncpy(record.Name, title.c_str(), kAreaNameSize - 1);
+  SetFieldText(record.Name, kAreaNameSize, title);
   MwUpdateFileArea(area, record);
-}
-
-void CopyCut(char* field, size_t fieldSize, const std::string& text) {
-  std::strncpy(field, text.c_str(), fieldSize - 1);
 }
 
 }  // namespace
@@ -196,13 +192,14 @@ bool AddListedFile(RunContext& ctx, const std::string& directory,
 
   TFullFileRecord record{};
   record.Info.Area = area;
-  CopyCut(record.Info.Name, kFileNameSize, name);
+  SetFieldText(record.Info.Name, kFileNameSize, name);
   if (!descriptions.empty())
-    CopyCut(record.Info.Description, kShortDescSize, descriptions[0]);
+    SetFieldText(record.Info.Description, kShortDescSize, descriptions[0]);
   if (descriptions.size() >= 2) {
     record.Info.HasLongDescription = 1;
     for (size_t i = 0; i < descriptions.size() && i < kLongDescLines; ++i)
-      CopyCut(record.LongDescription[i], kLongDescLineSize, descriptions[i]);
+      SetFieldText(record.LongDescription[i], kLongDescLineSize,
+                   descriptions[i]);
   }
   return AddAndFreshenRecord(ctx, record);
 }

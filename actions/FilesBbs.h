@@ -23,7 +23,6 @@ void ReadinFilesBBS(RunContext& ctx, const std::string& directory,
 
 bool AddListedFile(RunContext& ctx, const std::string& directory,
                    const std::string& name,
-                   const std::vector<std::string>& descriptions,
-                   int32_t area);
+                   const std::vector<std::string>& descriptions, int32_t area);
 
 }  // namespace qm

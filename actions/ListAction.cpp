@@ -9,6 +9,7 @@
 #include "actions/FileActions.h"
 #include "actions/MatchRule.h"
 #include "actions/TextFit.h"
+#include "platform/FieldText.h"
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -24,10 +25,6 @@ constexpr std::size_t kDateWidth = 8;
 constexpr std::size_t kDescWidth = 44;
 constexpr std::size_t kDescColumn = kNameWidth + kSizeWidth + kDateWidth + 3;
 constexpr char kAllFilesList[] = "All Files List";
-
-std::string FieldText(const char* field, std::size_t size) {
-  return std::string(field, strnlen(field, size));
-}
 
 // Where listing lines go. Lines are collected and written in blocks.
 class ListingOutput {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "actions/Describe.h"
+#include "platform/FieldText.h"
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -102,11 +103,10 @@ std::string HostErrorText() {
 
 // Reads back what the host stored for a record just added and freshens it.
 bool ReadBackAndFreshen(RunContext& ctx, TFullFileRecord& record) {
-  char name[kFileNameSize] = {};
-  std::memcpy(name, record.Info.Name, kFileNameSize - 1);
+  const std::string name = FieldText(record.Info.Name, kFileNameSize);
   TFileRecord stored{};
   uint32_t position = 0;
-  if (!GetFileRecByAreaName(record.Info.Area, name, stored, position))
+  if (!GetFileRecByAreaName(record.Info.Area, name.c_str(), stored, position))
     return false;
   if (!GetFullFileRec(stored, record)) return false;
   return FreshenFileRecord(ctx, record);
@@ -232,7 +232,7 @@ bool AddFileToArea(RunContext& ctx, const std::string& localPath, int32_t area,
 
   TFullFileRecord record{};
   record.Info.Area = area;
-  std::strncpy(record.Info.Name, name.c_str(), kFileNameSize - 1);
+  SetFieldText(record.Info.Name, kFileNameSize, name);
   if (describe) {
     std::string found = ResolveExisting(localPath);
     DescribeFromArchive(ctx, found.empty() ? localPath : found, descSpec,

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/FieldText.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "server/WcApi.h"
@@ -41,17 +42,16 @@ int32_t GetInt32(const uint8_t* record, int offset) {
   return static_cast<int32_t>(bits);
 }
 
-// Copies at most maxChars characters; the rest of the zeroed record keeps
-// the terminating NUL. A text stops at its own first NUL.
+// A field of at most maxChars characters and the NUL after them.
 void PutText(uint8_t* record, int offset, const std::string& text,
              int maxChars) {
-  const size_t n = std::min(std::strlen(text.c_str()), size_t(maxChars));
-  std::memcpy(record + offset, text.data(), n);
+  SetFieldText(reinterpret_cast<char*>(record + offset),
+               static_cast<size_t>(maxChars) + 1, text);
 }
 
 std::string GetText(const uint8_t* record, int offset, int maxChars) {
-  const auto* begin = reinterpret_cast<const char*>(record + offset);
-  return std::string(begin, strnlen(begin, maxChars));
+  return FieldText(reinterpret_cast<const char*>(record + offset),
+                   static_cast<size_t>(maxChars) + 1);
 }
 
 bool ReadFully(int fd, void* buffer, size_t count, off_t at) {
@@ -62,18 +62,6 @@ bool ReadFully(int fd, void* buffer, size_t count, off_t at) {
     if (n <= 0) return false;
     p += n;
     at += n;
-    count -= n;
-  }
-  return true;
-}
-
-bool WriteFully(int fd, const void* buffer, size_t count) {
-  const auto* p = static_cast<const char*>(buffer);
-  while (count > 0) {
-    const ssize_t n = write(fd, p, count);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
     count -= n;
   }
   return true;
@@ -132,7 +120,7 @@ bool RecordFile::Read(int k, void* buffer) {
 int RecordFile::Append(const void* buffer) {
   if (fd_ < 0 || recordSize_ <= 0) return 0;
   if (lseek(fd_, 0, SEEK_END) < 0) return 0;
-  if (!WriteFully(fd_, buffer, recordSize_)) return 0;
+  if (!WriteAll(fd_, buffer, recordSize_)) return 0;
   return RecordCount();
 }
 

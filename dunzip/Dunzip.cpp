@@ -14,11 +14,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "dunzip/DunzipBlock.h"
 #include "dunzip/Pkzip1.h"
+#include "platform/FieldText.h"
 #include "platform/Files.h"
 #include "platform/FlatMembers.h"
 
@@ -27,11 +29,8 @@ namespace {
 constexpr zip_uint64_t kMaxMemberSize = 64 * 1024;
 
 void SetInfo(DunzipBlock& block, const std::string& text) {
-  char* info = block.infoBuffer;
-  if (info == nullptr) return;
-  size_t n = std::min(text.size(), kDunzipInfoSize - 1);
-  std::memcpy(info, text.data(), n);
-  info[n] = '\0';
+  if (block.infoBuffer != nullptr)
+    qm::SetFieldText(block.infoBuffer, kDunzipInfoSize, text);
 }
 
 // Forwards progress to the caller's status callbacks; either may ask to
@@ -211,7 +210,7 @@ bool ReadPkzip1Member(zip_t* zip, const Member& member, const zip_stat_t& st,
   }
   const size_t size = static_cast<size_t>(st.size);
   const bool implode = st.comp_method == 6;
-  for (uint16_t flags : {0, 2, 4, 6}) {
+  for (const uint16_t flags : std::initializer_list<uint16_t>{0, 2, 4, 6}) {
     if (!implode && flags != 0) break;
     std::string attempt;
     if (!dz::DecodePkzip1(st.comp_method, flags, packed, size, attempt, reason))

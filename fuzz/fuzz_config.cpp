@@ -97,7 +97,7 @@ void CheckFile(const std::string& bytes) {
   for (int k = 1; k <= n; ++k) {
     const auto* r = reinterpret_cast<const uint8_t*>(bytes.data()) +
                     size_t(k - 1) * qm::kConfigRecordSize;
-    expected += kHostAreas.count(qm::DecodeEntry(r).AreaNum);
+    if (kHostAreas.contains(qm::DecodeEntry(r).AreaNum)) ++expected;
   }
   qm::RecordFile file;
   int lastK = 0, handed = 0, asked = 0;

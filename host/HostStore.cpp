@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/FieldText.h"
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -139,7 +140,7 @@ bool SameFile(const std::string& a, const std::string& b) {
 void CleanLongDescription(TFullFileRecord& record) {
   for (auto& line : record.LongDescription) {
     std::string text = FieldText(line, kLongDescLineSize);
-    SetField(line, kLongDescLineSize, text);
+    SetFieldText(line, kLongDescLineSize, text);
   }
 }
 
@@ -149,12 +150,12 @@ TFullFileRecord CleanRecord(const TFullFileRecord& in) {
   TFullFileRecord out{};
   out.Info.Id = in.Info.Id;
   out.Info.Area = in.Info.Area;
-  SetField(out.Info.Name, kFileNameSize,
-           FieldText(in.Info.Name, kFileNameSize));
-  SetField(out.Info.Description, kShortDescSize,
-           FieldText(in.Info.Description, kShortDescSize));
-  SetField(out.Info.Uploader, sizeof out.Info.Uploader,
-           FieldText(in.Info.Uploader, sizeof in.Info.Uploader));
+  SetFieldText(out.Info.Name, kFileNameSize,
+               FieldText(in.Info.Name, kFileNameSize));
+  SetFieldText(out.Info.Description, kShortDescSize,
+               FieldText(in.Info.Description, kShortDescSize));
+  SetFieldText(out.Info.Uploader, sizeof out.Info.Uploader,
+               FieldText(in.Info.Uploader, sizeof in.Info.Uploader));
   out.Info.Size = in.Info.Size;
   out.Info.FileTime = in.Info.FileTime;
   out.Info.LastAccessed = in.Info.LastAccessed;
@@ -186,9 +187,9 @@ void ReadRecord(Statement& st, TFullFileRecord& r) {
   r = TFullFileRecord{};
   r.Info.Id = static_cast<uint32_t>(st.Int(0));
   r.Info.Area = static_cast<int32_t>(st.Int(1));
-  SetField(r.Info.Name, kFileNameSize, st.Text(2));
-  SetField(r.Info.Description, kShortDescSize, st.Text(3));
-  SetField(r.Info.Uploader, sizeof r.Info.Uploader, st.Text(4));
+  SetFieldText(r.Info.Name, kFileNameSize, st.Text(2));
+  SetFieldText(r.Info.Description, kShortDescSize, st.Text(3));
+  SetFieldText(r.Info.Uploader, sizeof r.Info.Uploader, st.Text(4));
   r.Info.Size = static_cast<int32_t>(st.Int(5));
   r.Info.FileTime = static_cast<uint64_t>(st.Int(6));
   r.Info.LastAccessed = static_cast<uint64_t>(st.Int(7));
@@ -221,18 +222,6 @@ std::string JoinName(const std::string& dir, const std::string& name) {
 
 std::string DatabasePath(const std::string& home) {
   return JoinName(home, kDatabaseName);
-}
-
-std::string FieldText(const char* field, size_t size) {
-  if (size == 0) return {};
-  return std::string(field, strnlen(field, size - 1));
-}
-
-void SetField(char* field, size_t size, const std::string& text) {
-  if (size == 0) return;
-  size_t n = std::min(text.size(), size - 1);
-  std::memcpy(field, text.data(), n);
-  std::memset(field + n, 0, size - n);
 }
 
 std::string FoldName(const std::string& name) { return UpperCase(name); }

@@ -22,10 +22,6 @@ constexpr uint32_t kOk = 0;
 
 std::string DatabasePath(const std::string& home);
 
-// A fixed-width field's text: up to its NUL, at most size - 1 bytes.
-std::string FieldText(const char* field, size_t size);
-// Stores text cut to size - 1 bytes and zero-fills the rest.
-void SetField(char* field, size_t size, const std::string& text);
 // The key form of a file name: ASCII letters upper-cased.
 std::string FoldName(const std::string& name);
 // 1 to 15 bytes, no "/", "\" or ":", no control character, not "." or "..".

@@ -18,11 +18,12 @@
 #include "host/HostAdmin.h"
 #include "host/HostStore.h"
 #include "platform/FaultInjection.h"
+#include "platform/FieldText.h"
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 
-using qm::host::FieldText;
+using qm::FieldText;
 using qm::host::FoldName;
 using qm::host::HostStore;
 using qm::host::KeyMatch;
@@ -178,12 +179,6 @@ void WcSetHostHome(const char* home) {
   s.home = home ? home : "";
 }
 
-const char* WcGetHostHome() {
-  Session& s = S();
-  std::lock_guard<std::mutex> guard(s.mutex);
-  return s.home.c_str();
-}
-
 WcBool WildcatServerConnect(void*) {
   Session& s = S();
   std::lock_guard<std::mutex> guard(s.mutex);
@@ -269,8 +264,8 @@ WcBool GetMakewild(TMakewild& makewild) {
   if (uint32_t code = s.store.Setting("bbs", bbs)) return Fail(code);
   if (uint32_t code = s.store.Setting("sysop", sysop)) return Fail(code);
   makewild = TMakewild{};
-  qm::host::SetField(makewild.SystemName, sizeof makewild.SystemName, bbs);
-  qm::host::SetField(makewild.SysopName, sizeof makewild.SysopName, sysop);
+  qm::SetFieldText(makewild.SystemName, sizeof makewild.SystemName, bbs);
+  qm::SetFieldText(makewild.SysopName, sizeof makewild.SysopName, sysop);
   return 1;
 }
 
@@ -289,8 +284,8 @@ WcBool MwGetFileAreas(int32_t area, int32_t count, TFileArea* records) {
     if (uint32_t code = s.store.FindArea(area + i, row)) return Fail(code);
     TFileArea& out = records[i];
     out = TFileArea{};
-    qm::host::SetField(out.Name, sizeof out.Name, row.name);
-    qm::host::SetField(out.Path, sizeof out.Path, row.path);
+    qm::SetFieldText(out.Name, sizeof out.Name, row.name);
+    qm::SetFieldText(out.Path, sizeof out.Path, row.path);
     out.Number = row.number;
   }
   return 1;
@@ -320,10 +315,9 @@ WcBool MwGetFileVolumes(int32_t index, int32_t count, TFileVolume* records) {
     const auto& row = rows[index + i];
     TFileVolume& out = records[i];
     out = TFileVolume{};
-    qm::host::SetField(out.Name, sizeof out.Name, row.name);
-    qm::host::SetField(out.Description, sizeof out.Description,
-                       row.description);
-    qm::host::SetField(out.Path, sizeof out.Path, row.path);
+    qm::SetFieldText(out.Name, sizeof out.Name, row.name);
+    qm::SetFieldText(out.Description, sizeof out.Description, row.description);
+    qm::SetFieldText(out.Path, sizeof out.Path, row.path);
     out.Offline = row.offline ? 1 : 0;
   }
   return 1;

@@ -2,35 +2,12 @@
 
 #include <langinfo.h>
 
+#include <chrono>
 #include <clocale>
 
 namespace qm {
 
 namespace {
-
-constexpr int64_t kSecondsPerDay = 86400;
-
-// Days from 1970-01-01 to a civil date and back (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-void CivilFromDays(int64_t z, int& y, int& m, int& d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  y = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (m <= 2));
-}
 
 std::string Format(const char* format, const std::tm& tm) {
   char buffer[128];
@@ -94,24 +71,22 @@ bool FileTimeToLocalFileTime(uint64_t utc, uint64_t& local) {
 }
 
 std::tm FileTimeToCalendar(uint64_t fileTime) {
-  int64_t seconds = FileTimeToUnix(fileTime);
-  int64_t days = seconds / kSecondsPerDay;
-  int64_t rest = seconds % kSecondsPerDay;
-  if (rest < 0) {
-    rest += kSecondsPerDay;
-    --days;
-  }
+  using namespace std::chrono;
+  // Every file time lies within the years the civil calendar types hold.
+  const sys_seconds time{seconds{FileTimeToUnix(fileTime)}};
+  const sys_days day = floor<days>(time);
+  const year_month_day date{day};
+  const hh_mm_ss<seconds> clock{time - day};
   std::tm tm{};
-  int y, m, d;
-  CivilFromDays(days, y, m, d);
-  tm.tm_year = y - 1900;
-  tm.tm_mon = m - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = static_cast<int>(rest / 3600);
-  tm.tm_min = static_cast<int>(rest % 3600 / 60);
-  tm.tm_sec = static_cast<int>(rest % 60);
-  tm.tm_wday = static_cast<int>(((days % 7) + 11) % 7);  // 1970-01-01: Thu
-  tm.tm_yday = static_cast<int>(days - DaysFromCivil(y, 1, 1));
+  tm.tm_year = static_cast<int>(date.year()) - 1900;
+  tm.tm_mon = static_cast<int>(static_cast<unsigned>(date.month())) - 1;
+  tm.tm_mday = static_cast<int>(static_cast<unsigned>(date.day()));
+  tm.tm_hour = static_cast<int>(clock.hours().count());
+  tm.tm_min = static_cast<int>(clock.minutes().count());
+  tm.tm_sec = static_cast<int>(clock.seconds().count());
+  tm.tm_wday = static_cast<int>(weekday{day}.c_encoding());
+  tm.tm_yday =
+      static_cast<int>((day - sys_days{date.year() / January / 1}).count());
   tm.tm_isdst = -1;
   return tm;
 }

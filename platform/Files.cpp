@@ -146,21 +146,25 @@ bool LinkTarget(std::string& path) {
   return false;
 }
 
-bool WriteAll(int fd, const void* buffer, uint32_t count, uint32_t& done) {
-  const char* p = static_cast<const char*>(buffer);
-  done = 0;
-  while (done < count) {
-    ssize_t n = ::write(fd, p + done, count - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<uint32_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
+
+bool WriteAll(int fd, const void* data, size_t size, size_t* written) {
+  const char* p = static_cast<const char*>(data);
+  size_t done = 0;
+  bool ok = true;
+  while (done < size) {
+    const ssize_t n = ::write(fd, p + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      ok = false;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (written) *written = done;
+  return ok;
+}
 
 std::string ResolveExisting(const std::string& path) {
   if (path.empty()) return {};
@@ -422,7 +426,10 @@ bool AtomicWriter::Open(const std::string& path, bool followLinks) {
 bool AtomicWriter::Write(const void* buffer, uint32_t count, uint32_t& done) {
   done = 0;
   if (fault::ShouldFail(fault::Kind::File)) return false;
-  return fd_ >= 0 && WriteAll(fd_, buffer, count, done);
+  size_t written = 0;
+  const bool ok = fd_ >= 0 && WriteAll(fd_, buffer, count, &written);
+  done = static_cast<uint32_t>(written);  // at most count
+  return ok;
 }
 
 bool AtomicWriter::Commit() {

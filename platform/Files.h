@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -42,6 +43,14 @@ std::vector<FoundFile> FindFiles(const std::string& pattern,
 // regular file (or, with O_CREAT, not exist yet). Anything else fails with
 // errno set, the descriptor otherwise comes back in blocking mode.
 int OpenRegularFile(const std::string& path, int flags, unsigned mode = 0666);
+
+// write(2) until every byte is written, retrying interrupted and short
+// writes; false on an error (errno tells). written, when given, counts the
+// bytes written either way.
+bool WriteAll(int fd, const void* data, size_t size, size_t* written = nullptr);
+inline bool WriteAll(int fd, std::string_view bytes) {
+  return WriteAll(fd, bytes.data(), bytes.size());
+}
 
 // Text file lines: a line ends at CR, LF or CR LF; a NUL ends the text.
 bool ReadTextLines(const std::string& path, std::vector<std::string>& lines);

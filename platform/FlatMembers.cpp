@@ -7,24 +7,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/Files.h"
 #include "platform/Paths.h"
 
 namespace qm {
-
-namespace {
-
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-}  // namespace
 
 std::string FlatMemberName(const std::string& stored) {
   std::string name = FileNamePart(stored);

@@ -73,10 +73,6 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && UpperCase(a) == UpperCase(b);
 }
 
-bool ContainsNoCase(const std::string& haystack, const std::string& needle) {
-  return UpperCase(haystack).find(UpperCase(needle)) != std::string::npos;
-}
-
 std::string Trim(const std::string& text) {
   auto blank = [](unsigned char c) { return c <= ' '; };
   size_t begin = 0, end = text.size();

@@ -25,7 +25,6 @@ std::string ProgramFileName();
 
 std::string UpperCase(std::string text);  // ASCII letters only
 bool EqualsNoCase(const std::string& a, const std::string& b);
-bool ContainsNoCase(const std::string& haystack, const std::string& needle);
 std::string Trim(const std::string& text);  // blanks and control characters
 
 }  // namespace qm

@@ -17,17 +17,6 @@ namespace {
 
 constexpr const char* kLineEnd = "\r\n";
 
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t at = 0;
-  while (at < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + at, bytes.size() - at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    at += n;
-  }
-  return true;
-}
-
 // Appends one entry, starting the file with its header when it is new.
 bool AppendEntry(const std::string& fileName, const std::string& message) {
   std::string bytes;

@@ -3,7 +3,8 @@
 # short versions of both):
 #   - every host, file and ZIP call of the reference job failing in turn,
 #   - QM_CRASH_KILLS (default 300) kills of the real program at random
-#     points of the job, with the seed QM_CRASH_SEED when set.
+#     points of the job, with the seed QM_CRASH_SEED when set, else a new
+#     random one (the normal suite keeps one fixed seed).
 # Usage: faults-long.sh [BUILD_DIR]   (default: build, made if missing)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,5 +14,7 @@ bash scripts/build.sh "$dir" --target unit_tests --target e2e_tests
 
 QM_FAULTS_ALL=1 "$dir/tests/unit_tests" \
   --gtest_filter='FaultInjection.*:CrashRepair.*:HostileArchive.*'
-QM_CRASH_KILLS="${QM_CRASH_KILLS:-300}" "$dir/tests/e2e_tests" \
+seed="${QM_CRASH_SEED:-$(od -An -N6 -tu8 /dev/urandom | tr -d ' ')}"
+echo "QM_CRASH_SEED=$seed"
+QM_CRASH_KILLS="${QM_CRASH_KILLS:-300}" QM_CRASH_SEED="$seed" "$dir/tests/e2e_tests" \
   --gtest_filter='CrashSafety.*'

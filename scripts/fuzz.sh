@@ -24,7 +24,7 @@ mkdir -p "$build"
 if ! CC=clang CXX=clang++ cmake -S . -B "$build" "${launcher[@]}" \
        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_FUZZ=ON -DQM_BUILD_GUI=OFF \
-       -DQM_BUILD_TESTS=OFF "-DCMAKE_C_FLAGS=$sanitize" \
+       -DQM_BUILD_TESTS=OFF -DQM_WERROR=ON "-DCMAKE_C_FLAGS=$sanitize" \
        "-DCMAKE_CXX_FLAGS=$sanitize" >"$build/configure.log" 2>&1 ||
    ! cmake --build "$build" -j2 --target dunzip "${targets[@]/#/fuzz_}" \
        >"$build/build.log" 2>&1; then

@@ -56,10 +56,10 @@ enum : uint32_t {
   WC_OPEN_EXISTING = 3,
 };
 
-constexpr int kFileNameSize = 16;     // stored names are at most 15 bytes
-constexpr int kShortDescSize = 76;    // at most 75 characters
+constexpr int kFileNameSize = 16;   // stored names are at most 15 bytes
+constexpr int kShortDescSize = 76;  // at most 75 characters
 constexpr int kLongDescLines = 15;
-constexpr int kLongDescLineSize = 80; // at most 79 characters
+constexpr int kLongDescLineSize = 80;  // at most 79 characters
 constexpr int kAreaNameSize = 32;
 constexpr int kPathSize = 260;
 
@@ -68,22 +68,22 @@ constexpr int kPathSize = 260;
 // File record as walks and lookups return it. Offset 0 is the host's own
 // record id: UpdateFileRec and DeleteFileRec find the record by it.
 struct TFileRecord {
-  uint32_t Id;                          // 0
-  int32_t Area;                         // 4
-  char Name[kFileNameSize];             // 8
-  char Description[kShortDescSize];     // 24
-  char Uploader[36];                    // 100
-  int32_t Size;                         // 136
-  uint64_t FileTime;                    // 140, local file time
-  uint64_t LastAccessed;                // 148
-  int32_t Downloads;                    // 156
-  uint8_t Reserved1[124];               // 160
-  int32_t HasLongDescription;           // 284, 1 = present
-  uint8_t Reserved2[304];               // 288
+  uint32_t Id;                       // 0
+  int32_t Area;                      // 4
+  char Name[kFileNameSize];          // 8
+  char Description[kShortDescSize];  // 24
+  char Uploader[36];                 // 100
+  int32_t Size;                      // 136
+  uint64_t FileTime;                 // 140, local file time
+  uint64_t LastAccessed;             // 148
+  int32_t Downloads;                 // 156
+  uint8_t Reserved1[124];            // 160
+  int32_t HasLongDescription;        // 284, 1 = present
+  uint8_t Reserved2[304];            // 288
 };
 
 struct TFullFileRecord {
-  TFileRecord Info;                                 // 0
+  TFileRecord Info;                                         // 0
   char LongDescription[kLongDescLines][kLongDescLineSize];  // 592
 };
 
@@ -95,16 +95,16 @@ struct TFileArea {
 };
 
 struct TFileVolume {
-  char Name[16];             // 0
-  char Description[276];     // 16
-  char Path[kPathSize];      // 292
-  int32_t Offline;           // 552
+  char Name[16];          // 0
+  char Description[276];  // 16
+  char Path[kPathSize];   // 292
+  int32_t Offline;        // 552
 };
 
 struct TMakewild {
-  char SystemName[52];       // 0
-  char SysopName[52];        // 52
-  uint8_t Reserved[400];     // 104
+  char SystemName[52];    // 0
+  char SysopName[52];     // 52
+  uint8_t Reserved[400];  // 104
 };
 
 #pragma pack(pop)
@@ -127,7 +127,6 @@ void WcSetLastError(uint32_t code);
 
 // Stand-in only: the host home directory the next connect uses.
 void WcSetHostHome(const char* home);
-const char* WcGetHostHome();
 
 WcBool WildcatServerConnect(void* mainWindow);
 WcBool WildcatServerCreateContext();
@@ -147,8 +146,8 @@ WcBool SearchFileRecByAreaName(int32_t area, const char* name,
                                TFileRecord& record, uint32_t& position);
 WcBool GetNextFileRec(int32_t keyNumber, TFileRecord& record,
                       uint32_t& position);
-WcBool GetFileRecByAreaName(int32_t area, const char* name,
-                            TFileRecord& record, uint32_t& position);
+WcBool GetFileRecByAreaName(int32_t area, const char* name, TFileRecord& record,
+                            uint32_t& position);
 WcBool GetFullFileRec(const TFileRecord& record, TFullFileRecord& full);
 WcBool AddFileRec(const TFullFileRecord& record);
 WcBool UpdateFullFileRec(const TFullFileRecord& record);

@@ -15,6 +15,7 @@
 
 #include "host/HostAdmin.h"
 #include "host/HostStore.h"
+#include "platform/FieldText.h"
 #include "platform/FileTime.h"
 #include "platform/Paths.h"
 #include "server/WcApi.h"
@@ -189,13 +190,13 @@ int FileAdd(const std::string& home, const Options& o) {
     return Failed(error);
   TFullFileRecord record{};
   record.Info.Area = area;
-  qm::host::SetField(record.Info.Name, kFileNameSize, name);
+  qm::SetFieldText(record.Info.Name, kFileNameSize, name);
   if (!desc.empty())
-    qm::host::SetField(record.Info.Description, kShortDescSize, desc[0]);
+    qm::SetFieldText(record.Info.Description, kShortDescSize, desc[0]);
   if (desc.size() >= 2) {
     record.Info.HasLongDescription = 1;
     for (size_t i = 0; i < desc.size(); ++i)
-      qm::host::SetField(record.LongDescription[i], kLongDescLineSize, desc[i]);
+      qm::SetFieldText(record.LongDescription[i], kLongDescLineSize, desc[i]);
   }
   if (!qm::host::AddFileRecord(home, record, error)) return Failed(error);
   return 0;
@@ -209,7 +210,7 @@ int FileList(const std::string& home, const Options& o) {
     return Failed(error);
   json out = json::array();
   for (const auto& r : records) {
-    using qm::host::FieldText;
+    using qm::FieldText;
     std::vector<std::string> lines;
     for (const auto& line : r.LongDescription)
       lines.push_back(FieldText(line, kLongDescLineSize));

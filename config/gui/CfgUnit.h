@@ -56,6 +56,14 @@ class TCfgForm : public QDialog {
   std::vector<qm::AreaConfigEntry> Entries() const;
   void AddRow(const qm::AreaConfigEntry& entry);
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void reject() override;
+
+ private:
+  // The menu, button and list handlers, reached through their signals.
   void FormShow();
   bool FormCloseQuery();  // true: the window may close
   void FormClose();
@@ -74,13 +82,6 @@ class TCfgForm : public QDialog {
   void OpenConfigFile();
   bool SaveToFile(const QString& fileName);
 
- protected:
-  void showEvent(QShowEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
-  void reject() override;
-
- private:
   bool SavePrompt();  // true: go on
   void SetRow(QTreeWidgetItem* item, const qm::AreaConfigEntry& entry);
   qm::AreaConfigEntry RowEntry(const QTreeWidgetItem* item) const;

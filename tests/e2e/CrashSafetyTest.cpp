@@ -1,7 +1,9 @@
 // The real program killed (SIGKILL) at random points of the reference job:
 // after each kill and the next login the host must be sound, and running
 // the job again must end where an uninterrupted run ends.
-// QM_CRASH_KILLS sets the number of kills, QM_CRASH_SEED the seed.
+// QM_CRASH_KILLS sets the number of kills, QM_CRASH_SEED the seed. The
+// suite keeps one seed so a run fails or passes the same way each time;
+// scripts/faults-long.sh draws a new seed per run.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -90,7 +92,7 @@ class CrashSafety : public qmtest::ProgramDirTest {
 
 TEST_F(CrashSafety, KilledRunsLeaveTheHostSoundAndRerunsFinishTheJob) {
   const uint64_t kills = EnvNumber("QM_CRASH_KILLS", 20);
-  const uint64_t seed = EnvNumber("QM_CRASH_SEED", std::random_device{}());
+  const uint64_t seed = EnvNumber("QM_CRASH_SEED", 20261208);
   std::cout << "[ seed ] QM_CRASH_SEED=" << seed << "\n";
   RecordProperty("seed", std::to_string(seed));
   std::mt19937_64 random(seed);

@@ -74,7 +74,7 @@ class CfgToolTest : public QObject {
   // A form listing the host's areas.
   std::unique_ptr<TCfgForm> FilledForm() {
     auto form = ShownForm();
-    form->New1Click();
+    form->New1->trigger();
     return form;
   }
 
@@ -102,7 +102,7 @@ class CfgToolTest : public QObject {
       act(*setup);
       return setup->result();
     };
-    form.EditEntries();
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
     Seam().modalHook = nullptr;
     return dialogs;
   }
@@ -164,9 +164,17 @@ class CfgToolTest : public QObject {
   void listShowsHostAreasResolved() {
     auto form = FilledForm();
     QTreeWidget* list = form->FileListView;
-    QCOMPARE(list->columnCount(), 10);
-    QCOMPARE(list->headerItem()->text(2), QStringLiteral("File Action (FA)"));
-    QCOMPARE(list->columnWidth(7), 200);
+    // The specified columns in order, with their built-in widths.
+    const std::pair<const char*, int> columns[] = {
+        {"Area Name", 150}, {"No.", 30},      {"File Action (FA)", 100},
+        {"FA Param", 150},  {"FA Spec", 100}, {"Desc Action", 75},
+        {"Desc Spec", 100}, {"Path", 200},    {"Volume", 120},
+        {"Offline", 100}};
+    QCOMPARE(list->columnCount(), int(std::size(columns)));
+    for (int i = 0; i < list->columnCount(); ++i) {
+      QCOMPARE(list->headerItem()->text(i), QString(columns[i].first));
+      QCOMPARE(list->columnWidth(i), columns[i].second);
+    }
     QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
     QCOMPARE(list->editTriggers(), QAbstractItemView::NoEditTriggers);
     QCOMPARE(list->palette().color(QPalette::Inactive, QPalette::Highlight),
@@ -182,11 +190,52 @@ class CfgToolTest : public QObject {
     QCOMPARE(list->topLevelItem(3)->text(1), QStringLiteral("5"));
     QCOMPARE(state_.homeDir, std::string("/srv/wc5/"));
     QVERIFY(!form->Modified());
-    form->FileListView->setFocus();
-    form->SelectAll1Click();
+    form->SelectAll1->trigger();
     QCOMPARE(list->selectedItems().size(), 4);
     QVERIFY(SavePicture(form.get(), "CfgForm"));
     form->close();
+  }
+
+  // The shortcuts, the button and a double-click reach what they stand
+  // for: the setup dialog opens for the selected rows or the clicked one.
+  void shortcutsButtonAndDoubleClick() {
+    auto form = ShownForm();
+    form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    // Away from the list and the edit field, which take Ctrl+A themselves.
+    form->Button1->setFocus();
+    QTest::keyClick(form.get(), Qt::Key_N, Qt::ControlModifier);
+    QTreeWidget* list = form->FileListView;
+    QCOMPARE(list->topLevelItemCount(), 4);
+    QCOMPARE(list->selectedItems().size(), 0);
+    QTest::keyClick(form.get(), Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(list->selectedItems().size(), 4);
+
+    QStringList edited;  // the area number each setup dialog shows
+    Seam().modalHook = [&edited](QDialog* dialog) {
+      auto* setup = qobject_cast<TFileAreaForm*>(dialog);
+      if (!setup) return int(QDialog::Rejected);
+      edited << setup->L_FAnum->text();
+      return int(QDialog::Rejected);
+    };
+    QTest::keyClick(form.get(), Qt::Key_E, Qt::ControlModifier);
+    QCOMPARE(edited, QStringList({"0"}));
+    SelectAreas(*form, {3});
+    QTest::mouseClick(form->Button1, Qt::LeftButton);
+    QCOMPARE(edited, QStringList({"0", "3"}));
+    const QRect row = list->visualItemRect(RowOfArea(*form, 5));
+    QVERIFY(row.isValid());
+    // What a double-click is: a click, then the second press and release.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row.center());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, row.center());
+    QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, row.center());
+    QCOMPARE(edited, QStringList({"0", "3", "5"}));
+    QCOMPARE(list->selectedItems().size(), 1);
+    Seam().modalHook = nullptr;
+
+    QTest::keyClick(form.get(), Qt::Key_F4, Qt::ControlModifier);
+    QVERIFY(!form->isVisible());
+    QVERIFY(Seam().shown.empty());  // nothing changed: no save prompt
   }
 
   void menuAndCaption() {
@@ -254,28 +303,28 @@ class CfgToolTest : public QObject {
     auto form = ShownForm();
     // "Save" on an empty list does nothing at all.
     Seam().fileNames = {Q(*dir_ / "empty")};
-    form->Save1Click();
+    form->Save1->trigger();
     QCOMPARE(Seam().fileNames.size(), size_t(1));
     QVERIFY(!qmtest::Exists(*dir_ / "empty.cfg"));
     // "Save As..." writes it: 0 bytes, with ".cfg" added.
-    form->SaveAs1Click();
+    form->SaveAs1->trigger();
     QVERIFY(qmtest::Exists(*dir_ / "empty.cfg"));
     QCOMPARE(qmtest::ReadFile(*dir_ / "empty.cfg").size(), size_t(0));
     QCOMPARE(form->e_CurrentFile->text(), Q(*dir_ / "empty.cfg"));
 
-    form->New1Click();
+    form->New1->trigger();
     form->e_CurrentFile->clear();
     Seam().fileNames = {Q(*dir_ / "my.CFG.old")};
-    form->Save1Click();
+    form->Save1->trigger();
     QCOMPARE(form->e_CurrentFile->text(), Q(*dir_ / "my.CFG.old"));
     QCOMPARE(qmtest::ReadFile(*dir_ / "my.CFG.old").size(),
              size_t(4 * qm::kConfigRecordSize));
     // Cancelled dialog: nothing changes.
-    form->SaveAs1Click();
+    form->SaveAs1->trigger();
     QCOMPARE(form->e_CurrentFile->text(), Q(*dir_ / "my.CFG.old"));
     // The next "Save" uses the current name without asking.
     qmtest::WriteFile(*dir_ / "my.CFG.old", "x");
-    form->Save1Click();
+    form->Save1->trigger();
     QCOMPARE(qmtest::ReadFile(*dir_ / "my.CFG.old").size(),
              size_t(4 * qm::kConfigRecordSize));
     QVERIFY(Seam().shown.empty());
@@ -288,7 +337,7 @@ class CfgToolTest : public QObject {
     EditWith(*form, [](TFileAreaForm& dialog) { dialog.b_OK->click(); });
     QVERIFY(form->Modified());
     Seam().fileNames = {Q(*dir_ / "missing/dir/x.cfg")};
-    form->Save1Click();
+    form->Save1->trigger();
     QCOMPARE(Seam().shown.size(), size_t(1));
     QCOMPARE(Seam().shown[0].kind, Box::Warning);
     QVERIFY(Seam().shown[0].text.startsWith("Could not save config file: "));
@@ -303,7 +352,7 @@ class CfgToolTest : public QObject {
     // Opening only reads: a name that does not exist is not created and
     // the list keeps its rows.
     Seam().fileNames = {Q(*dir_ / "new.cfg")};
-    form->Open1Click();
+    form->Open1->trigger();
     QVERIFY(!qmtest::Exists(*dir_ / "new.cfg"));
     QCOMPARE(form->FileListView->topLevelItemCount(), 4);
     QCOMPARE(form->StatusBar1->currentMessage(),
@@ -314,18 +363,18 @@ class CfgToolTest : public QObject {
     std::string message;
     QVERIFY(qm::WriteConfigFile(*dir_ / "empty.cfg", {}, message));
     Seam().fileNames = {Q(*dir_ / "empty.cfg")};
-    form->Open1Click();
+    form->Open1->trigger();
     QCOMPARE(form->FileListView->topLevelItemCount(), 0);
     QCOMPARE(form->StatusBar1->currentMessage(),
              QStringLiteral("Successfully Loaded FileAreas."));
 
     // An entry for an area the host no longer has is skipped.
-    form->New1Click();
+    form->New1->trigger();
     std::vector<qm::AreaConfigEntry> entries = form->Entries();
     entries[1].AreaNum = 77;
     QVERIFY(qm::WriteConfigFile(*dir_ / "three.cfg", entries, message));
     Seam().fileNames = {Q(*dir_ / "three.cfg")};
-    form->Open1Click();
+    form->Open1->trigger();
     QCOMPARE(form->FileListView->topLevelItemCount(), 3);
     QCOMPARE(form->StatusBar1->currentMessage(),
              QStringLiteral("Only loaded 3 FileAreas out of 4"));
@@ -338,7 +387,7 @@ class CfgToolTest : public QObject {
     // A file that cannot be read leaves the list as it is.
     qmtest::MakeDirs(*dir_ / "adir.cfg");
     Seam().fileNames = {Q(*dir_ / "adir.cfg")};
-    form->Open1Click();
+    form->Open1->trigger();
     QCOMPARE(form->FileListView->topLevelItemCount(), 3);
     QCOMPARE(form->e_CurrentFile->text(), Q(*dir_ / "adir.cfg"));
     QCOMPARE(form->StatusBar1->currentMessage(),
@@ -438,7 +487,7 @@ class CfgToolTest : public QObject {
     // Cancel stops before the file dialog.
     Seam().answers = {-1};
     Seam().fileNames = {Q(*dir_ / "other.cfg")};
-    form->Open1Click();
+    form->Open1->trigger();
     QCOMPARE(Seam().shown.back().text,
              QStringLiteral("Save changes before closing?"));
     QCOMPARE(Seam().shown.back().caption, QStringLiteral("Confirm"));
@@ -448,7 +497,7 @@ class CfgToolTest : public QObject {
 
     // No goes on; the loaded list still counts as modified.
     Seam().answers = {0};
-    form->Open1Click();
+    form->Open1->trigger();
     QVERIFY(Seam().fileNames.empty());
     QCOMPARE(form->FileListView->topLevelItemCount(), 0);
     QVERIFY(form->Modified());
@@ -464,10 +513,10 @@ class CfgToolTest : public QObject {
     QVERIFY(!form->close());
 
     // Yes saves, then New goes on.
-    form->New1Click();  // asked: no answer queued means Cancel
+    form->New1->trigger();  // asked: no answer queued means Cancel
     QCOMPARE(form->FileListView->topLevelItemCount(), 0);
     Seam().answers = {0};
-    form->New1Click();
+    form->New1->trigger();
     QCOMPARE(form->FileListView->topLevelItemCount(), 4);
     form->e_CurrentFile->setText(Q(*dir_ / "saved.cfg"));
     Seam().answers = {1};
@@ -611,7 +660,7 @@ class CfgToolTest : public QObject {
     QCOMPARE(back.Path, every);
 
     // Cancel writes nothing back.
-    form->New1Click();  // no save answer queued: Cancel
+    form->New1->trigger();  // no save answer queued: Cancel
     EditWith(*form, [](TFileAreaForm& d) {
       Choose(d.cb_FileAction, "Delete");
       d.b_Cancel->click();
@@ -800,7 +849,7 @@ class CfgToolTest : public QObject {
     QCOMPARE(Seam().opened.back(), Q(programDir_ + "Help/Manual.htm"));
     QVERIFY(Seam().shown.empty());
     Seam().shellHook = [](const QString&) { return 2; };
-    form->QuillmarManual1Click();
+    form->QuillmarManual1->trigger();
     QCOMPARE(Seam().shown.back().text,
              QStringLiteral("Unable to start web browser. Make sure you have "
                             "it properly setup on your system."));
@@ -839,7 +888,7 @@ class CfgToolTest : public QObject {
       d.b_OK->click();
     });
     Seam().fileNames = {Q(run / "nightly")};
-    form->SaveAs1Click();
+    form->SaveAs1->trigger();
     QVERIFY(!form->Modified());
     QVERIFY(form->close());
     login_.reset();

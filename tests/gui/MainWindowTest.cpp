@@ -142,39 +142,45 @@ class MainWindowTest : public QObject {
     QCOMPARE(form.size(), QSize(286, 290));
     QTRY_COMPARE(form.pos(), QPoint(15, 15));
 
-    // Positions are within the client area, below the caption strip.
+    // The specified places: in the client area below the caption strip, or
+    // in the progress box; sizes where specified (-1: any).
     const int top = form.oxForm1->CaptionBar()->height();
     QVERIFY(top > 0);
     auto at = [top](int left, int y) { return QPoint(left, y + top); };
     struct Placed {
       const char* name;
-      QRect geometry;
+      QPoint pos;
+      QSize size;
     };
     const Placed placed[] = {
-        {"pan_FileArea", QRect(at(56, 13), QSize(209, 23))},
-        {"pan_Action", QRect(at(56, 40), QSize(209, 23))},
-        {"pan_Spec", QRect(at(56, 68), QSize(209, 23))},
-        {"gb_Progress", QRect(at(16, 104), QSize(249, 89))},
-        {"b_Config", QRect(at(16, 208), QSize(75, 25))},
-        {"b_Cancel", QRect(at(103, 208), QSize(75, 25))},
-        {"b_RunCfg", QRect(at(190, 208), QSize(75, 25))},
-        {"memo_TestRun", QRect(at(280, 24), QSize(305, 345))},
+        {"pan_FileArea", at(56, 13), {209, 23}},
+        {"pan_Action", at(56, 40), {209, 23}},
+        {"pan_Spec", at(56, 68), {209, 23}},
+        {"gb_Progress", at(16, 104), {249, 89}},
+        {"b_Config", at(16, 208), {75, 25}},
+        {"b_Cancel", at(103, 208), {75, 25}},
+        {"b_RunCfg", at(190, 208), {75, 25}},
+        {"memo_TestRun", at(280, 24), {305, 345}},
+        {"L_ConfigFile", at(6, 240), {179, -1}},
+        {"cb_TestRun", at(192, 240), {}},
+        {"l_TestRunOutput", at(280, 8), {}},
+        {"Gauge1", {8, 22}, {233, 21}},
+        {"l_Add", {24, 61}, {}},
+        {"l_Delete", {95, 61}, {}},
+        {"l_Move", {185, 61}, {}},
+        {"L_Extracting", {35, 47}, {}},
     };
     for (const Placed& p : placed) {
       auto* widget = form.findChild<QWidget*>(QLatin1String(p.name));
       QVERIFY2(widget, p.name);
-      QCOMPARE(widget->geometry(), p.geometry);
+      QCOMPARE(widget->pos(), p.pos);
+      if (p.size.width() >= 0) QCOMPARE(widget->width(), p.size.width());
+      if (p.size.height() >= 0) QCOMPARE(widget->height(), p.size.height());
     }
-    QCOMPARE(form.Gauge1->parentWidget(), form.gb_Progress);
-    QCOMPARE(form.Gauge1->geometry(), QRect(8, 22, 233, 21));
-    QCOMPARE(form.l_Add->pos(), QPoint(24, 61));
-    QCOMPARE(form.l_Delete->pos(), QPoint(95, 61));
-    QCOMPARE(form.l_Move->pos(), QPoint(185, 61));
-    QCOMPARE(form.L_Extracting->pos(), QPoint(35, 47));
-    QCOMPARE(form.L_ConfigFile->pos(), at(6, 240));
-    QCOMPARE(form.L_ConfigFile->width(), 179);
-    QCOMPARE(form.cb_TestRun->pos(), at(192, 240));
-    QCOMPARE(form.l_TestRunOutput->pos(), at(280, 8));
+    for (QWidget* inBox :
+         std::initializer_list<QWidget*>{form.Gauge1, form.l_Add, form.l_Delete,
+                                         form.l_Move, form.L_Extracting})
+      QCOMPARE(inBox->parentWidget(), form.gb_Progress);
 
     // Captions, colours and what starts hidden.
     QCOMPARE(form.gb_Progress->title(), QStringLiteral("Progress"));
@@ -268,7 +274,9 @@ class MainWindowTest : public QObject {
     QVERIFY(Seam().shown.empty());
     QVERIFY(!form.FailedLogin->isActive());
     QCOMPARE(form.State().homeDir, program.programDir + "host/");
-    QCOMPARE(std::string(WcGetHostHome()), program.programDir + "host/");
+    TFileArea area{};  // logged in to the program directory's own host
+    QVERIFY(MwGetFileAreas(2, 1, &area));
+    QCOMPARE(std::string(area.Name), std::string("Games"));
   }
 
   void loginWrongThenCorrectPassword() {

@@ -13,6 +13,7 @@
 #include "config/ConfigFile.h"
 #include "host/HostAdmin.h"
 #include "host/HostStore.h"
+#include "platform/FieldText.h"
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -38,7 +39,7 @@ std::string Noise(size_t size, uint32_t seed) {
 
 std::string RecordLabel(int32_t area, const TFullFileRecord& record) {
   return std::to_string(area) + ":" +
-         qm::host::FieldText(record.Info.Name, kFileNameSize);
+         qm::FieldText(record.Info.Name, kFileNameSize);
 }
 
 bool LocalFileTime(const struct stat& st, uint64_t& local) {
@@ -131,8 +132,8 @@ ReferenceJob::ReferenceJob(const std::string& home, const std::string& work,
     kept(local, bytes);
     TFullFileRecord record{};
     record.Info.Area = area;
-    qm::host::SetField(record.Info.Name, kFileNameSize, name);
-    qm::host::SetField(record.Info.Description, kShortDescSize, "old");
+    qm::SetFieldText(record.Info.Name, kFileNameSize, name);
+    qm::SetFieldText(record.Info.Description, kShortDescSize, "old");
     std::string error;
     if (!qm::host::StoreFile(home, area, name, local, error) ||
         !qm::host::AddFileRecord(home, record, error))
@@ -202,9 +203,9 @@ std::vector<std::string> ReferenceJob::Problems() const {
     dirs.insert(area.directory);
     for (const auto& record : Records(home_, area.number, problems)) {
       std::string label = RecordLabel(area.number, record);
-      std::string path = qm::ResolveExisting(
-          qm::TrailingBackslash(area.directory) +
-          qm::host::FieldText(record.Info.Name, kFileNameSize));
+      std::string path =
+          qm::ResolveExisting(qm::TrailingBackslash(area.directory) +
+                              qm::FieldText(record.Info.Name, kFileNameSize));
       struct stat st {};
       uint64_t local = 0;
       if (path.empty() || stat(path.c_str(), &st) != 0 ||
@@ -251,12 +252,12 @@ std::vector<std::string> ReferenceJob::Snapshot() const {
       std::string line =
           "record " + RecordLabel(area.number, record) + " size " +
           std::to_string(record.Info.Size) + " '" +
-          qm::host::FieldText(record.Info.Description, kShortDescSize) +
-          "' long " + std::to_string(record.Info.HasLongDescription);
+          qm::FieldText(record.Info.Description, kShortDescSize) + "' long " +
+          std::to_string(record.Info.HasLongDescription);
       for (const auto& text : record.LongDescription)
         if (text[0] != '\0') line += " |" + std::string(text);
       auto source = sources_.find(
-          qm::UpperCase(qm::host::FieldText(record.Info.Name, kFileNameSize)));
+          qm::UpperCase(qm::FieldText(record.Info.Name, kFileNameSize)));
       if (source != sources_.end() && !source->second.copied)
         line += " time " + std::to_string(record.Info.FileTime);
       lines.push_back(line);

@@ -74,11 +74,6 @@ void ShowWarning(QWidget* parent, const QString& text) {
           QStringLiteral("Warning"));
 }
 
-void ShowInformation(QWidget* parent, const QString& text) {
-  ShowBox(Box::Information, parent, text, QMessageBox::Information,
-          QStringLiteral("Information"));
-}
-
 void ShowErrorBox(QWidget* parent, const QString& text) {
   ShowBox(Box::Error, parent, text, QMessageBox::Critical,
           QStringLiteral("Error"));

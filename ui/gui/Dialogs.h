@@ -15,7 +15,7 @@ class QWidget;
 
 namespace qm::gui {
 
-enum class Box { Plain, Warning, Information, Error, YesNo, YesNoCancel };
+enum class Box { Plain, Warning, Error, YesNo, YesNoCancel };
 
 struct ShownBox {
   Box kind;
@@ -40,9 +40,8 @@ struct DialogSeam {
 };
 DialogSeam& Seam();
 
-void ShowMessage(QWidget* parent, const QString& text);  // plain box
-void ShowWarning(QWidget* parent, const QString& text);  // warning, OK
-void ShowInformation(QWidget* parent, const QString& text);
+void ShowMessage(QWidget* parent, const QString& text);   // plain box
+void ShowWarning(QWidget* parent, const QString& text);   // warning, OK
 void ShowErrorBox(QWidget* parent, const QString& text);  // error box
 bool AskYesNo(QWidget* parent, const QString& text,
               const QString& caption = QStringLiteral("Confirm"));

@@ -11,7 +11,8 @@ in a temporary directory, runs the real `quillmar` on configuration files
     large transfers.
 
 Usage:
-  bench/run.py [--build DIR] [--quick] [--repeat K] [--work DIR] [--keep]
+  bench/run.py [--build DIR] [--quick] [--transfers-only] [--repeat K]
+               [--work DIR] [--keep]
                [--json FILE] [--update-doc]
   bench/run.py --report FILE [--update-doc]
 

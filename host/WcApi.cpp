@@ -48,7 +48,7 @@ struct OpenFile {
   bool failed = false;
   std::string path;  // the stored file (read) or the target (write)
   qm::LocalReader reader;
-  qm::AtomicWriter writer{qm::host::kWriteMark};
+  qm::AtomicWriter writer{qm::host::kWriteMark, true};
 };
 
 struct Session {

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <unordered_map>
 
@@ -19,6 +20,12 @@
 namespace qm {
 
 namespace {
+
+// Reads and writes of files reach the system in pieces of this size.
+constexpr uint32_t kIoChunk = 256 * 1024;
+// The disk is set to work on a written file every this many bytes, so that
+// the fsync at its end has little left to wait for.
+constexpr uint64_t kWriteBehind = 2 * 1024 * 1024;
 
 std::string DirectoryOrDot(const std::string& path) {
   std::string dir = DirectoryPart(path);
@@ -376,18 +383,26 @@ bool LocalReader::Read(void* buffer, uint32_t count, uint32_t& done) {
   done = 0;
   if (fault::ShouldFail(fault::Kind::File)) return false;
   if (fd_ < 0) return false;
-  for (;;) {
-    ssize_t n = ::read(fd_, buffer, count);
-    if (n < 0 && errno == EINTR) continue;
+  if (at_ == end_) {
+    if (!buffer_) buffer_.reset(new char[kIoChunk]);
+    ssize_t n;
+    do {
+      n = ::read(fd_, buffer_.get(), kIoChunk);
+    } while (n < 0 && errno == EINTR);
     if (n < 0) return false;
-    done = static_cast<uint32_t>(n);
-    return true;
+    at_ = 0;
+    end_ = static_cast<uint32_t>(n);
   }
+  done = std::min(count, end_ - at_);
+  std::memcpy(buffer, buffer_.get() + at_, done);
+  at_ += done;
+  return true;
 }
 
 void LocalReader::Close() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
+  at_ = end_ = 0;
 }
 
 AtomicWriter::~AtomicWriter() { Abandon(); }
@@ -426,27 +441,65 @@ bool AtomicWriter::Open(const std::string& path, bool followLinks) {
 bool AtomicWriter::Write(const void* buffer, uint32_t count, uint32_t& done) {
   done = 0;
   if (fault::ShouldFail(fault::Kind::File)) return false;
-  size_t written = 0;
-  const bool ok = fd_ >= 0 && WriteAll(fd_, buffer, count, &written);
-  done = static_cast<uint32_t>(written);  // at most count
+  if (fd_ < 0) return false;
+  if (!buffered_) {
+    size_t written = 0;
+    const bool ok = WriteAll(fd_, buffer, count, &written);
+    done = static_cast<uint32_t>(written);  // at most count
+    return ok;
+  }
+  if (!buffer_) buffer_.reset(new char[kIoChunk]);
+  const char* from = static_cast<const char*>(buffer);
+  while (done < count) {
+    if (held_ == kIoChunk && !Flush()) return false;
+    uint32_t piece = std::min(count - done, kIoChunk - held_);
+    std::memcpy(buffer_.get() + held_, from + done, piece);
+    held_ += piece;
+    done += piece;
+  }
+  return true;
+}
+
+bool AtomicWriter::Flush() {
+  size_t done = 0;
+  bool ok = WriteAll(fd_, buffer_.get(), held_, &done);
+  held_ = 0;
+  written_ += done;
+  if (ok && written_ - started_ >= kWriteBehind) {
+    sync_file_range(fd_, static_cast<off_t>(started_),
+                    static_cast<off_t>(written_ - started_),
+                    SYNC_FILE_RANGE_WRITE);
+    started_ = written_;
+  }
   return ok;
 }
 
 bool AtomicWriter::Commit() {
   if (fd_ < 0) return false;
-  bool ok = !fault::ShouldFail(fault::Kind::File) && fsync(fd_) == 0;
+  bool ok = Flush() && !fault::ShouldFail(fault::Kind::File) && fsync(fd_) == 0;
   ok = close(fd_) == 0 && ok;
   fd_ = -1;
   if (ok) ok = rename(temp_.c_str(), target_.c_str()) == 0;
-  if (ok)
+  if (ok) {
+    // The new name is durable only with its directory. The file is in
+    // place by now, so a directory that cannot be synced fails nothing.
+    int dir = open(DirectoryOrDot(target_).c_str(),
+                   O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+      fsync(dir);
+      close(dir);
+    }
     NoteChange(target_, FileNamePart(target_), FileNamePart(temp_));
-  else
+  } else {
     unlink(temp_.c_str());
+  }
   temp_.clear();
   return ok;
 }
 
 void AtomicWriter::Abandon() {
+  held_ = 0;
+  written_ = started_ = 0;
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
   if (!temp_.empty()) unlink(temp_.c_str());

@@ -56,7 +56,8 @@ inline bool WriteAll(int fd, std::string_view bytes) {
 bool ReadTextLines(const std::string& path, std::vector<std::string>& lines);
 bool ReadWholeFile(const std::string& path, std::string& bytes);
 
-// Sequential reader with the platform's read-ahead hint.
+// Sequential reader with the platform's read-ahead hint. Small reads are
+// served from a large buffer, so a copy in small blocks makes few calls.
 class LocalReader {
  public:
   ~LocalReader();
@@ -68,6 +69,9 @@ class LocalReader {
  private:
   int fd_ = -1;
   uint64_t size_ = 0;
+  std::unique_ptr<char[]> buffer_;
+  uint32_t at_ = 0;
+  uint32_t end_ = 0;
 };
 
 // What an AtomicWriter's temporary file is named by default:
@@ -79,10 +83,14 @@ inline constexpr char kDefaultWriteMark[] = ".tmp.";
 // or abandoned write never leaves a partial target. An existing target must
 // be a regular file; its permissions are kept. With followLinks a symbolic
 // link stays and its target is replaced; otherwise the link is replaced.
+// A committed file and its name are durable. A buffered writer makes few
+// large writes, so a failure of the disk may surface only at a later Write
+// or at Commit().
 class AtomicWriter {
  public:
-  explicit AtomicWriter(std::string mark = kDefaultWriteMark)
-      : mark_(std::move(mark)) {}
+  explicit AtomicWriter(std::string mark = kDefaultWriteMark,
+                        bool buffered = false)
+      : mark_(std::move(mark)), buffered_(buffered) {}
   ~AtomicWriter();
   bool Open(const std::string& path, bool followLinks = false);
   bool Write(const void* buffer, uint32_t count, uint32_t& done);
@@ -91,10 +99,17 @@ class AtomicWriter {
   const std::string& TempPath() const { return temp_; }
 
  private:
+  bool Flush();
+
   int fd_ = -1;
+  std::unique_ptr<char[]> buffer_;
+  uint32_t held_ = 0;     // bytes in buffer_
+  uint64_t written_ = 0;  // bytes handed to the file
+  uint64_t started_ = 0;  // bytes whose write-back has been started
   std::string target_;
   std::string temp_;
   std::string mark_;
+  bool buffered_;
 };
 
 // Removes the temporary files of AtomicWriter writes made with mark whose

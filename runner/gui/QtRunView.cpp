@@ -33,40 +33,65 @@ void SetPanel(QLabel* panel, const std::string& text) {
   panel->repaint();
 }
 
+// A transfer shorter than this shows no window: building and painting one
+// would cost more than the copy.
+constexpr qint64 kShowAfterMs = 300;
+
 class QtProgressView : public ProgressView {
  public:
-  QtProgressView(QWidget* owner, const std::string& caption)
-      : form_(new TProgressForm(owner)) {
-    form_->show();
-    form_->setWindowTitle(ToText(caption));
-    form_->Bar->setValue(0);
-    QCoreApplication::processEvents();
+  QtProgressView(QWidget* owner, QPointer<TProgressForm>& form,
+                 const std::string& caption)
+      : owner_(owner), form_(form), caption_(caption) {
+    running_.start();
+    sinceEvents_.start();
   }
   ~QtProgressView() override {
-    form_->close();
-    delete form_;
+    if (shown_ && form_) form_->hide();
   }
-  void SetMaximum(int maximum) override { form_->Bar->setRange(0, maximum); }
+  void SetMaximum(int maximum) override {
+    maximum_ = maximum;
+    if (shown_) form_->Bar->setRange(0, maximum);
+  }
   // Repainting the bar for every block would cost more than the copy.
   void SetPosition(int position) override {
-    if (position < form_->Bar->maximum() && sincePaint_.isValid() &&
-        sincePaint_.elapsed() < 50)
-      return;
+    position_ = position;
+    if (!Shown() || (position < maximum_ && sincePaint_.elapsed() < 50)) return;
     form_->Bar->setValue(position);
     sincePaint_.start();
   }
   bool Cancelled() override {
     // Lets a press of the window's "&Cancel" through, a few times a second
     // so that the copy is not slowed down.
-    if (!sinceEvents_.isValid() || sinceEvents_.elapsed() >= 20) {
+    if (sinceEvents_.elapsed() >= 20) {
+      Shown();
       QCoreApplication::processEvents();
       sinceEvents_.start();
     }
-    return form_->cancelled;
+    return shown_ && form_ && form_->cancelled;
   }
 
  private:
-  TProgressForm* form_;
+  bool Shown() {
+    if (shown_) return form_ != nullptr;
+    if (running_.elapsed() < kShowAfterMs) return false;
+    if (!form_) form_ = new TProgressForm(owner_);
+    form_->setWindowTitle(ToText(caption_));
+    form_->Bar->setRange(0, maximum_);
+    form_->Bar->setValue(position_);
+    form_->show();
+    QCoreApplication::processEvents();
+    shown_ = true;
+    sincePaint_.start();
+    return true;
+  }
+
+  QWidget* owner_;
+  QPointer<TProgressForm>& form_;
+  std::string caption_;
+  int maximum_ = 100;
+  int position_ = 0;
+  bool shown_ = false;
+  QElapsedTimer running_;
   QElapsedTimer sinceEvents_;
   QElapsedTimer sincePaint_;
 };
@@ -132,7 +157,7 @@ void QtRunView::SetExtractingVisible(bool visible) {
 
 std::unique_ptr<ProgressView> QtRunView::OpenProgress(
     const std::string& caption) {
-  return std::make_unique<QtProgressView>(&form_, caption);
+  return std::make_unique<QtProgressView>(&form_, progress_, caption);
 }
 
 void QtRunView::LogUnattended(const std::string& text) {

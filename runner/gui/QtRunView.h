@@ -1,11 +1,14 @@
 // The run view over the main window: what runs and file actions show.
 #pragma once
 
+#include <QPointer>
+
 #include "run/RunContext.h"
 
 namespace qm::gui {
 
 class TMainForm;
+class TProgressForm;
 
 class QtRunView : public RunView {
  public:
@@ -35,6 +38,9 @@ class QtRunView : public RunView {
   void LogUnattended(const std::string& text);
 
   TMainForm& form_;
+  // Built for the first transfer that runs long enough to show it, then
+  // reused by every later one.
+  QPointer<TProgressForm> progress_;
   bool busy_ = false;
   // The file spec as given: the panel's text cannot carry every 8-bit byte.
   std::string spec_;

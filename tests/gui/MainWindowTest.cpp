@@ -736,26 +736,47 @@ class MainWindowTest : public QObject {
     QCOMPARE(ToBytes(form.memo_TestRun->document()->toRawText()),
              "Add to FA# 1: " + every);
 
-    {
-      auto progress = view.OpenProgress("Copy File to FileArea #1");
-      TProgressForm* window = nullptr;
+    auto progressWindows = [] {
+      std::vector<TProgressForm*> found;
       for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* p = qobject_cast<TProgressForm*>(w)) window = p;
-      QVERIFY(window);
+        if (auto* p = qobject_cast<TProgressForm*>(w)) found.push_back(p);
+      return found;
+    };
+    {
+      // A transfer shows its window only once it has run a moment.
+      auto progress = view.OpenProgress("Copy File to FileArea #1");
+      progress->SetMaximum(7);
+      progress->SetPosition(1);
+      QVERIFY(!progress->Cancelled());
+      for (TProgressForm* w : progressWindows()) QVERIFY(!w->isVisible());
+      QTest::qWait(350);
+      progress->SetPosition(3);
+      QCOMPARE(progressWindows().size(), size_t(1));
+      TProgressForm* window = progressWindows().front();
       QVERIFY(window->isVisible());
       QVERIFY(!window->isModal());
       QCOMPARE(window->windowTitle(),
                QStringLiteral("Copy File to FileArea #1"));
-      progress->SetMaximum(7);
-      progress->SetPosition(3);
       QCOMPARE(window->Bar->maximum(), 7);
       QCOMPARE(window->Bar->value(), 3);
       QVERIFY(!progress->Cancelled());
       QTest::mouseClick(window->b_Cancel, Qt::LeftButton);
       QVERIFY(progress->Cancelled());
     }
-    for (QWidget* w : QApplication::topLevelWidgets())
-      QVERIFY(!qobject_cast<TProgressForm*>(w));  // gone with its view
+    QCOMPARE(progressWindows().size(), size_t(1));
+    QVERIFY(!progressWindows().front()->isVisible());  // hidden with its view
+    {
+      // The next transfer reuses the window, uncancelled, with its caption.
+      auto progress = view.OpenProgress("Copy File to FileArea #2");
+      progress->SetMaximum(2);
+      QTest::qWait(350);
+      QVERIFY(!progress->Cancelled());
+      QCOMPARE(progressWindows().size(), size_t(1));
+      QVERIFY(progressWindows().front()->isVisible());
+      QCOMPARE(progressWindows().front()->windowTitle(),
+               QStringLiteral("Copy File to FileArea #2"));
+    }
+    QVERIFY(!progressWindows().front()->isVisible());
 
     // Boxes: shown interactively; an unattended error also reaches the log.
     view.ShowWarning("careful");

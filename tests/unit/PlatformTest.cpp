@@ -163,6 +163,32 @@ TEST(PlatformFiles, AtomicWriterReplacesOnlyWhenCommitted) {
   EXPECT_FALSE(blocked.Open(dir / "missing-dir/x.txt"));
 }
 
+// Reads and writes are buffered: blocks of every size, across the buffers'
+// edges, still give the bytes whole and in order.
+TEST(PlatformFiles, BlocksOfAnySizeCopyWhole) {
+  TempDir dir;
+  std::string bytes(700 * 1024 + 13, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<char>(i * 7 + i / 4099);
+  qmtest::WriteFile(dir / "source.bin", bytes);
+  for (uint32_t block : {1u, 4096u, 65537u, 1u << 20}) {
+    SCOPED_TRACE(block);
+    qm::LocalReader reader;
+    qm::AtomicWriter writer(qm::kDefaultWriteMark, true);
+    ASSERT_TRUE(reader.Open(dir / "source.bin"));
+    ASSERT_TRUE(writer.Open(dir / "copy.bin"));
+    std::string buffer(block, '\0');
+    uint32_t got = 0, put = 0;
+    do {
+      ASSERT_TRUE(reader.Read(buffer.data(), block, got));
+      ASSERT_TRUE(writer.Write(buffer.data(), got, put));
+      ASSERT_EQ(put, got);
+    } while (got > 0);
+    ASSERT_TRUE(writer.Commit());
+    EXPECT_TRUE(qmtest::ReadFile(dir / "copy.bin") == bytes);
+  }
+}
+
 // Every opener goes through OpenRegularFile: a FIFO (with or without a
 // process at its other end) or a directory fails at once.
 TEST(PlatformFiles, SpecialFilesFailWithoutBlocking) {

@@ -426,6 +426,8 @@ bool AtomicWriter::Open(const std::string& path, bool followLinks) {
     }
   }
   std::string dir = DirectoryPart(target_);
+  // A killed run's write to this target would otherwise stay for good.
+  RemoveAbandonedWrites(dir, mark_, FileNamePart(target_));
   temp_ =
       dir + "." + FileNamePart(target_) + mark_ + std::string(kTempSuffix, 'X');
   fd_ = mkostemp(temp_.data(), O_CLOEXEC);
@@ -507,13 +509,17 @@ void AtomicWriter::Abandon() {
 }
 
 void RemoveAbandonedWrites(const std::string& directory,
-                           const std::string& mark) {
+                           const std::string& mark, const std::string& target) {
   DIR* d = opendir(directory.c_str());
   if (!d) return;
+  const std::string prefix = "." + target + mark;
   std::vector<std::string> abandoned;
   while (dirent* entry = readdir(d)) {
     std::string name = entry->d_name;
     if (!IsWriterTemp(name, mark)) continue;
+    if (!target.empty() && (name.size() != prefix.size() + kTempSuffix ||
+                            name.compare(0, prefix.size(), prefix) != 0))
+      continue;
     std::string path = TrailingBackslash(directory) + name;
     int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) continue;

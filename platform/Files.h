@@ -113,8 +113,10 @@ class AtomicWriter {
 };
 
 // Removes the temporary files of AtomicWriter writes made with mark whose
-// process died (no live writer holds them) from a directory.
+// process died (no live writer holds them) from a directory; with a target
+// name, only those of writes to that target.
 void RemoveAbandonedWrites(const std::string& directory,
-                           const std::string& mark);
+                           const std::string& mark,
+                           const std::string& target = {});
 
 }  // namespace qm

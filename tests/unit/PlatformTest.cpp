@@ -151,6 +151,10 @@ TEST(PlatformFiles, AtomicWriterReplacesOnlyWhenCommitted) {
   }  // abandoned
   EXPECT_EQ(qmtest::ReadFile(dir / "target.txt"), "old");
   EXPECT_EQ(qmtest::ListDir(dir.path()).size(), 1u);
+  // A killed writer's file goes with the next write to its target; a
+  // sysop's look-alike for another name stays.
+  qmtest::WriteFile(dir / ".target.txt.tmp.AbCdEf", "killed");
+  qmtest::WriteFile(dir / ".other.txt.tmp.AbCdEf", "sysop's");
   qm::AtomicWriter writer;
   ASSERT_TRUE(writer.Open(dir / "TARGET.TXT"));  // keeps the on-disk name
   ASSERT_TRUE(writer.Write("new bytes", 9, done));
@@ -158,7 +162,7 @@ TEST(PlatformFiles, AtomicWriterReplacesOnlyWhenCommitted) {
   ASSERT_TRUE(writer.Commit());
   EXPECT_EQ(qmtest::ReadFile(dir / "target.txt"), "new bytes");
   EXPECT_EQ(qmtest::ListDir(dir.path()),
-            std::vector<std::string>{"target.txt"});
+            (std::vector<std::string>{".other.txt.tmp.AbCdEf", "target.txt"}));
   qm::AtomicWriter blocked;
   EXPECT_FALSE(blocked.Open(dir / "missing-dir/x.txt"));
 }

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/FaultInjection.h"
 #include "platform/Paths.h"
@@ -40,6 +41,9 @@ struct DirIndex {
   timespec builtAt{};
   bool ownChange = false;  // the last change was this process's own
   std::unordered_multimap<std::string, std::string> byUpper;
+  // Names starting with a dot, where writers' temporary files are: looked
+  // through for a killed write without reading the directory again.
+  std::unordered_set<std::string> hidden;
 };
 
 std::mutex indexMutex;
@@ -70,6 +74,7 @@ DirIndex& Rebuild(const std::string& dir, const struct stat& st) {
       std::string name = entry->d_name;
       if (name == "." || name == "..") continue;
       index.byUpper.emplace(UpperCase(name), name);
+      if (name[0] == '.') index.hidden.insert(name);
     }
     closedir(d);
   }
@@ -87,6 +92,7 @@ DirIndex* IndexFor(const std::string& dir) {
 }
 
 void EraseName(DirIndex& index, const std::string& name) {
+  index.hidden.erase(name);
   auto range = index.byUpper.equal_range(UpperCase(name));
   for (auto it = range.first; it != range.second; ++it) {
     if (it->second == name) {
@@ -113,6 +119,7 @@ void NoteChange(const std::string& path, const std::string& added,
   if (!added.empty()) {
     EraseName(index, added);
     index.byUpper.emplace(UpperCase(added), added);
+    if (added[0] == '.') index.hidden.insert(added);
   }
   index.mtime = st.st_mtim;
   index.ownChange = true;
@@ -468,6 +475,19 @@ bool AtomicWriter::Flush() {
   held_ = 0;
   written_ += done;
   if (ok && written_ - started_ >= kWriteBehind) {
+    // The piece started last time is on its way to the disk by now: wait
+    // for it and let its pages go, so a large file does not fill the page
+    // cache with data that is not read again.
+    if (started_ > settled_) {
+      sync_file_range(fd_, static_cast<off_t>(settled_),
+                      static_cast<off_t>(started_ - settled_),
+                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                          SYNC_FILE_RANGE_WAIT_AFTER);
+      posix_fadvise(fd_, static_cast<off_t>(settled_),
+                    static_cast<off_t>(started_ - settled_),
+                    POSIX_FADV_DONTNEED);
+      settled_ = started_;
+    }
     sync_file_range(fd_, static_cast<off_t>(started_),
                     static_cast<off_t>(written_ - started_),
                     SYNC_FILE_RANGE_WRITE);
@@ -479,6 +499,7 @@ bool AtomicWriter::Flush() {
 bool AtomicWriter::Commit() {
   if (fd_ < 0) return false;
   bool ok = Flush() && !fault::ShouldFail(fault::Kind::File) && fsync(fd_) == 0;
+  if (ok && buffered_) posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
   ok = close(fd_) == 0 && ok;
   fd_ = -1;
   if (ok) ok = rename(temp_.c_str(), target_.c_str()) == 0;
@@ -501,38 +522,59 @@ bool AtomicWriter::Commit() {
 
 void AtomicWriter::Abandon() {
   held_ = 0;
-  written_ = started_ = 0;
+  written_ = started_ = settled_ = 0;
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
   if (!temp_.empty()) unlink(temp_.c_str());
   temp_.clear();
 }
 
+namespace {
+
+// Names in a directory as it is now; a sweep of a whole directory keeps no
+// index of it.
+std::vector<std::string> HiddenNamesNow(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* entry = readdir(d))
+      if (entry->d_name[0] == '.') names.emplace_back(entry->d_name);
+    closedir(d);
+  }
+  return names;
+}
+
+// A writer opens once per file it writes, so it looks through the cached
+// index instead of reading the directory each time.
+std::vector<std::string> HiddenNamesIndexed(const std::string& dir) {
+  std::lock_guard<std::mutex> lock(indexMutex);
+  DirIndex* index = IndexFor(dir);
+  if (!index) return {};
+  return {index->hidden.begin(), index->hidden.end()};
+}
+
+}  // namespace
+
 void RemoveAbandonedWrites(const std::string& directory,
                            const std::string& mark, const std::string& target) {
-  DIR* d = opendir(directory.c_str());
-  if (!d) return;
+  const std::string dir =
+      directory.empty() ? std::string("./") : TrailingBackslash(directory);
   const std::string prefix = "." + target + mark;
-  std::vector<std::string> abandoned;
-  while (dirent* entry = readdir(d)) {
-    std::string name = entry->d_name;
+  for (const std::string& name :
+       target.empty() ? HiddenNamesNow(dir) : HiddenNamesIndexed(dir)) {
     if (!IsWriterTemp(name, mark)) continue;
     if (!target.empty() && (name.size() != prefix.size() + kTempSuffix ||
                             name.compare(0, prefix.size(), prefix) != 0))
       continue;
-    std::string path = TrailingBackslash(directory) + name;
+    const std::string path = dir + name;
     int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) continue;
     struct stat st {};
     // A writer that is still alive holds its lock.
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
         flock(fd, LOCK_EX | LOCK_NB) == 0 && unlink(path.c_str()) == 0)
-      abandoned.push_back(name);
+      NoteChange(path, "", name);
     close(fd);
   }
-  closedir(d);
-  for (const std::string& name : abandoned)
-    NoteChange(TrailingBackslash(directory) + name, "", name);
 }
 
 }  // namespace qm

@@ -106,6 +106,7 @@ class AtomicWriter {
   uint32_t held_ = 0;     // bytes in buffer_
   uint64_t written_ = 0;  // bytes handed to the file
   uint64_t started_ = 0;  // bytes whose write-back has been started
+  uint64_t settled_ = 0;  // bytes written back and let go from the cache
   std::string target_;
   std::string temp_;
   std::string mark_;

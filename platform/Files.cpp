@@ -479,10 +479,13 @@ bool AtomicWriter::Flush() {
     // for it and let its pages go, so a large file does not fill the page
     // cache with data that is not read again.
     if (started_ > settled_) {
-      sync_file_range(fd_, static_cast<off_t>(settled_),
-                      static_cast<off_t>(started_ - settled_),
-                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                          SYNC_FILE_RANGE_WAIT_AFTER);
+      // A write-back error is reported once per open file: by this wait,
+      // and then no longer by the fsync at the end.
+      if (sync_file_range(fd_, static_cast<off_t>(settled_),
+                          static_cast<off_t>(started_ - settled_),
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                              SYNC_FILE_RANGE_WAIT_AFTER) != 0)
+        return false;
       posix_fadvise(fd_, static_cast<off_t>(settled_),
                     static_cast<off_t>(started_ - settled_),
                     POSIX_FADV_DONTNEED);

@@ -1,7 +1,5 @@
 #include "actions/ExistingNames.h"
 
-#include <cstring>
-
 #include "actions/MatchRule.h"
 #include "platform/Paths.h"
 #include "server/WcApi.h"
@@ -16,7 +14,7 @@ bool ExistingNames::Gather(RunContext& ctx, int32_t area) {
   while (found && record.Area == area) {
     ctx.view.ProcessEvents();
     if (ctx.state.cancelRequest) return false;
-    Add(std::string(record.Name, strnlen(record.Name, kFileNameSize)));
+    Add(RecordName(record));
     found = GetNextFileRec(1, record, position) != 0;
   }
   // Names missed here would be taken for new files and copied over.

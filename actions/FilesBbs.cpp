@@ -1,7 +1,6 @@
 #include "actions/FilesBbs.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -123,10 +122,8 @@ void ReadinFilesBBS(RunContext& ctx, const std::string& directory,
   ExistingNames names;
   if (!names.Gather(ctx, area)) return;
 
-  const int fd = OpenRegularFile(listPath, O_RDONLY);
-  std::FILE* file = fd >= 0 ? fdopen(fd, "rb") : nullptr;
+  std::FILE* file = OpenRegularStream(listPath, O_RDONLY, "rb");
   if (!file) {
-    if (fd >= 0) close(fd);
     ctx.view.ShowMessage("IO Error in ReadinFilesBBS");
     return;
   }

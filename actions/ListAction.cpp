@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -78,10 +77,9 @@ class SharedOutput : public ListingOutput {
     if (file_) std::fclose(file_);
   }
   bool Open(const std::string& path, bool append) {
-    const int fd = OpenRegularFile(
-        path, O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC));
-    if (fd >= 0) file_ = fdopen(fd, append ? "ab" : "wb");
-    if (fd >= 0 && !file_) close(fd);
+    file_ = OpenRegularStream(
+        path, O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC),
+        append ? "ab" : "wb");
     return file_ != nullptr;
   }
   bool Finish() override {

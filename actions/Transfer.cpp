@@ -1,10 +1,10 @@
 #include "actions/Transfer.h"
 
-#include <cstring>
 #include <filesystem>
 #include <memory>
 
 #include "actions/Describe.h"
+#include "actions/MatchRule.h"
 #include "platform/FieldText.h"
 #include "platform/FileTime.h"
 #include "platform/Files.h"
@@ -26,10 +26,6 @@ constexpr uint32_t kInvalidFileSize = 0xFFFFFFFFu;
 void TooLargeLine(RunContext& ctx, const std::string& path) {
   LogRunError(ctx, "File: " + path +
                        " is 2 GB or larger: too large for a file area record");
-}
-
-std::string RecordName(const TFileRecord& record) {
-  return std::string(record.Name, strnlen(record.Name, kFileNameSize));
 }
 
 // The file a transfer reads: a stored file or a local one.
@@ -103,7 +99,7 @@ std::string HostErrorText() {
 
 // Reads back what the host stored for a record just added and freshens it.
 bool ReadBackAndFreshen(RunContext& ctx, TFullFileRecord& record) {
-  const std::string name = FieldText(record.Info.Name, kFileNameSize);
+  const std::string name = RecordName(record.Info);
   TFileRecord stored{};
   uint32_t position = 0;
   if (!GetFileRecByAreaName(record.Info.Area, name.c_str(), stored, position))
@@ -223,7 +219,7 @@ bool AddFileToArea(RunContext& ctx, const std::string& localPath, int32_t area,
         break;
     }
     if (!TransferFile(ctx, localPath, HostPath(area, name),
-                      "Copy File to FileArea #" + std::to_string(area))) {
+                      "Copy File to FileArea #" + areaText)) {
       LogRunError(
           ctx, "Error copying file: " + localPath + " to filearea server path");
       return false;

@@ -323,6 +323,15 @@ int OpenRegularFile(const std::string& path, int flags, unsigned mode) {
   return fd;
 }
 
+std::FILE* OpenRegularStream(const std::string& path, int flags,
+                             const char* mode) {
+  const int fd = OpenRegularFile(path, flags);
+  if (fd < 0) return nullptr;
+  std::FILE* stream = fdopen(fd, mode);
+  if (!stream) close(fd);
+  return stream;
+}
+
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
   bytes.clear();
   if (fault::ShouldFail(fault::Kind::File)) return false;

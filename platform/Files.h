@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -43,6 +44,9 @@ std::vector<FoundFile> FindFiles(const std::string& pattern,
 // regular file (or, with O_CREAT, not exist yet). Anything else fails with
 // errno set, the descriptor otherwise comes back in blocking mode.
 int OpenRegularFile(const std::string& path, int flags, unsigned mode = 0666);
+// The same as a stdio stream in the given fopen mode; null on failure.
+std::FILE* OpenRegularStream(const std::string& path, int flags,
+                             const char* mode);
 
 // write(2) until every byte is written, retrying interrupted and short
 // writes; false on an error (errno tells). written, when given, counts the

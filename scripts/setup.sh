@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config ccache
+  build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev libgl-dev
   libsqlite3-dev sqlite3
   libzip-dev zip

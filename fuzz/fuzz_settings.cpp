@@ -9,7 +9,7 @@
 
 #include "fuzz/FuzzSupport.h"
 #include "platform/Paths.h"
-#include "ui/IniFile.h"
+#include "settings/IniFile.h"
 
 using qmfuzz::Check;
 

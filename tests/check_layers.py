@@ -9,21 +9,21 @@ import sys
 # Folder -> the folders its files may include (besides its own). A folder's
 # CMake library links the libraries of these folders; server/WcApi.h (which
 # host/ implements) and dunzip/DunzipBlock.h are needed as headers only.
-CORE = ["platform", "server", "config", "ui", "run", "actions", "runner"]
+CORE = ["platform", "server", "config", "settings", "run", "actions", "runner"]
 ALLOWED = {
     "platform": [],
     "server": ["platform"],  # the host contract and the session
     "host": ["server", "platform"],  # the stand-in behind the contract
     "dunzip": ["platform"],
     "config": ["server", "platform"],
-    "ui": ["platform"],
+    "settings": ["platform"],
     "run": ["platform"],
     "actions": ["run", "server", "dunzip", "platform"],
     "runner": ["actions", "config", "run", "server", "platform"],
-    "ui/gui": ["ui", "config", "run", "server", "platform"],
-    "config/gui": ["ui/gui", "ui", "config", "run", "server", "platform"],
+    "ui/gui": ["settings", "config", "run", "server", "platform"],
+    "config/gui": ["ui/gui", "settings", "config", "run", "server", "platform"],
     "runner/gui": ["config/gui", "ui/gui", "runner", "actions", "config",
-                   "ui", "run", "server", "platform"],
+                   "settings", "run", "server", "platform"],
     "app": ["runner/gui", "ui/gui", "runner", "server"],
     "tools": ["host", "server", "platform"],
     "bench": ["host", "config", "server", "platform"],

@@ -18,7 +18,7 @@
 #include "config/AreaPaths.h"
 #include "config/gui/FileAreaUnit.h"
 #include "platform/Paths.h"
-#include "ui/IniFile.h"
+#include "settings/IniFile.h"
 #include "ui/gui/AboutUnit.h"
 #include "ui/gui/Dialogs.h"
 #include "ui/gui/TextBytes.h"

@@ -21,7 +21,7 @@
 #include "runner/RunDriver.h"
 #include "server/Session.h"
 #include "server/WcApi.h"
-#include "ui/IniFile.h"
+#include "settings/IniFile.h"
 #include "ui/gui/AboutUnit.h"
 #include "ui/gui/AppSetup.h"
 #include "ui/gui/Dialogs.h"

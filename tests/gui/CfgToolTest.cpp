@@ -24,9 +24,9 @@
 #include "config/gui/FileAreaUnit.h"
 #include "host/HostAdmin.h"
 #include "runner/gui/MainUnit.h"
+#include "settings/IniFile.h"
 #include "tests/support/GuiTestSupport.h"
 #include "tests/support/TestSupport.h"
-#include "ui/IniFile.h"
 #include "ui/gui/Dialogs.h"
 #include "ui/gui/oxForm.h"
 

@@ -10,9 +10,9 @@
 #include <memory>
 
 #include "runner/gui/MainUnit.h"
+#include "settings/IniFile.h"
 #include "tests/support/GuiTestSupport.h"
 #include "tests/support/TestSupport.h"
-#include "ui/IniFile.h"
 #include "ui/gui/AppSetup.h"
 #include "ui/gui/Dialogs.h"
 

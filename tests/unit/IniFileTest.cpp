@@ -2,8 +2,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "settings/IniFile.h"
 #include "tests/support/TestSupport.h"
-#include "ui/IniFile.h"
 
 namespace {
 

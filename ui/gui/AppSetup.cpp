@@ -15,7 +15,7 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "server/WcApi.h"
-#include "ui/IniFile.h"
+#include "settings/IniFile.h"
 #include "ui/gui/Dialogs.h"
 #include "ui/gui/TextBytes.h"
 

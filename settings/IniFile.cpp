@@ -1,4 +1,4 @@
-#include "ui/IniFile.h"
+#include "settings/IniFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -54,8 +54,9 @@ std::string HtmlArea(int32_t area, const std::string& name,
                      const std::vector<WebFile>& files, Charset charset) {
   std::string html = "<section id=\"area-" + std::to_string(area) +
                      "\">\n<h2>" + HtmlText(name, charset) +
-                     "</h2>\n<table>\n<thead><tr><th>Name</th><th>Size</th>"
-                     "<th>Date</th><th>Description</th></tr></thead>\n"
+                     "</h2>\n<table>\n<thead><tr><th class=\"name\">Name</th>"
+                     "<th class=\"size\">Size</th><th class=\"date\">Date</th>"
+                     "<th>Description</th></tr></thead>\n"
                      "<tbody>\n";
   for (const WebFile& file : files) {
     html += "<tr><td class=\"name\">" + HtmlText(file.name, charset) +
@@ -90,16 +91,19 @@ std::string HtmlDocument(const std::string& title, const std::string& body) {
          "border-bottom:1px solid #d8dde6}\n"
          "th{background:#eef2f8;font-size:.9rem}\n"
          "tbody tr:nth-child(even){background:#f8f9fb}\n"
-         ".name{font-weight:600;overflow-wrap:anywhere}\n"
-         ".size{text-align:right;white-space:nowrap}\n"
-         ".date{white-space:nowrap}\n"
+         "table{table-layout:fixed}\n"
+         ".name{width:11rem;font-weight:600;overflow-wrap:anywhere}\n"
+         ".size{width:6rem;text-align:right;white-space:nowrap}\n"
+         ".date{width:6.5rem;white-space:nowrap}\n"
          ".desc{font-family:\"DejaVu Sans Mono\",Consolas,\"Courier New\","
-         "monospace;font-size:.9rem;white-space:pre-wrap;"
+         "monospace;font-size:.9rem;line-height:1.2;white-space:pre-wrap;"
          "overflow-wrap:anywhere}\n"
-         "@media (max-width:40rem){thead{display:none}"
+         "@media "
+         "(max-width:40rem){table,tbody{display:block}thead{display:none}"
          "tr{display:grid;grid-template-columns:1fr auto auto;"
          "column-gap:.8rem;padding:.5rem 0;border-bottom:1px solid #d8dde6}"
-         "td{border:0;padding:.1rem 0}.desc{grid-column:1/-1}"
+         "td{border:0;padding:.1rem 0}.name,.size,.date{width:auto}"
+         ".desc{grid-column:1/-1}"
          ".none{grid-column:1/-1}}\n"
          "</style>\n</head>\n<body>\n<main>\n" +
          body + "</main>\n</body>\n</html>\n";

@@ -39,7 +39,9 @@ if command -v chromium >/dev/null; then
     }
   done
 else
-  echo "screenshots: no chromium (bash scripts/setup.sh --screenshots)" >&2
+  echo "screenshots: no chromium (bash scripts/setup.sh --screenshots):" \
+    "the web listing's pictures stay as they are" >&2
+  cp docs/Help/images/WebListing-*.png "$shots/"
 fi
 
 images=docs/Help/images

@@ -215,13 +215,16 @@ TEST_F(DeleteActionTest, CleanupNarrowsTheSelection) {
   // Any other description action keeps the specified selection.
   qm::DeleteAction(run.ctx, 1, "Just Remove Records", "*.*", local,
                    "only missing files", "30");
+  qm::DeleteAction(run.ctx, 1, "Just Remove Records", "*.*", local,
+                   "Only Older Than", "year");
   EXPECT_EQ(run.view.testRunLines,
             (Names{"Delete and Remove From FA# 1: GONE.ZIP",
                    "Remove Record From FA# 1: GONE.ZIP",
                    "Remove Record From FA# 1: OLD.ZIP",
                    "Remove Record From FA# 1: GONE.ZIP",
                    "Remove Record From FA# 1: NEW.ZIP",
-                   "Remove Record From FA# 1: OLD.ZIP"}));
+                   "Remove Record From FA# 1: OLD.ZIP",
+                   "ERR: Bad number of days for FA# 1: year"}));
   EXPECT_EQ(Records(), all);
 
   run.view.testRun = false;

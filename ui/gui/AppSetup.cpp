@@ -71,11 +71,12 @@ TSetupDlg::TSetupDlg(QWidget* parent, qm::RunState& state, std::string exeName)
   page->addWidget(GroupBox1);
   page->addStretch();
 
+  // The page the extras share; each adds its own group to it.
   Extras = PageControl1->findChild<QWidget*>(QStringLiteral("Extras"));
   if (Extras == nullptr) {
     Extras = new QWidget(PageControl1);
     Extras->setObjectName(QStringLiteral("Extras"));
-    new QFormLayout(Extras);
+    new QVBoxLayout(Extras);
     PageControl1->addTab(Extras, QStringLiteral("Extras"));
   }
   BuildCharsetControl(Extras);
@@ -162,8 +163,15 @@ void TSetupDlg::BuildCharsetControl(QWidget* page) {
       QStringLiteral("How descriptions that are not UTF-8 are shown in the "
                      "windows and written into the HTML and JSON listings. "
                      "Stored bytes never change."));
-  auto* form = qobject_cast<QFormLayout*>(page->layout());
+  auto* group = new QGroupBox(QStringLiteral("DOS Text"), page);
+  group->setObjectName(QStringLiteral("gb_Charset"));
+  cb_Charset->setParent(group);
+  auto* form = new QFormLayout(group);
   form->addRow(QStringLiteral("Text that is not UTF-8:"), cb_Charset);
+  if (auto* box = qobject_cast<QBoxLayout*>(page->layout()))
+    box->addWidget(group, 0, Qt::AlignTop);
+  else
+    page->layout()->addWidget(group);
 }
 
 void TSetupDlg::LoadCharset(const IniFile& settings) {

@@ -180,16 +180,22 @@ TEST_F(Actions, CleanUpAndWebListingsInOneRun) {
        desc(del("Delete and Remove"), "Only Older Than", "365"),
        ConfigEntry(1, "List", "HTML", "*.*", "All Files List", "web.html", one),
        ConfigEntry(2, "List", "HTML", "*.*", "All Files List", "web.html", two),
+       ConfigEntry(1, "List", "Single", "*.*", "Per File Area", "Files.BBS",
+                   one),
        ConfigEntry(1, "List", "JSON", "*.*", "All Files List", "web.json", one),
        ConfigEntry(2, "List", "JSON", "*.*", "All Files List", "web.json",
                    two)});
   EXPECT_EQ(Names(1), std::vector<std::string>{"NEW.ZIP"});
-  EXPECT_EQ(qmtest::ListDir(one), std::vector<std::string>{"NEW.ZIP"});
+  EXPECT_EQ(qmtest::ListDir(one),
+            (std::vector<std::string>{"Files.BBS", "NEW.ZIP"}));
+  // Text listings keep the stored bytes whatever the windows show.
+  EXPECT_NE(qmtest::ReadFile(one + "Files.BBS").find("\xC9\xCD\xBB New \xDB"),
+            std::string::npos);
   EXPECT_EQ(qmtest::LogEntries(bin + "/job.err"),
             std::vector<std::string>{"Bad number of days for FA# 1: many"});
   EXPECT_EQ(result.out,
             "Files added: 0, deleted: 2, moved: 0, copied: 0; listings "
-            "written: 4; problems logged: 1 in " +
+            "written: 5; problems logged: 1 in " +
                 bin + "/job.err\n");
 
   const auto check =

@@ -45,6 +45,40 @@ bool ForbiddenInHtml(char32_t c) {
          (c & 0xFFFE) == 0xFFFE;
 }
 
+// A stored text for HTML: UTF-8 in the run's code page. HTML cannot hold
+// control characters: they become their pictures (U+2400 on); characters it
+// forbids become U+FFFD.
+std::string HtmlText(std::string_view stored, Charset charset) {
+  std::string text;
+  for (const ShownChar& c : ShowStored(stored, charset)) {
+    switch (c.point) {
+      case '&':
+        text += "&amp;";
+        continue;
+      case '<':
+        text += "&lt;";
+        continue;
+      case '>':
+        text += "&gt;";
+        continue;
+      case '"':
+        text += "&quot;";
+        continue;
+      case '\'':
+        text += "&#39;";
+        continue;
+      default:
+        break;
+    }
+    char32_t point = c.point;
+    if (point < 0x20) point += 0x2400;
+    if (point == 0x7F) point = 0x2421;
+    if (ForbiddenInHtml(point)) point = 0xFFFD;
+    AppendUtf8(text, point);
+  }
+  return text;
+}
+
 std::string IsoDate(uint64_t time) {
   const std::string text = FileTimeToIsoText(time);
   return text.substr(0, text.find(' '));
@@ -158,37 +192,6 @@ bool WriteWhole(const std::string& path, const std::string& bytes) {
 
 bool IsWebListingMode(const std::string& mode) {
   return mode == kHtml || mode == kJson;
-}
-
-std::string HtmlText(std::string_view stored, Charset charset) {
-  std::string text;
-  for (const ShownChar& c : ShowStored(stored, charset)) {
-    switch (c.point) {
-      case '&':
-        text += "&amp;";
-        continue;
-      case '<':
-        text += "&lt;";
-        continue;
-      case '>':
-        text += "&gt;";
-        continue;
-      case '"':
-        text += "&quot;";
-        continue;
-      case '\'':
-        text += "&#39;";
-        continue;
-      default:
-        break;
-    }
-    char32_t point = c.point;
-    if (point < 0x20) point += 0x2400;
-    if (point == 0x7F) point = 0x2421;
-    if (ForbiddenInHtml(point)) point = 0xFFFD;
-    AppendUtf8(text, point);
-  }
-  return text;
 }
 
 bool WriteWebListing(RunContext& ctx, int32_t area, const TFileArea& record,

@@ -17,9 +17,4 @@ bool WriteWebListing(RunContext& ctx, int32_t area, const TFileArea& record,
                      const std::string& mode, const std::string& spec,
                      const std::string& outputPath, bool allFiles);
 
-// Text of a stored field for a web document: UTF-8 in the run's code page.
-// HTML cannot hold control characters: they become their pictures (U+2400
-// on), and characters HTML forbids become U+FFFD.
-std::string HtmlText(std::string_view stored, Charset charset);
-
 }  // namespace qm

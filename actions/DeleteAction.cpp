@@ -1,7 +1,10 @@
+#include <cstdint>
 #include <string>
 
 #include "actions/FileActions.h"
 #include "actions/MatchRule.h"
+#include "actions/Transfer.h"
+#include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "run/RunLog.h"
@@ -33,6 +36,61 @@ const char* TestRunPrefix(DeleteMode mode) {
   return nullptr;
 }
 
+// Clean-up: the description action (unused by the delete itself) may narrow
+// the selection to records whose stored file is gone or is old.
+struct Cleanup {
+  enum class Kind { None, MissingFiles, OlderThan } kind = Kind::None;
+  uint64_t before = 0;  // "Only Older Than": file times before this
+};
+
+constexpr int kMostDays = 36500;
+
+// The clean-up of an entry; false (logged) when its day count is not one.
+bool CleanupOf(RunContext& ctx, int32_t area, const std::string& descAction,
+               const std::string& descSpec, Cleanup& cleanup) {
+  if (descAction == "Only Missing Files") {
+    cleanup.kind = Cleanup::Kind::MissingFiles;
+  } else if (descAction == "Only Older Than") {
+    const std::string days = Trim(descSpec);
+    const bool digits =
+        !days.empty() && days.size() <= 5 &&
+        days.find_first_not_of("0123456789") == std::string::npos;
+    const int count = digits ? std::stoi(days) : 0;
+    if (count < 1 || count > kMostDays) {
+      LogRunError(ctx, "Bad number of days for FA# " + std::to_string(area) +
+                           ": " + descSpec);
+      return false;
+    }
+    cleanup.kind = Cleanup::Kind::OlderThan;
+    const uint64_t span =
+        static_cast<uint64_t>(count) * 86400 * kTicksPerSecond;
+    cleanup.before =
+        ctx.state.runStarted > span ? ctx.state.runStarted - span : 0;
+  }
+  return true;
+}
+
+// Whether a selected record stays selected under the clean-up. A stored
+// file the host cannot look at (its storage gone, say an unmounted share)
+// ends the walk rather than counting as missing.
+enum class Kept { Yes, No, Stop };
+Kept KeptBy(RunContext& ctx, const Cleanup& cleanup, const TFileRecord& record,
+            const std::string& name) {
+  switch (cleanup.kind) {
+    case Cleanup::Kind::None:
+      return Kept::Yes;
+    case Cleanup::Kind::OlderThan:
+      return record.FileTime < cleanup.before ? Kept::Yes : Kept::No;
+    case Cleanup::Kind::MissingFiles:
+      break;
+  }
+  if (WcExistFile(HostPath(record.Area, name).c_str())) return Kept::No;
+  if (WcGetLastError() == WC_ITEM_NOT_FOUND) return Kept::Yes;
+  LogRunError(ctx, "Could not look for stored file: " + name + " in FA# " +
+                       std::to_string(record.Area));
+  return Kept::Stop;
+}
+
 void DeleteLocal(RunContext& ctx, const std::string& directory,
                  const std::string& name, int32_t area) {
   // A bare name would resolve against whatever the current directory is.
@@ -52,16 +110,21 @@ void DeleteLocal(RunContext& ctx, const std::string& directory,
 }  // namespace
 
 void DeleteAction(RunContext& ctx, int32_t area, const std::string& param,
-                  const std::string& spec, const std::string& path) {
+                  const std::string& spec, const std::string& path,
+                  const std::string& descAction, const std::string& descSpec) {
   const DeleteMode mode = ModeOf(param);
   if (!AreaReadyForWalk(ctx, area)) return;
   const std::string directory = TrailingBackslash(path);
   MatchRule rule;
   if (!SelectionRule(ctx, spec, area, rule)) return;
+  Cleanup cleanup;
+  if (!CleanupOf(ctx, area, descAction, descSpec, cleanup)) return;
 
   WalkMatchingRecords(ctx, area, rule, [&](TFileRecord& record) {
     if (mode == DeleteMode::None) return true;
     const std::string name = RecordName(record);
+    const Kept kept = KeptBy(ctx, cleanup, record, name);
+    if (kept != Kept::Yes) return kept == Kept::No;
     const std::string recordArea = std::to_string(record.Area);
     if (ctx.view.IsTestRun()) {
       if (mode == DeleteMode::JustDeleteFiles && directory.empty()) {

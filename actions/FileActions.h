@@ -10,8 +10,12 @@
 
 namespace qm {
 
+// descAction "Only Missing Files" or "Only Older Than" (descSpec: days)
+// narrows the selection to records whose stored file is gone or is old.
 void DeleteAction(RunContext& ctx, int32_t area, const std::string& param,
-                  const std::string& spec, const std::string& path);
+                  const std::string& spec, const std::string& path,
+                  const std::string& descAction = "NA",
+                  const std::string& descSpec = "NA");
 void MoveAction(RunContext& ctx, int32_t source, int32_t target,
                 const std::string& mode, const std::string& spec,
                 const std::string& path);

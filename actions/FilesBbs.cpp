@@ -75,14 +75,39 @@ bool IsNameChar(unsigned char c) {
   return c != '\0' && std::strchr("!\"#$%&+-_", c) != nullptr;
 }
 
+namespace {
+
+// A name written in 8.3 columns, padded with spaces before the dot
+// ("ACTIONS .ASC  1"): NAME.EXT and the position after it, or 0.
+size_t PaddedName(const std::string& line, std::string& name) {
+  constexpr size_t kDot = 8;
+  if (line.size() <= kDot + 1 || line[kDot] != '.' || line[kDot - 1] != ' ')
+    return 0;
+  const size_t stem = line.find(' ');
+  if (line.find_first_not_of(' ', stem) != kDot) return 0;
+  size_t end = line.find(' ', kDot + 1);
+  if (end == std::string::npos) end = line.size();
+  const size_t extension = end - kDot - 1;
+  if (extension < 1 || extension > 3 || line.find('.', kDot + 1) < end)
+    return 0;
+  if (line.find('.') < stem) return 0;
+  name = line.substr(0, stem) + line.substr(kDot, end - kDot);
+  return end;
+}
+
+}  // namespace
+
 ListLine ParseListLine(const std::string& line) {
   ListLine parsed;
   const size_t length = line.size();
   size_t p = 0;
   if (length > 0 && IsNameChar(static_cast<unsigned char>(line[0]))) {
-    p = line.find(' ');
-    if (p == std::string::npos) p = length;
-    parsed.fileName = line.substr(0, p);
+    p = PaddedName(line, parsed.fileName);
+    if (p == 0) {
+      p = line.find(' ');
+      if (p == std::string::npos) p = length;
+      parsed.fileName = line.substr(0, p);
+    }
   }
 
   std::string gathered;

@@ -8,6 +8,7 @@
 #include "actions/FileActions.h"
 #include "actions/MatchRule.h"
 #include "actions/TextFit.h"
+#include "actions/WebListing.h"
 #include "platform/FieldText.h"
 #include "platform/FileTime.h"
 #include "platform/Files.h"
@@ -98,6 +99,14 @@ class SharedOutput : public ListingOutput {
   std::FILE* file_ = nullptr;
 };
 
+// Where an "All Files List" goes: the file named, in any letter case.
+std::string AllFilesListPath(const RunContext& ctx,
+                             const std::string& outputFile) {
+  std::string path = ResolveAgainst(ctx.state.configDir, outputFile);
+  const std::string found = ResolveExisting(path);
+  return found.empty() ? path : found;
+}
+
 std::unique_ptr<ListingOutput> OpenOutput(RunContext& ctx,
                                           const std::string& destKind,
                                           const std::string& outputFile,
@@ -105,9 +114,7 @@ std::unique_ptr<ListingOutput> OpenOutput(RunContext& ctx,
   if (destKind == kAllFilesList) {
     // Each listing is made afresh by the first entry of a run naming it
     // (in any letter case); later entries add to it.
-    std::string path = ResolveAgainst(ctx.state.configDir, outputFile);
-    const std::string found = ResolveExisting(path);
-    if (!found.empty()) path = found;
+    const std::string path = AllFilesListPath(ctx, outputFile);
     auto shared = std::make_unique<SharedOutput>();
     const bool append = ctx.state.allFilesListed.count(path) > 0;
     if (!shared->Open(path, append)) return nullptr;
@@ -118,6 +125,21 @@ std::unique_ptr<ListingOutput> OpenOutput(RunContext& ctx,
   auto own = std::make_unique<ReplacingOutput>();
   if (!own->Open(directory + FileNamePart(outputFile))) return nullptr;
   return own;
+}
+
+void WebListAction(RunContext& ctx, int32_t area, const TFileArea& areaRecord,
+                   const std::string& mode, const std::string& spec,
+                   const std::string& destKind, const std::string& outputFile,
+                   const std::string& path) {
+  const bool allFiles = destKind == kAllFilesList;
+  const std::string target =
+      allFiles ? AllFilesListPath(ctx, outputFile)
+               : TrailingBackslash(path) + FileNamePart(outputFile);
+  if (!WriteWebListing(ctx, area, areaRecord, mode, spec, target, allFiles)) {
+    LogRunError(ctx, "IO Error during File List Creation.");
+    return;
+  }
+  ++ctx.state.counts.listings;
 }
 
 }  // namespace
@@ -169,6 +191,12 @@ void ListAction(RunContext& ctx, int32_t area, const std::string& mode,
   if (ctx.view.IsTestRun()) {
     ctx.view.AddTestRunLine(mode + " File Listing for FA# " +
                             std::to_string(area));
+    return;
+  }
+
+  if (IsWebListingMode(mode)) {
+    WebListAction(ctx, area, areaRecord, mode, spec, destKind, outputFile,
+                  path);
     return;
   }
 

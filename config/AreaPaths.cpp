@@ -115,8 +115,11 @@ std::optional<ActionSetup> SetupForAction(const std::string& action) {
                     "Just Remove Records"};
     setup.spec = "*.*";
     setup.browse = ActionSetup::Browse::Shown;
+    // Clean-up: the description fields, unused by the delete itself.
+    setup.descEnabled = true;
+    setup.descActions = {"NA", kOnlyMissingFiles, kOnlyOlderThan};
   } else if (action == "List") {
-    setup.params = {"Single", "Double", "Full"};
+    setup.params = {"Single", "Double", "Full", "HTML", "JSON"};
     setup.spec = "*.*";
     setup.descEnabled = true;
     setup.outputFile = true;
@@ -132,6 +135,13 @@ std::optional<ActionSetup> SetupForAction(const std::string& action) {
     return std::nullopt;
   }
   return setup;
+}
+
+bool KeepsDescription(const std::string& action,
+                      const std::string& descAction) {
+  if (action == "Add" || action == "List") return true;
+  return action == "Delete" &&
+         (descAction == kOnlyMissingFiles || descAction == kOnlyOlderThan);
 }
 
 bool BrowseOffered(const std::string& action, const std::string& param) {

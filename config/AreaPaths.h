@@ -69,6 +69,12 @@ struct ActionSetup {
 const std::vector<std::string>& FileActions();
 // The setup of one of the five actions; nullopt for any other text.
 std::optional<ActionSetup> SetupForAction(const std::string& action);
+// The clean-up choices of a "Delete" entry's description action.
+inline constexpr char kOnlyMissingFiles[] = "Only Missing Files";
+inline constexpr char kOnlyOlderThan[] = "Only Older Than";
+// Whether reopening the dialog keeps an entry's description fields: always
+// for "Add" and "List", for "Delete" only when they hold a clean-up.
+bool KeepsDescription(const std::string& action, const std::string& descAction);
 // Whether the browse button belongs to this action and parameter.
 bool BrowseOffered(const std::string& action, const std::string& param);
 

@@ -401,6 +401,8 @@ WcBool WcExistFile(const char* path) {
   LOGGED_IN_SESSION;
   std::string dir, name;
   if (uint32_t code = HostPathDirectory(s, path, dir, name)) return Fail(code);
+  // Storage that is not there (an unmounted share) says nothing of its files.
+  if (!qm::DirectoryExists(dir)) return Fail(WC_ACCESS_DENIED);
   std::string found = qm::ResolveExisting(qm::TrailingBackslash(dir) + name);
   return !found.empty() && qm::FileExists(found) ? 1 : Fail(WC_ITEM_NOT_FOUND);
 }

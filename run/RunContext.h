@@ -3,10 +3,14 @@
 // this interface, so runs are tested without windows.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "platform/StoredText.h"
 
 class TUnzipFile;
 
@@ -36,6 +40,11 @@ struct RunState {
   RunCounts counts;             // of the current unattended run
   // The "All Files List" outputs created this run.
   std::set<std::string> allFilesListed;
+  // The areas of each web "All Files List" written so far; an output not in
+  // allFilesListed starts afresh.
+  std::map<std::string, std::vector<std::string>> webListed;
+  Charset charset = Charset::Windows1252;  // of the web listings
+  uint64_t runStarted = 0;  // local file time at the start of the run
 };
 
 enum class ActionLabel { None, Add, Delete, Move };

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <exception>
 #include <limits>
 #include <stdexcept>
@@ -9,6 +10,7 @@
 #include "actions/AddNewFiles.h"
 #include "actions/FileActions.h"
 #include "actions/FilesBbs.h"
+#include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "run/RunLog.h"
@@ -80,7 +82,8 @@ void DispatchEntry(RunContext& ctx, const std::vector<std::string>& keys) {
     }
   } else if (action == "Delete") {
     DeleteAction(ctx, area, KeyValue(keys, "FileActionParam"), view.SpecPanel(),
-                 path);
+                 path, KeyValue(keys, "DescAction"),
+                 KeyValue(keys, "DescActionSpec"));
   } else if (action == "List") {
     ListAction(ctx, area, KeyValue(keys, "FileActionParam"), view.SpecPanel(),
                KeyValue(keys, "DescAction"), KeyValue(keys, "DescActionSpec"),
@@ -95,6 +98,9 @@ void RunConfig(RunContext& ctx, RecordFile& file, const std::string& path) {
   RunView& view = ctx.view;
   state.logBaseName = path;
   state.configDir = DirectoryPart(path);
+  // Record file times are local; ages are measured from here.
+  const uint64_t now = UnixToFileTime(std::time(nullptr));
+  if (!FileTimeToLocalFileTime(now, state.runStarted)) state.runStarted = now;
 
   bool ioError = false;
   if (!IsConfigFile(path, &ioError)) {

@@ -24,6 +24,26 @@ for t in "${tests[@]}"; do
   }
 done
 
+# The web listing as a browser shows it, on a desktop and on a phone.
+if command -v chromium >/dev/null; then
+  bash scripts/build.sh "$dir" --target quillmar --target wcserver \
+    --target dunzip --target manual
+  listing=$(python3 scripts/make_web_demo.py "$dir" "$shots/web")
+  for size in "Desktop 1100,760" "Phone 390,760"; do
+    set -- $size
+    chromium --headless --no-sandbox --disable-gpu --hide-scrollbars \
+      --window-size="$2" --screenshot="$shots/WebListing-$1.png" \
+      "file://$listing" >"$shots/chromium.log" 2>&1 || {
+      cat "$shots/chromium.log"
+      exit 1
+    }
+  done
+else
+  echo "screenshots: no chromium (bash scripts/setup.sh --screenshots):" \
+    "the web listing's pictures stay as they are" >&2
+  cp docs/Help/images/WebListing-*.png "$shots/"
+fi
+
 images=docs/Help/images
 names=$(grep -o 'src="images/[^"]*\.png"' docs/Help/Manual.htm |
   sed 's/^src="images\///; s/"$//' | sort -u)

@@ -11,8 +11,13 @@ packages=(
   nlohmann-json3-dev
   libgtest-dev googletest
   clang libclang-rt-14-dev clang-format
-  fonts-liberation2 python3
+  fonts-liberation2 python3 python3-html5lib
 )
+# The manual's pictures of the web listings need a real browser; the test
+# command never does.
+if [ "${1:-}" = "--screenshots" ]; then
+  packages+=(chromium)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -236,7 +236,8 @@ void TFileAreaForm::FormShow() {
   if (index < 0) cb_FileAction->setEditText(QString());
   QString descAction, descSpec;
   const QString action = cb_FileAction->currentText();
-  if (action == QLatin1String("Add") || action == QLatin1String("List")) {
+  if (qm::KeepsDescription(ToBytes(action),
+                           ToBytes(cb_DescAction->currentText()))) {
     descAction = cb_DescAction->currentText();
     descSpec = e_DescActionSpec->text();
   }

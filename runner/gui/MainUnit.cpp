@@ -21,6 +21,7 @@
 #include "runner/RunDriver.h"
 #include "server/Session.h"
 #include "server/WcApi.h"
+#include "settings/CharsetSetting.h"
 #include "settings/IniFile.h"
 #include "ui/gui/AboutUnit.h"
 #include "ui/gui/AppSetup.h"
@@ -287,6 +288,8 @@ void TMainForm::FormShow() {
     TSetupDlg setup(this, state_, options_.exeName);
     ExecModal(&setup);
   }
+
+  ApplyCharset(state_, ReadCharset(IniFile(settingsPath_)));
 
   QPoint place(15, 15);
   TMakewild makewild{};

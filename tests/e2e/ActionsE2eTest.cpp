@@ -1,3 +1,6 @@
+#include <cstdio>
+#include <ctime>
+
 #include "tests/e2e/E2eSupport.h"
 
 using qmtest::ConfigEntry;
@@ -147,6 +150,61 @@ TEST_F(Actions, AllFilesListingCollectsAreasWithASeparator) {
                          "          Target Area\r\n" + rule;
   // A relative name lands beside the configuration file.
   EXPECT_EQ(qmtest::ReadFile(bin + "/all.txt"), expected);
+}
+
+// The extras in one run: clean-up of records whose file is gone or old, and
+// the web listings drawn as DOS text.
+TEST_F(Actions, CleanUpAndWebListingsInOneRun) {
+  Stored("GONE.ZIP", "g");
+  Stored("OLD.ZIP", "o");  // from 2000
+  qmtest::WriteFile(one + "NEW.ZIP", "n");
+  qmtest::SetMTime(one + "NEW.ZIP", std::time(nullptr) - 86400);
+  ASSERT_EQ(RunProcess({bin + "/wcserver", "file", "add", home, "--area", "1",
+                        "--name", "NEW.ZIP", "--desc", "\xC9\xCD\xBB New \xDB"})
+                .exitCode,
+            0);
+  std::remove((one + "GONE.ZIP").c_str());
+  qmtest::WriteFile(bin + "/quillmar.ini", "[Extras]\r\nCharset=CP437\r\n");
+  const auto desc = [](qm::AreaConfigEntry entry, const std::string& action,
+                       const std::string& spec) {
+    entry.DescAction = action;
+    entry.DescActionSpec = spec;
+    return entry;
+  };
+  const auto del = [&](const std::string& mode) {
+    return ConfigEntry(1, "Delete", mode, "*.*", "NA", "NA", one);
+  };
+  auto result = Run(
+      {desc(del("Just Remove Records"), "Only Missing Files", "NA"),
+       desc(del("Delete and Remove"), "Only Older Than", "many"),
+       desc(del("Delete and Remove"), "Only Older Than", "365"),
+       ConfigEntry(1, "List", "HTML", "*.*", "All Files List", "web.html", one),
+       ConfigEntry(2, "List", "HTML", "*.*", "All Files List", "web.html", two),
+       ConfigEntry(1, "List", "Single", "*.*", "Per File Area", "Files.BBS",
+                   one),
+       ConfigEntry(1, "List", "JSON", "*.*", "All Files List", "web.json", one),
+       ConfigEntry(2, "List", "JSON", "*.*", "All Files List", "web.json",
+                   two)});
+  EXPECT_EQ(Names(1), std::vector<std::string>{"NEW.ZIP"});
+  EXPECT_EQ(qmtest::ListDir(one),
+            (std::vector<std::string>{"Files.BBS", "NEW.ZIP"}));
+  // Text listings keep the stored bytes whatever the windows show.
+  EXPECT_NE(qmtest::ReadFile(one + "Files.BBS").find("\xC9\xCD\xBB New \xDB"),
+            std::string::npos);
+  EXPECT_EQ(qmtest::LogEntries(bin + "/job.err"),
+            std::vector<std::string>{"Bad number of days for FA# 1: many"});
+  EXPECT_EQ(result.out,
+            "Files added: 0, deleted: 2, moved: 0, copied: 0; listings "
+            "written: 5; problems logged: 1 in " +
+                bin + "/job.err\n");
+
+  const auto check =
+      qmtest::CheckWebListing(bin + "/web.html", bin + "/web.json");
+  EXPECT_EQ(check.exitCode, 0) << check.err;
+  EXPECT_EQ(check.out, "1 Source Area 1\n2 Target Area 0\n");
+  EXPECT_NE(qmtest::ReadFile(bin + "/web.json")
+                .find("\"\u2554\u2550\u2557 New \u2588\""),
+            std::string::npos);
 }
 
 }  // namespace

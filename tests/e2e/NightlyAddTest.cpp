@@ -99,9 +99,11 @@ TEST_F(NightlyAdd, FilesBbsListingIsImportedAndTitleRenamesTheArea) {
   std::string utils = home + "/files/utils/";
   qmtest::WriteFile(utils + "PKTOOLS.ZIP", std::string(1200, 'p'));
   qmtest::WriteFile(utils + "notes.txt", "n");
+  qmtest::WriteFile(utils + "ACTIONS.ASC", "a");
   qmtest::WriteFile(utils + "FILES.BBS",
                     "   Sysop Utilities\r\n"
                     "NOTES.TXT  Notes of the sysop\r\n"
+                    "ACTIONS .ASC  1  A name padded to 8.3 columns\r\n"
                     "PKTOOLS.ZIP  1200  01-01-98  Archive tools\r\n"
                     "   | second line\r\n"
                     "MISSING.ZIP  Not on disk\r\n");
@@ -112,7 +114,9 @@ TEST_F(NightlyAdd, FilesBbsListingIsImportedAndTitleRenamesTheArea) {
   auto result = Quillmar({"bbs.cfg"});
   ASSERT_EQ(result.exitCode, 0) << result.err;
   auto records = FileList(3);
-  ASSERT_EQ(records.size(), 2u) << records.dump();
+  ASSERT_EQ(records.size(), 3u) << records.dump();
+  EXPECT_EQ(Find(records, "ACTIONS.ASC")["short"],
+            "A name padded to 8.3 columns");
   auto tools = Find(records, "PKTOOLS.ZIP");
   EXPECT_EQ(tools["short"], "Archive tools");
   EXPECT_EQ(tools["longFlag"], 1);

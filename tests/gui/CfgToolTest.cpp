@@ -28,6 +28,7 @@
 #include "tests/support/GuiTestSupport.h"
 #include "tests/support/TestSupport.h"
 #include "ui/gui/Dialogs.h"
+#include "ui/gui/TextBytes.h"
 #include "ui/gui/oxForm.h"
 
 using namespace qm::gui;
@@ -46,6 +47,12 @@ void Choose(QComboBox* combo, const QString& text) {
 }
 
 bool Shown(const QWidget* widget) { return !widget->isHidden(); }
+
+QStringList ItemTexts(const QComboBox* combo) {
+  QStringList texts;
+  for (int i = 0; i < combo->count(); ++i) texts << combo->itemText(i);
+  return texts;
+}
 
 QStringList RowTexts(const QTreeWidgetItem* item) {
   QStringList texts;
@@ -425,21 +432,27 @@ class CfgToolTest : public QObject {
     QVERIFY(qm::WriteConfigFile(cfg, entries, message));
     const std::string written = qmtest::ReadFile(cfg);
 
-    auto form = ShownForm();
-    form->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(form.get()));
-    Seam().fileNames = {Q(cfg)};
-    QTest::keyClick(form.get(), Qt::Key_O, Qt::ControlModifier);
-    QCOMPARE(form->FileListView->topLevelItemCount(), 8);
-    QCOMPARE(form->StatusBar1->currentMessage(),
-             QStringLiteral("Successfully Loaded FileAreas."));
-    QVERIFY(!RowTexts(form->FileListView->topLevelItem(0))
-                 .join(QString())
-                 .contains(QChar::ReplacementCharacter));
-    qmtest::WriteFile(cfg, "");
-    QTest::keyClick(form.get(), Qt::Key_S, Qt::ControlModifier);
-    QVERIFY(qmtest::ReadFile(cfg) == written);
-    form->close();
+    // Shown as Windows Latin-1 or as DOS text, the bytes stay.
+    for (const qm::Charset charset :
+         {qm::Charset::Windows1252, qm::Charset::Cp437}) {
+      qm::gui::SetShownCharset(charset);
+      auto form = ShownForm();
+      form->activateWindow();
+      QVERIFY(QTest::qWaitForWindowActive(form.get()));
+      Seam().fileNames = {Q(cfg)};
+      QTest::keyClick(form.get(), Qt::Key_O, Qt::ControlModifier);
+      QCOMPARE(form->FileListView->topLevelItemCount(), 8);
+      QCOMPARE(form->StatusBar1->currentMessage(),
+               QStringLiteral("Successfully Loaded FileAreas."));
+      QVERIFY(!RowTexts(form->FileListView->topLevelItem(0))
+                   .join(QString())
+                   .contains(QChar::ReplacementCharacter));
+      qmtest::WriteFile(cfg, "");
+      QTest::keyClick(form.get(), Qt::Key_S, Qt::ControlModifier);
+      QVERIFY(qmtest::ReadFile(cfg) == written);
+      form->close();
+    }
+    qm::gui::SetShownCharset(qm::Charset::Windows1252);
   }
 
   // A host area named in Latin-1, listed by New and saved: the name and
@@ -559,6 +572,8 @@ class CfgToolTest : public QObject {
       QCOMPARE(d.cb_DescAction->itemText(1), QStringLiteral("All Files List"));
       QCOMPARE(d.e_DescActionSpec->text(), QStringLiteral("Files.BBS"));
       QCOMPARE(d.cb_FileActionParam->currentText(), QStringLiteral("Single"));
+      QCOMPARE(ItemTexts(d.cb_FileActionParam),
+               QStringList({"Single", "Double", "Full", "HTML", "JSON"}));
       QVERIFY(!Shown(d.b_Browse));
       QVERIFY(SavePicture(&d, "FileAreaForm-List"));
 
@@ -566,9 +581,13 @@ class CfgToolTest : public QObject {
       // says otherwise.
       Choose(d.cb_FileAction, "Delete");
       QVERIFY(Shown(d.b_Browse));
-      QVERIFY(!d.gb_Desc->isEnabled());
       QCOMPARE(d.gb_Desc->title(), QStringLiteral("Description"));
       QCOMPARE(d.cb_DescAction->currentText(), QStringLiteral("NA"));
+      QCOMPARE(d.e_DescActionSpec->text(), QStringLiteral("NA"));
+      // Clean-up: the description fields narrow what a delete selects.
+      QVERIFY(d.gb_Desc->isEnabled());
+      QCOMPARE(ItemTexts(d.cb_DescAction),
+               QStringList({"NA", "Only Missing Files", "Only Older Than"}));
       Choose(d.cb_FileAction, "Add");
       QVERIFY(Shown(d.b_Browse));
       Choose(d.cb_FileActionParam, "From File List");
@@ -687,6 +706,42 @@ class CfgToolTest : public QObject {
     });
     QCOMPARE(RowTexts(RowOfArea(*form, 0)).mid(2, 5),
              QStringList({"add", "NA", "NA", "", ""}));
+    Seam().answers = {0};
+    form->close();
+  }
+
+  // A delete's clean-up survives reopening; other description texts of a
+  // delete row are dropped as for any action that has none.
+  void deleteKeepsItsCleanUpOnly() {
+    auto form = FilledForm();
+    SelectAreas(*form, {3});
+    EditWith(*form, [](TFileAreaForm& d) {
+      Choose(d.cb_FileAction, "Delete");
+      Choose(d.cb_DescAction, "Only Older Than");
+      d.e_DescActionSpec->setText("365");
+      d.b_OK->click();
+    });
+    const QStringList cleanUp{"Delete", "Delete and Remove", "*.*",
+                              "Only Older Than", "365"};
+    QCOMPARE(RowTexts(RowOfArea(*form, 3)).mid(2, 5), cleanUp);
+    EditWith(*form, [](TFileAreaForm& d) {
+      QVERIFY(d.gb_Desc->isEnabled());
+      d.b_OK->click();
+    });
+    QCOMPARE(RowTexts(RowOfArea(*form, 3)).mid(2, 5), cleanUp);
+
+    qm::AreaConfigEntry stale;
+    stale.AreaNum = 3;
+    stale.FileAction = "Delete";
+    stale.FileActionParam = "Just Remove Records";
+    stale.FileActionSpec = "*.*";
+    stale.DescAction = stale.DescActionSpec = "NA";
+    form->FileListView->clear();
+    form->AddRow(stale);
+    form->FileListView->topLevelItem(0)->setSelected(true);
+    EditWith(*form, [](TFileAreaForm& d) { d.b_OK->click(); });
+    QCOMPARE(RowTexts(form->FileListView->topLevelItem(0)).mid(2, 5),
+             QStringList({"Delete", "Just Remove Records", "*.*", "", ""}));
     Seam().answers = {0};
     form->close();
   }

@@ -1,6 +1,7 @@
 // The setup dialog on a real host: defaults, the home directory check,
 // trimming and what reaches the settings file.
 #include <QApplication>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -15,6 +16,7 @@
 #include "tests/support/TestSupport.h"
 #include "ui/gui/AppSetup.h"
 #include "ui/gui/Dialogs.h"
+#include "ui/gui/TextBytes.h"
 
 using namespace qm::gui;
 using qmtest::Q;
@@ -136,6 +138,35 @@ class SetupDlgTest : public QObject {
     QCOMPARE(stored.ReadString("General", "SysopName", "?"), every);
     QCOMPARE(stored.ReadString("General", "BBSName", "?"),
              std::string("Caf\xE9"));
+  }
+
+  // "Extras": DOS text is chosen here; left as it is, the settings file
+  // gets no "[Extras]" section.
+  void extrasPageChoosesTheCharset() {
+    auto dialog = Shown();
+    QCOMPARE(dialog->PageControl1->tabText(1), QStringLiteral("Extras"));
+    QCOMPARE(dialog->cb_Charset->currentText(), QStringLiteral("Windows-1252"));
+    QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
+    QVERIFY(!qmtest::ReadFile(Settings()).empty());
+    QVERIFY(qmtest::ReadFile(Settings()).find("Extras") == std::string::npos);
+
+    auto dos = Shown();
+    dos->PageControl1->setCurrentWidget(dos->Extras);
+    dos->cb_Charset->setCurrentIndex(1);
+    QVERIFY(SavePicture(dos.get(), QStringLiteral("SetupDlgExtras")));
+    QTest::mouseClick(dos->BitBtn1, Qt::LeftButton);
+    QCOMPARE(qm::IniFile(Settings()).ReadString("Extras", "Charset", "?"),
+             std::string("CP437"));
+    QVERIFY(state_.charset == qm::Charset::Cp437);
+    QVERIFY(qm::gui::ShownCharset() == qm::Charset::Cp437);
+
+    auto back = Shown();
+    QCOMPARE(back->cb_Charset->currentText(), QStringLiteral("CP437"));
+    back->cb_Charset->setCurrentIndex(0);
+    QTest::mouseClick(back->BitBtn1, Qt::LeftButton);
+    QCOMPARE(qm::IniFile(Settings()).ReadString("Extras", "Charset", "?"),
+             std::string("Windows-1252"));
+    QVERIFY(qm::gui::ShownCharset() == qm::Charset::Windows1252);
   }
 
   void homeWithoutServerProgramAsksFirst() {

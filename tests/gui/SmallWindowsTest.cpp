@@ -51,13 +51,18 @@ class SmallWindowsTest : public QObject {
         "\xE2\x82 \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 \xF0\x9F\x98",
         "\xF0\x9F\x98\x80 \xE2\x82\xAC \xC2\xA0",
     };
-    for (const std::string& bytes : cases)
-      QCOMPARE(ToBytes(ToText(bytes)), bytes);
-    for (int a = 0x80; a < 0x100; ++a) {
-      for (int b = 0x80; b < 0x100; ++b) {
-        const std::string pair{char(a), char(b)};
-        if (ToBytes(ToText(pair)) != pair)
-          QFAIL(qPrintable(QString::asprintf("%02X %02X", a, b)));
+    // Shown as Windows Latin-1 or as DOS text.
+    for (const qm::Charset charset :
+         {qm::Charset::Cp437, qm::Charset::Windows1252}) {
+      qm::gui::SetShownCharset(charset);
+      for (const std::string& bytes : cases)
+        QCOMPARE(ToBytes(ToText(bytes)), bytes);
+      for (int a = 0; a < 0x100; ++a) {
+        for (int b = 0x80; b < 0x100; ++b) {
+          const std::string pair{char(a), char(b)};
+          if (ToBytes(ToText(pair)) != pair)
+            QFAIL(qPrintable(QString::asprintf("%02X %02X", a, b)));
+        }
       }
     }
     QCOMPARE(ToText("Caf\xC3\xA9 \xE2\x82\xAC"), QStringLiteral("Café €"));
@@ -65,6 +70,22 @@ class SmallWindowsTest : public QObject {
     QVERIFY(!ToText(every).contains(QChar::ReplacementCharacter));
     // What the operator types is stored as UTF-8.
     QCOMPARE(ToBytes(QStringLiteral("Café €")), "Caf\xC3\xA9 \xE2\x82\xAC");
+
+    // DOS text: a text that is not UTF-8 is drawn in code page 437 (the
+    // web listings draw it alike), valid UTF-8 stays as it is.
+    qm::gui::SetShownCharset(qm::Charset::Cp437);
+    const auto visible = [](std::string_view bytes) {
+      return ToText(bytes).remove(QChar(0xFE00));
+    };
+    QCOMPARE(visible("\xC9\xCD\xBB\x01\xDB\xB0 Caf\x82"),
+             QStringLiteral("╔═╗☺█░ Café"));
+    QCOMPARE(visible("Caf\xC3\xA9"), QStringLiteral("Café"));
+    const std::string dos = every.substr(1);
+    QCOMPARE(visible(dos),
+             QString::fromStdString(qm::StoredToUtf8(dos, qm::Charset::Cp437)));
+    QCOMPARE(ToBytes(QStringLiteral("╔═╗")),
+             "\xE2\x95\x94\xE2\x95\x90\xE2\x95\x97");
+    qm::gui::SetShownCharset(qm::Charset::Windows1252);
   }
 
   void gaugePercent() {

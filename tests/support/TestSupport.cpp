@@ -369,6 +369,13 @@ std::vector<TFullFileRecord> AreaRecords(int32_t area) {
   return records;
 }
 
+ProcessResult CheckWebListing(const std::string& html,
+                              const std::string& json) {
+  return RunProcess({"/usr/bin/python3",
+                     std::string(QM_SOURCE_DIR) + "/tests/check_web_listing.py",
+                     html, json});
+}
+
 bool AddRecord(int32_t area, const std::string& name,
                const std::vector<std::string>& longLines) {
   TFullFileRecord full{};

@@ -116,6 +116,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
                          int timeoutSeconds = 60,
                          const std::string& workingDir = "");
 
+// tests/check_web_listing.py on an HTML and a JSON listing of the same
+// areas, run by the system's Python (where Debian puts python3-html5lib).
+ProcessResult CheckWebListing(const std::string& html, const std::string& json);
+
 // A child process left running (for a host held by another utility).
 class BackgroundProcess {
  public:

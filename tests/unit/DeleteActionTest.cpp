@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <ctime>
+#include <filesystem>
 #include <memory>
 
 #include "actions/FileActions.h"
 #include "host/HostAdmin.h"
+#include "platform/FileTime.h"
 #include "platform/Paths.h"
 #include "run/RunLog.h"
 #include "tests/support/TestSupport.h"
@@ -184,6 +187,82 @@ TEST_F(DeleteActionTest, CancelStopsBeforeTheNextRecord) {
   qm::DeleteAction(run.ctx, 1, "Just Remove Records", "*.*", local);
   EXPECT_TRUE(run.state.cancelRequest);
   EXPECT_EQ(Records(), Names{"NOTES.TXT"});
+}
+
+// Clean-up by the description action: only records whose stored file is
+// gone, or whose file time lies more than N days before the run began.
+TEST_F(DeleteActionTest, CleanupNarrowsTheSelection) {
+  const int64_t now = std::time(nullptr);
+  const auto aged = [&](const std::string& name, int days) {
+    qmtest::WriteFile(store + name, name);
+    qmtest::SetMTime(store + name, now - days * int64_t{86400});
+    ASSERT_TRUE(qmtest::AddRecord(1, name));
+  };
+  aged("NEW.ZIP", 28);
+  aged("OLD.ZIP", 32);
+  ASSERT_TRUE(qmtest::AddRecord(1, "GONE.ZIP"));  // no stored file
+  ASSERT_TRUE(qm::FileTimeToLocalFileTime(qm::UnixToFileTime(now),
+                                          run.state.runStarted));
+  const Names all{"GONE.ZIP", "NEW.ZIP", "OLD.ZIP"};
+
+  run.view.testRun = true;
+  qm::DeleteAction(run.ctx, 1, "Delete and Remove", "*.*", local,
+                   "Only Missing Files", "NA");
+  qm::DeleteAction(run.ctx, 1, "Just Remove Records", "*.ZIP", local,
+                   "Only Older Than", " 30 ");
+  qm::DeleteAction(run.ctx, 1, "Just Remove Records", "OLD.ZIP", local,
+                   "Only Older Than", "33");
+  // Any other description action keeps the specified selection.
+  qm::DeleteAction(run.ctx, 1, "Just Remove Records", "*.*", local,
+                   "only missing files", "30");
+  qm::DeleteAction(run.ctx, 1, "Just Remove Records", "*.*", local,
+                   "Only Older Than", "year");
+  EXPECT_EQ(run.view.testRunLines,
+            (Names{"Delete and Remove From FA# 1: GONE.ZIP",
+                   "Remove Record From FA# 1: GONE.ZIP",
+                   "Remove Record From FA# 1: OLD.ZIP",
+                   "Remove Record From FA# 1: GONE.ZIP",
+                   "Remove Record From FA# 1: NEW.ZIP",
+                   "Remove Record From FA# 1: OLD.ZIP",
+                   "ERR: Bad number of days for FA# 1: year"}));
+  EXPECT_EQ(Records(), all);
+
+  run.view.testRun = false;
+  for (const char* days : {"0", "36501", "1e3", "-5", "", "NA", "99999999"})
+    qm::DeleteAction(run.ctx, 1, "Just Remove Records", "*.*", local,
+                     "Only Older Than", days);
+  EXPECT_EQ(Records(), all);
+  EXPECT_EQ(LogLines(), (Names{"Bad number of days for FA# 1: 0",
+                               "Bad number of days for FA# 1: 36501",
+                               "Bad number of days for FA# 1: 1e3",
+                               "Bad number of days for FA# 1: -5",
+                               "Bad number of days for FA# 1: ",
+                               "Bad number of days for FA# 1: NA",
+                               "Bad number of days for FA# 1: 99999999"}));
+
+  qm::DeleteAction(run.ctx, 1, "Delete and Remove", "*.*", local,
+                   "Only Missing Files", "NA");
+  EXPECT_EQ(Records(), (Names{"NEW.ZIP", "OLD.ZIP"}));
+  qm::DeleteAction(run.ctx, 1, "Just Remove Records", "*.*", local,
+                   "Only Older Than", "30");
+  EXPECT_EQ(Records(), Names{"NEW.ZIP"});
+  EXPECT_TRUE(qmtest::Exists(store + "OLD.ZIP"));  // only the record went
+  qm::DeleteAction(run.ctx, 1, "Just Remove Records", "*.*", local,
+                   "Only Older Than", "36500");
+  EXPECT_EQ(Records(), Names{"NEW.ZIP"});
+  EXPECT_EQ(LogLines().size(), 7u);
+}
+
+// Storage that is not there (an unmounted share) must not make every
+// record look orphaned.
+TEST_F(DeleteActionTest, MissingStorageRemovesNoRecord) {
+  AddFiles();
+  std::filesystem::rename(store.substr(0, store.size() - 1), dir / "elsewhere");
+  qm::DeleteAction(run.ctx, 1, "Just Remove Records", "*.*", local,
+                   "Only Missing Files", "NA");
+  EXPECT_EQ(Records().size(), 4u);
+  EXPECT_EQ(LogLines(),
+            Names{"Could not look for stored file: BIGDEMO.ZIP in FA# 1"});
 }
 
 }  // namespace

@@ -26,6 +26,15 @@ TEST(ParseListLineTest, ExampleTable) {
       {"README  First line", "README", "First line"},
       {"FILE.TXT Note  on use", "FILE.TXT", "on use"},
       {"GAME.ZIP 12345 01-01-98 A game", "GAME.ZIP", "12345 01-01-98 A game"},
+      // Names padded to 8.3 columns.
+      {"ACTIONS .ASC  1  Action list", "ACTIONS.ASC", "Action list"},
+      {"GO      .EXE Runs it", "GO.EXE", "Runs it"},
+      {"A       .B", "A.B", ""},
+      {"ACTIONS .ASCII text", "ACTIONS", ".ASCII text"},
+      {"ACTIONS .A.C text", "ACTIONS", ".A.C text"},
+      {"AB  CD  .TXT x", "AB", "CD  .TXT x"},
+      {"A.B     .TXT x", "A.B", ".TXT x"},
+      {"TOOLONGNAME .TXT x", "TOOLONGNAME", ".TXT x"},
   };
   for (const Case& c : cases) {
     qm::ListLine parsed = ParseListLine(c.line);

@@ -269,6 +269,69 @@ TEST_F(ListActionTest, TestRunReportsAndWritesNothing) {
   EXPECT_TRUE(run.state.allFilesListed.empty());
 }
 
+// The web listings, checked by a real HTML parser and a JSON parser: per
+// area, and one document for all areas of a run that never grows.
+TEST_F(ListActionTest, WebListingsAreValidDocumentsOfTheirAreas) {
+  std::vector<std::string> dos;  // bytes 1-255, drawn as DOS text
+  for (int from = 1; from < 256; from += 64) {
+    std::string line;
+    for (int b = from; b < from + 64 && b < 256; ++b)
+      line += static_cast<char>(b);
+    dos.push_back(line + "\xDB");
+  }
+  ASSERT_TRUE(qmtest::AddRecord(1, "ALLBYTES.TXT", dos));
+  ASSERT_TRUE(qmtest::AddRecord(
+      1, "<B>&.ZIP", {"<b>Tags</b> & \"quotes\"", "", "after an empty line"}));
+  ASSERT_TRUE(qmtest::AddRecord(2, "MANUAL.TXT", {"Caf\xC3\xA9 \x01\x7F"}));
+  run.state.charset = qm::Charset::Cp437;
+  std::string firstHtml, firstJson;
+  for (int runs = 1; runs <= 2; ++runs) {
+    run.state.allFilesListed.clear();  // as every run starts
+    for (const char* mode : {"HTML", "JSON"}) {
+      const std::string name =
+          mode == std::string("HTML") ? "web.html" : "web.json";
+      for (const int32_t area : {1, 2, 12})
+        qm::ListAction(run.ctx, area, mode, "*.*", "All Files List", name,
+                       listDir);
+      qm::ListAction(run.ctx, 1, mode, "*.*", "Per File Area", name, listDir);
+    }
+    if (runs == 1) {
+      firstHtml = ReadFile(dir / "web.html");
+      firstJson = ReadFile(dir / "web.json");
+    }
+    EXPECT_EQ(ReadFile(dir / "web.html"), firstHtml);
+    EXPECT_EQ(ReadFile(dir / "web.json"), firstJson);
+  }
+  const qmtest::ProcessResult all =
+      qmtest::CheckWebListing(dir / "web.html", dir / "web.json");
+  EXPECT_EQ(all.exitCode, 0) << all.err;
+  EXPECT_EQ(all.out, "1 Games 2\n2 Docs 1\n12 Empty 0\n");
+  const qmtest::ProcessResult one =
+      qmtest::CheckWebListing(listDir + "/web.html", listDir + "/web.json");
+  EXPECT_EQ(one.exitCode, 0) << one.err;
+  EXPECT_EQ(one.out, "1 Games 2\n");
+  EXPECT_NE(firstJson.find("\"Caf\xC3\xA9 \\u0001\x7F\""), std::string::npos);
+  EXPECT_EQ(LogText(), "");
+
+  // Windows-1252, the default, takes each byte that is not UTF-8 alone.
+  run.state.charset = qm::Charset::Windows1252;
+  qm::ListAction(run.ctx, 1, "JSON", "*.*", "Per File Area", "1252.json",
+                 listDir);
+  EXPECT_NE(ReadFile(listDir + "/1252.json").find("\xC2\x81\xE2\x80\x9A"),
+            std::string::npos);  // 0x81 0x82
+
+  // A test run reports them as any listing and writes nothing.
+  run.view.testRun = true;
+  qm::ListAction(run.ctx, 2, "HTML", "*.*", "Per File Area", "t.html", listDir);
+  qm::ListAction(run.ctx, 2, "JSON", "*.*", "All Files List", "t.json",
+                 listDir);
+  EXPECT_EQ(run.view.testRunLines,
+            (std::vector<std::string>{"HTML File Listing for FA# 2",
+                                      "JSON File Listing for FA# 2"}));
+  EXPECT_FALSE(qmtest::Exists(listDir + "/t.html"));
+  EXPECT_FALSE(qmtest::Exists(dir / "t.json"));
+}
+
 TEST_F(ListActionTest, CancelKeepsTheLinesWrittenSoFar) {
   for (const char* name : {"A.ZIP", "B.ZIP", "C.ZIP", "D.ZIP"}) {
     ASSERT_TRUE(qmtest::AddRecord(1, name, {"x"}));

@@ -1,8 +1,10 @@
 #include "ui/gui/AppSetup.h"
 
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -15,6 +17,7 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "server/WcApi.h"
+#include "settings/CharsetSetting.h"
 #include "settings/IniFile.h"
 #include "ui/gui/Dialogs.h"
 #include "ui/gui/TextBytes.h"
@@ -68,6 +71,16 @@ TSetupDlg::TSetupDlg(QWidget* parent, qm::RunState& state, std::string exeName)
   page->addWidget(GroupBox1);
   page->addStretch();
 
+  // The page the extras share; each adds its own group to it.
+  Extras = PageControl1->findChild<QWidget*>(QStringLiteral("Extras"));
+  if (Extras == nullptr) {
+    Extras = new QWidget(PageControl1);
+    Extras->setObjectName(QStringLiteral("Extras"));
+    new QVBoxLayout(Extras);
+    PageControl1->addTab(Extras, QStringLiteral("Extras"));
+  }
+  BuildCharsetControl(Extras);
+
   BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton),
                             QStringLiteral("OK"), this);
   BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
@@ -110,6 +123,7 @@ void TSetupDlg::FormShow() {
         ToText(settings.ReadString(kSection, "wcHomeDir", state_.homeDir)));
   }
   state_.homeDir = ToBytes(e_wcHomeDir->text());
+  LoadCharset(IniFile(settingsPath_));
 }
 
 void TSetupDlg::BitBtn1Click() {
@@ -132,11 +146,48 @@ void TSetupDlg::BitBtn1Click() {
     settings.WriteString(kSection, "BBSName", Trim(ToBytes(e_BBSName->text())));
     settings.WriteString(kSection, "wcHomeDir",
                          Trim(ToBytes(e_wcHomeDir->text())));
+    SaveCharset(settings);
   } catch (const SettingsWriteError& error) {
     ShowErrorBox(this, ToText(error.what()));
     return;
   }
   accept();
+}
+
+void TSetupDlg::BuildCharsetControl(QWidget* page) {
+  cb_Charset = new QComboBox(page);
+  cb_Charset->setObjectName(QStringLiteral("cb_Charset"));
+  cb_Charset->addItem(QLatin1String(CharsetText(Charset::Windows1252)));
+  cb_Charset->addItem(QLatin1String(CharsetText(Charset::Cp437)));
+  cb_Charset->setToolTip(
+      QStringLiteral("How descriptions that are not UTF-8 are shown in the "
+                     "windows and written into the HTML and JSON listings. "
+                     "Stored bytes never change."));
+  auto* group = new QGroupBox(QStringLiteral("DOS Text"), page);
+  group->setObjectName(QStringLiteral("gb_Charset"));
+  cb_Charset->setParent(group);
+  auto* form = new QFormLayout(group);
+  form->addRow(QStringLiteral("Text that is not UTF-8:"), cb_Charset);
+  if (auto* box = qobject_cast<QBoxLayout*>(page->layout()))
+    box->addWidget(group, 0, Qt::AlignTop);
+  else
+    page->layout()->addWidget(group);
+}
+
+void TSetupDlg::LoadCharset(const IniFile& settings) {
+  cb_Charset->setCurrentIndex(ReadCharset(settings) == Charset::Cp437 ? 1 : 0);
+}
+
+void TSetupDlg::SaveCharset(IniFile& settings) {
+  const Charset charset =
+      cb_Charset->currentIndex() == 1 ? Charset::Cp437 : Charset::Windows1252;
+  WriteCharset(settings, charset);
+  ApplyCharset(state_, charset);
+}
+
+void ApplyCharset(RunState& state, Charset charset) {
+  state.charset = charset;
+  SetShownCharset(charset);
 }
 
 }  // namespace qm::gui

@@ -7,7 +7,9 @@
 #include <string>
 
 #include "run/RunContext.h"
+#include "settings/IniFile.h"
 
+class QComboBox;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
@@ -28,8 +30,11 @@ class TSetupDlg : public QDialog {
   QLineEdit* e_SysopName;
   QLineEdit* e_BBSName;
   QLineEdit* e_wcHomeDir;
-  QPushButton* BitBtn1;  // OK
-  QPushButton* BitBtn2;  // Cancel
+  // Page "Extras": what goes beyond the peers, each off unless chosen.
+  QWidget* Extras;
+  QComboBox* cb_Charset;  // "Windows-1252" or "CP437"
+  QPushButton* BitBtn1;   // OK
+  QPushButton* BitBtn2;   // Cancel
 
   // The host's server program the home directory must hold.
   static const char* ServerProgramName();
@@ -42,8 +47,15 @@ class TSetupDlg : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
+  void BuildCharsetControl(QWidget* page);
+  void LoadCharset(const qm::IniFile& settings);
+  void SaveCharset(qm::IniFile& settings);
+
   qm::RunState& state_;
   std::string settingsPath_;
 };
+
+// The code page of the windows and the web listings, from now on.
+void ApplyCharset(qm::RunState& state, qm::Charset charset);
 
 }  // namespace qm::gui

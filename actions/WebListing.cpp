@@ -1,0 +1,230 @@
+#include "actions/WebListing.h"
+
+#include <nlohmann/json.hpp>
+#include <vector>
+
+#include "actions/MatchRule.h"
+#include "platform/FieldText.h"
+#include "platform/FileTime.h"
+#include "platform/Files.h"
+#include "platform/StoredText.h"
+
+namespace qm {
+
+namespace {
+
+constexpr char kHtml[] = "HTML";
+constexpr char kJson[] = "JSON";
+
+struct WebFile {
+  std::string name;
+  int64_t size = 0;
+  uint64_t time = 0;
+  std::vector<std::string> description;  // stored bytes, line by line
+};
+
+// Every description line: the long description without its empty tail, or
+// the short one.
+std::vector<std::string> DescriptionLines(const TFileRecord& record,
+                                          const TFullFileRecord* full) {
+  std::vector<std::string> lines;
+  if (full != nullptr && record.HasLongDescription != 0) {
+    for (int i = 0; i < kLongDescLines; ++i)
+      lines.push_back(FieldText(full->LongDescription[i], kLongDescLineSize));
+    while (!lines.empty() && lines.back().empty()) lines.pop_back();
+  }
+  if (lines.empty()) {
+    std::string text = FieldText(record.Description, sizeof record.Description);
+    if (!text.empty()) lines.push_back(std::move(text));
+  }
+  return lines;
+}
+
+bool ForbiddenInHtml(char32_t c) {
+  return (c >= 0x80 && c < 0xA0) || (c >= 0xFDD0 && c <= 0xFDEF) ||
+         (c & 0xFFFE) == 0xFFFE;
+}
+
+// A stored text for HTML: UTF-8 in the run's code page. HTML cannot hold
+// control characters: they become their pictures (U+2400 on); characters it
+// forbids become U+FFFD.
+std::string HtmlText(std::string_view stored, Charset charset) {
+  std::string text;
+  for (const ShownChar& c : ShowStored(stored, charset)) {
+    switch (c.point) {
+      case '&':
+        text += "&amp;";
+        continue;
+      case '<':
+        text += "&lt;";
+        continue;
+      case '>':
+        text += "&gt;";
+        continue;
+      case '"':
+        text += "&quot;";
+        continue;
+      case '\'':
+        text += "&#39;";
+        continue;
+      default:
+        break;
+    }
+    char32_t point = c.point;
+    if (point < 0x20) point += 0x2400;
+    if (point == 0x7F) point = 0x2421;
+    if (ForbiddenInHtml(point)) point = 0xFFFD;
+    AppendUtf8(text, point);
+  }
+  return text;
+}
+
+std::string IsoDate(uint64_t time) {
+  const std::string text = FileTimeToIsoText(time);
+  return text.substr(0, text.find(' '));
+}
+
+std::string HtmlArea(int32_t area, const std::string& name,
+                     const std::vector<WebFile>& files, Charset charset) {
+  std::string html = "<section id=\"area-" + std::to_string(area) +
+                     "\">\n<h2>" + HtmlText(name, charset) +
+                     "</h2>\n<table>\n<thead><tr><th class=\"name\">Name</th>"
+                     "<th class=\"size\">Size</th><th class=\"date\">Date</th>"
+                     "<th>Description</th></tr></thead>\n"
+                     "<tbody>\n";
+  for (const WebFile& file : files) {
+    html += "<tr><td class=\"name\">" + HtmlText(file.name, charset) +
+            "</td><td class=\"size\">" + std::to_string(file.size) +
+            "</td><td class=\"date\">" + IsoDate(file.time) +
+            "</td><td class=\"desc\">";
+    for (size_t i = 0; i < file.description.size(); ++i) {
+      if (i > 0) html += '\n';
+      html += HtmlText(file.description[i], charset);
+    }
+    html += "</td></tr>\n";
+  }
+  if (files.empty())
+    html += "<tr><td colspan=\"4\" class=\"none\">No files</td></tr>\n";
+  return html + "</tbody>\n</table>\n</section>\n";
+}
+
+std::string HtmlDocument(const std::string& title, const std::string& body) {
+  return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n"
+         "<meta charset=\"utf-8\">\n"
+         "<meta name=\"viewport\" content=\"width=device-width, "
+         "initial-scale=1\">\n<title>" +
+         title +
+         "</title>\n<style>\n"
+         "body{font-family:system-ui,-apple-system,\"Segoe UI\",Roboto,"
+         "sans-serif;margin:0 auto;max-width:64rem;padding:0 1rem 2rem;"
+         "line-height:1.45;color:#1d1d1f;background:#fff}\n"
+         "h2{font-size:1.3rem;margin:1.8rem 0 .6rem;padding-bottom:.3rem;"
+         "border-bottom:3px solid #2b5fb3}\n"
+         "table{border-collapse:collapse;width:100%}\n"
+         "th,td{text-align:left;vertical-align:top;padding:.4rem .6rem;"
+         "border-bottom:1px solid #d8dde6}\n"
+         "th{background:#eef2f8;font-size:.9rem}\n"
+         "tbody tr:nth-child(even){background:#f8f9fb}\n"
+         "table{table-layout:fixed}\n"
+         ".name{width:11rem;font-weight:600;overflow-wrap:anywhere}\n"
+         ".size{width:6rem;text-align:right;white-space:nowrap}\n"
+         ".date{width:6.5rem;white-space:nowrap}\n"
+         ".desc{font-family:\"DejaVu Sans Mono\",Consolas,\"Courier New\","
+         "monospace;font-size:.9rem;line-height:1.2;white-space:pre-wrap;"
+         "overflow-wrap:anywhere}\n"
+         "@media "
+         "(max-width:40rem){table,tbody{display:block}thead{display:none}"
+         "tr{display:grid;grid-template-columns:1fr auto auto;"
+         "column-gap:.8rem;padding:.5rem 0;border-bottom:1px solid #d8dde6}"
+         "td{border:0;padding:.1rem 0}.name,.size,.date{width:auto}"
+         ".desc{grid-column:1/-1}"
+         ".none{grid-column:1/-1}}\n"
+         "</style>\n</head>\n<body>\n<main>\n" +
+         body + "</main>\n</body>\n</html>\n";
+}
+
+std::string JsonArea(int32_t area, const std::string& name,
+                     const std::vector<WebFile>& files, Charset charset) {
+  nlohmann::ordered_json json;
+  json["number"] = area;
+  json["name"] = StoredToUtf8(name, charset);
+  json["files"] = nlohmann::ordered_json::array();
+  for (const WebFile& file : files) {
+    nlohmann::ordered_json entry;
+    entry["name"] = StoredToUtf8(file.name, charset);
+    entry["size"] = file.size;
+    std::string time = FileTimeToIsoText(file.time);
+    if (const size_t space = time.find(' '); space != std::string::npos)
+      time[space] = 'T';
+    entry["time"] = time;
+    entry["description"] = nlohmann::ordered_json::array();
+    for (const std::string& line : file.description)
+      entry["description"].push_back(StoredToUtf8(line, charset));
+    json["files"].push_back(std::move(entry));
+  }
+  return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string Document(const std::string& mode,
+                     const std::vector<std::string>& areas,
+                     const std::string& title) {
+  std::string body;
+  if (mode == kJson) {
+    body = "{\"areas\":[";
+    for (size_t i = 0; i < areas.size(); ++i)
+      body += (i > 0 ? ",\n" : "\n") + areas[i];
+    return body + "\n]}\n";
+  }
+  for (const std::string& area : areas) body += area;
+  return HtmlDocument(title, body);
+}
+
+bool WriteWhole(const std::string& path, const std::string& bytes) {
+  AtomicWriter writer;
+  uint32_t done = 0;
+  return writer.Open(path) &&
+         writer.Write(bytes.data(), static_cast<uint32_t>(bytes.size()),
+                      done) &&
+         done == bytes.size() && writer.Commit();
+}
+
+}  // namespace
+
+bool IsWebListingMode(const std::string& mode) {
+  return mode == kHtml || mode == kJson;
+}
+
+bool WriteWebListing(RunContext& ctx, int32_t area, const TFileArea& record,
+                     const std::string& mode, const std::string& spec,
+                     const std::string& outputPath, bool allFiles) {
+  const Charset charset = ctx.state.charset;
+  std::vector<WebFile> files;
+  const MatchRule rule = MatchRule::ForListing(spec);
+  // A cancel keeps the files gathered so far.
+  WalkMatchingRecords(ctx, area, rule, [&](TFileRecord& file) {
+    TFullFileRecord full{};
+    const bool haveFull = GetFullFileRec(file, full) != 0;
+    files.push_back({FieldText(file.Name, sizeof file.Name), file.Size,
+                     file.FileTime,
+                     DescriptionLines(file, haveFull ? &full : nullptr)});
+    return true;
+  });
+  const std::string name = FieldText(record.Name, sizeof record.Name);
+  const std::string areaText = mode == kJson
+                                   ? JsonArea(area, name, files, charset)
+                                   : HtmlArea(area, name, files, charset);
+  if (!allFiles)
+    return WriteWhole(outputPath,
+                      Document(mode, {areaText}, HtmlText(name, charset)));
+  // The document is written whole after each entry, so it is complete
+  // whenever the run stops; the first entry of a run starts it afresh.
+  std::vector<std::string>& areas = ctx.state.webListed[outputPath];
+  if (ctx.state.allFilesListed.count(outputPath) == 0) areas.clear();
+  areas.push_back(areaText);
+  if (!WriteWhole(outputPath, Document(mode, areas, "File listing")))
+    return false;
+  ctx.state.allFilesListed.insert(outputPath);
+  return true;
+}
+
+}  // namespace qm

@@ -1,0 +1,20 @@
+// The web listings of a "List" entry: modes "HTML" and "JSON", one UTF-8
+// document per area or, with "All Files List", one for all areas of a run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "run/RunContext.h"
+#include "server/WcApi.h"
+
+namespace qm {
+
+bool IsWebListingMode(const std::string& mode);
+
+// Writes the listing of one area; false on an I/O error.
+bool WriteWebListing(RunContext& ctx, int32_t area, const TFileArea& record,
+                     const std::string& mode, const std::string& spec,
+                     const std::string& outputPath, bool allFiles);
+
+}  // namespace qm

@@ -4,9 +4,12 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "run/Extras.h"
 
 class TUnzipFile;
 
@@ -22,7 +25,11 @@ struct RunCounts {
   int listings = 0;
   int problems = 0;
   std::vector<std::string> logs;  // run logs written, in order of first use
+  // Counts of the extras that are on; unset while an extra is off.
+  std::optional<int> duplicatesRefused, duplicatesReported, uploadChecksRefused;
 };
+
+class UploadScreen;
 
 struct RunState {
   std::string programDir;       // executable's directory, trailing separator
@@ -36,6 +43,10 @@ struct RunState {
   RunCounts counts;             // of the current unattended run
   // The "All Files List" outputs created this run.
   std::set<std::string> allFilesListed;
+  ExtrasSettings extras;  // from the settings file
+  // The extras' work of the current run (the duplicate index, the upload
+  // check); made at the first add that needs it.
+  std::shared_ptr<UploadScreen> uploadScreen;
 };
 
 enum class ActionLabel { None, Add, Delete, Move };

@@ -1,5 +1,6 @@
 #include "ui/gui/AppSetup.h"
 
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -7,6 +8,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -15,6 +17,7 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "server/WcApi.h"
+#include "ui/Extras.h"
 #include "ui/IniFile.h"
 #include "ui/gui/Dialogs.h"
 #include "ui/gui/TextBytes.h"
@@ -67,6 +70,7 @@ TSetupDlg::TSetupDlg(QWidget* parent, qm::RunState& state, std::string exeName)
   auto* page = new QVBoxLayout(General);
   page->addWidget(GroupBox1);
   page->addStretch();
+  CreateExtrasPage();
 
   BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton),
                             QStringLiteral("OK"), this);
@@ -110,6 +114,7 @@ void TSetupDlg::FormShow() {
         ToText(settings.ReadString(kSection, "wcHomeDir", state_.homeDir)));
   }
   state_.homeDir = ToBytes(e_wcHomeDir->text());
+  ShowExtras();
 }
 
 void TSetupDlg::BitBtn1Click() {
@@ -132,11 +137,50 @@ void TSetupDlg::BitBtn1Click() {
     settings.WriteString(kSection, "BBSName", Trim(ToBytes(e_BBSName->text())));
     settings.WriteString(kSection, "wcHomeDir",
                          Trim(ToBytes(e_wcHomeDir->text())));
+    SaveExtras(settings);
   } catch (const SettingsWriteError& error) {
     ShowErrorBox(this, ToText(error.what()));
     return;
   }
   accept();
+}
+
+// The "Extras" page.
+
+void TSetupDlg::CreateExtrasPage() {
+  Extras = new QWidget(PageControl1);
+  Extras->setObjectName(QStringLiteral("Extras"));
+  PageControl1->addTab(Extras, QStringLiteral("Extras"));
+  cb_Duplicates = new QComboBox(Extras);
+  cb_Duplicates->setObjectName(QStringLiteral("cb_Duplicates"));
+  for (const DuplicateMode mode :
+       {DuplicateMode::Off, DuplicateMode::Report, DuplicateMode::Refuse})
+    cb_Duplicates->addItem(ToText(DuplicateModeText(mode)));
+  e_UploadCheck = Edit("e_UploadCheck", Extras);
+  e_UploadCheckSeconds = new QSpinBox(Extras);
+  e_UploadCheckSeconds->setObjectName(QStringLiteral("e_UploadCheckSeconds"));
+  e_UploadCheckSeconds->setRange(1, 86400);
+  auto* fields = new QFormLayout(Extras);
+  fields->addRow(QStringLiteral("Duplicate uploads:"), cb_Duplicates);
+  fields->addRow(QStringLiteral("Upload check (%f: the file):"), e_UploadCheck);
+  fields->addRow(QStringLiteral("Upload check time limit (s):"),
+                 e_UploadCheckSeconds);
+}
+
+void TSetupDlg::ShowExtras() {
+  const ExtrasSettings extras = ReadExtras(IniFile(settingsPath_));
+  cb_Duplicates->setCurrentIndex(static_cast<int>(extras.duplicates));
+  e_UploadCheck->setText(ToText(extras.uploadCheck));
+  e_UploadCheckSeconds->setValue(extras.uploadCheckSeconds);
+}
+
+void TSetupDlg::SaveExtras(IniFile& settings) {
+  ExtrasSettings extras;
+  extras.duplicates = static_cast<DuplicateMode>(cb_Duplicates->currentIndex());
+  extras.uploadCheck = Trim(ToBytes(e_UploadCheck->text()));
+  extras.uploadCheckSeconds = e_UploadCheckSeconds->value();
+  WriteExtras(settings, extras);
+  state_.extras = extras;
 }
 
 }  // namespace qm::gui

@@ -8,10 +8,16 @@
 
 #include "run/RunContext.h"
 
+class QComboBox;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 class QTabWidget;
+
+namespace qm {
+class IniFile;
+}
 
 namespace qm::gui {
 
@@ -28,6 +34,11 @@ class TSetupDlg : public QDialog {
   QLineEdit* e_SysopName;
   QLineEdit* e_BBSName;
   QLineEdit* e_wcHomeDir;
+  // The "Extras" page: settings of section [Extras].
+  QWidget* Extras;
+  QComboBox* cb_Duplicates;  // Off, Report, Refuse
+  QLineEdit* e_UploadCheck;
+  QSpinBox* e_UploadCheckSeconds;
   QPushButton* BitBtn1;  // OK
   QPushButton* BitBtn2;  // Cancel
 
@@ -42,6 +53,10 @@ class TSetupDlg : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
+  void CreateExtrasPage();
+  void ShowExtras();
+  void SaveExtras(qm::IniFile& settings);
+
   qm::RunState& state_;
   std::string settingsPath_;
 };

@@ -292,10 +292,11 @@ void ContentIndex::Refresh(RunContext& ctx, std::vector<IndexedFile>& rows) {
   for (size_t i = 0; i < records.size(); ++i) {
     if (progress) {
       progress->SetPosition(static_cast<int>(i));
-      if (progress->Cancelled()) {
-        complete = false;
-        break;
-      }
+      if (progress->Cancelled()) ctx.state.cancelRequest = true;
+    }
+    if (ctx.state.cancelRequest) {
+      complete = false;  // what is left out is only never found
+      break;
     }
     lines.At(i, records.size());
     IndexedFile file;

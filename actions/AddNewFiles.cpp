@@ -4,6 +4,7 @@
 
 #include "actions/ExistingNames.h"
 #include "actions/Transfer.h"
+#include "actions/UploadScreen.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "run/RunLog.h"
@@ -29,13 +30,18 @@ struct AddJob {
            const std::string& fullPath, bool transfer) {
     if (ctx.view.IsTestRun()) {
       if (!LocalFileAccepted(ctx, fullPath, area)) return;
+      if (!ScreenUpload(ctx, name, sourceDir, fullPath)) return;
       ctx.view.AddTestRunLine("Add to FA# " + AreaText() + ": " + name +
                               " from: " + sourceDir);
       names.Add(name);
+      RememberUpload(ctx, area, name, fullPath);
       return;
     }
-    if (AddFileToArea(ctx, fullPath, area, transfer, descSpec, describe))
+    if (!ScreenUpload(ctx, name, sourceDir, fullPath)) return;
+    if (AddFileToArea(ctx, fullPath, area, transfer, descSpec, describe)) {
       names.Add(name);
+      RememberUpload(ctx, area, name, fullPath);
+    }
   }
 };
 

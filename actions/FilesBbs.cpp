@@ -7,6 +7,7 @@
 
 #include "actions/ExistingNames.h"
 #include "actions/Transfer.h"
+#include "actions/UploadScreen.h"
 #include "platform/FieldText.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -161,8 +162,10 @@ void ReadinFilesBBS(RunContext& ctx, const std::string& directory,
     if (!hasPending) return;
     hasPending = false;
     if (!StoredNameFits(ctx, pending)) return;
+    if (!ScreenUpload(ctx, pending, dir, dir + pending)) return;
     if (AddListedFile(ctx, dir, pending, descriptions, area)) {
       names.Add(pending);
+      RememberUpload(ctx, area, pending, dir + pending);
     } else {
       LogRunError(ctx, "Could not add file: " + pending + " from path: " + dir +
                            " to file area #" + areaText);

@@ -69,6 +69,8 @@ int main(int argc, char** argv) {
       options.testRun = true;
       options.arguments = {qm::gui::ToText(command.file)};
     }
+    if (command.mode == qm::CommandLine::Mode::Duplicates)
+      options.duplicatesReport = true;
     qm::gui::TMainForm form(std::move(options));
     exitCode = form.StartupExitCode();
     if (exitCode == 0) {

@@ -11,7 +11,8 @@ in a temporary directory, runs the real `quillmar` on configuration files
     large transfers.
 
 Usage:
-  bench/run.py [--build DIR] [--quick] [--transfers-only] [--repeat K]
+  bench/run.py [--build DIR] [--quick] [--transfers-only | --extras-only]
+               [--repeat K]
                [--work DIR] [--keep]
                [--json FILE] [--update-doc]
   bench/run.py --report FILE [--update-doc]
@@ -33,6 +34,13 @@ transfers and the listings are measured in --repeat rounds (fresh data each
 round; the median is kept); imports, moves and deletes once.
 Peak memory is the maximum resident set size of each process
 (/usr/bin/time).
+
+The extras: scan-and-add by transfer of small files of distinct content
+with [Extras] Duplicates=Refuse against the same with it off (the index
+brought up to date first, as every night after the first), and the building
+of the duplicate index of 800 MiB of stored files (`quillmar --duplicates`
+without quillmar.db, less the same run with it) against `sha256sum` of the
+same files (both read from the page cache).
 """
 
 import argparse
@@ -65,6 +73,8 @@ HOST_FLOOR_TARGET = 1.5  # the program within 1.5x of its host-call floor
 TRANSFER_FLOOR_TARGET = 1.3  # small transfers within 1.3x of that floor
 CP_TARGET = 1.5          # large transfers within 1.5x of cp + fsync
 GROWTH_TARGET = 1.3      # growth within 1.3x of linear
+DUPLICATES_TARGET = 1.3  # Duplicates=Refuse within 1.3x of off
+HASH_TARGET = 1.25       # building the index within 1.25x of sha256sum
 
 SIZES = {
     "full": {
@@ -74,6 +84,8 @@ SIZES = {
         "list_records": [1000, 20000],
         "move_delete": [1000, 10000],
         "na_entries": 1000,
+        "extras_files": 10000,
+        "index_files": 100,
     },
     "quick": {
         "scan": [200, 1000],
@@ -82,6 +94,8 @@ SIZES = {
         "list_records": [200, 1000],
         "move_delete": [200, 1000],
         "na_entries": 200,
+        "extras_files": 1000,
+        "index_files": 10,
     },
 }
 BIG_FILE_SIZE = 8 * MIB
@@ -225,6 +239,7 @@ class Bench:
     def __init__(self, args):
         self.quick = args.quick
         self.transfers_only = args.transfers_only
+        self.extras_only = args.extras_only
         self.repeat = max(1, args.repeat)
         self.sizes = SIZES["quick" if args.quick else "full"]
         self.build = Path(args.build).resolve()
@@ -573,6 +588,100 @@ class Bench:
                            directory) for i in range(n)])
         self.record("na", "NA entries", n, r, "program")
 
+    def settings_extras(self, extras):
+        """Puts [Extras] with the given lines into quillmar.ini (none: the
+        section goes)."""
+        ini = self.prog / "quillmar.ini"
+        text = ini.read_text(errors="surrogateescape") if ini.exists() else ""
+        text = re.sub(r"\[Extras\][^\[]*", "", text)
+        if extras:
+            text += "[Extras]\r\n" + "".join(l + "\r\n" for l in extras)
+        ini.write_text(text, errors="surrogateescape")
+
+    def extras(self):
+        n = self.sizes["extras_files"]
+        print("extras: scan-and-add of %d small files, duplicates off and "
+              "refused" % n, flush=True)
+        runs = {}
+        for _ in range(self.repeat):
+            for mode in ("off", "refuse"):
+                source = self.work / ("extras-upload-%d" % self.next_area)
+                source.mkdir()
+                for i in range(1, n + 1):  # no two alike
+                    (source / file_name("X", i, "TXT")).write_bytes(
+                        b"upload %d %07d\r\n" % (self.next_area, i) * 4)
+                self.settings_extras(["Duplicates=Refuse"]
+                                     if mode == "refuse" else [])
+                if mode == "refuse":  # the index as every night finds it
+                    self.runner.run([self.prog / "quillmar", "--duplicates"],
+                                    env=self.env, cwd=self.work)
+                area, directory = self.new_area("extras-%s-%d" % (mode, n))
+                r = self.program([(area, "extras", "Add", "Scan For New",
+                                   str(source) + "/*.*", "NA", "NA",
+                                   directory)])
+                self.expect(area, n, directory)
+                runs.setdefault(mode, []).append(r)
+                shutil.rmtree(source)
+        self.settings_extras([])
+        for mode, rs in runs.items():
+            self.record("extras", "by transfer, Duplicates=%s" % (
+                "Refuse" if mode == "refuse" else "Off"), n, rs, "program",
+                mode=mode)
+        self.index_build()
+
+    def index_build(self):
+        """The duplicate index of 8 MiB stored files, built from nothing,
+        in a program directory of its own, against sha256sum."""
+        count = self.sizes["index_files"]
+        total = count * BIG_FILE_SIZE
+        print("extras: duplicate index of %d stored files of 8 MiB (%d MiB)"
+              % (count, total // MIB), flush=True)
+        prog = self.work / "index-prog"
+        shutil.copytree(self.bin, prog)
+        home = prog / "host"
+        stored = self.work / "index-area"
+        stored.mkdir()
+        tool = [str(prog / "wcserver")]
+        subprocess.run(tool + ["init", str(home)], check=True,
+                       capture_output=True)
+        subprocess.run(tool + ["area", "add", str(home), "--number", "1",
+                               "--name", "index", "--path", str(stored)],
+                       check=True, capture_output=True)
+        block = os.urandom(BIG_FILE_SIZE)
+        for i in range(1, count + 1):
+            name = file_name("H", i, "BIN")
+            with open(stored / name, "wb") as f:
+                f.write(i.to_bytes(8, "little"))
+                f.write(block[8:])
+            subprocess.run(tool + ["file", "add", str(home), "--area", "1",
+                                   "--name", name], check=True,
+                           capture_output=True)
+        files = sorted(stored.iterdir())
+        hash_argv = ["sha256sum", "--"] + files
+        self.runner.run(hash_argv)  # both read from the page cache
+        builds, fixed, sums = [], [], []
+        for _ in range(self.repeat):
+            (prog / "quillmar.db").unlink(missing_ok=True)
+            builds.append(self.runner.run([prog / "quillmar", "--duplicates"],
+                                          env=self.env, cwd=self.work))
+            fixed.append(self.runner.run([prog / "quillmar", "--duplicates"],
+                                         env=self.env, cwd=self.work))
+            sums.append(self.runner.run(hash_argv))
+        base = median_run(fixed)
+        built = median_run(builds)
+        net = {"wall": built["wall"] - base["wall"],
+               "cpu": built["cpu"] - base["cpu"], "rss_kb": built["rss_kb"],
+               "load": built["load"]}
+        self.record("index", "quillmar --duplicates, index up to date", count,
+                    fixed, "fixed", key="fixed", bytes=total)
+        self.record("index", "quillmar --duplicates, building the index "
+                    "(less the run above)", count, net, "plain", key="build",
+                    bytes=total)
+        self.record("index", "sha256sum", count, sums, "plain", key="sha256sum",
+                    bytes=total)
+        shutil.rmtree(stored)
+        shutil.rmtree(prog)
+
     # ---- results ---------------------------------------------------------
 
     def run(self):
@@ -581,9 +690,12 @@ class Bench:
         try:
             self.setup()
             self.baselines()
-            self.scan_add()
-            self.big_transfer()
+            if not self.extras_only:
+                self.scan_add()
+                self.big_transfer()
             if not self.transfers_only:
+                self.extras()
+            if not self.transfers_only and not self.extras_only:
                 self.records()
                 self.na_entries()
         finally:
@@ -598,6 +710,7 @@ class Bench:
     def summary(self):
         return {"machine": self.machine, "quick": self.quick,
                 "transfers_only": self.transfers_only,
+                "extras_only": self.extras_only,
                 "repeat": self.repeat, "sizes": self.sizes,
                 "date": datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
                 "duration_s": round(self.duration, 1), "rows": self.results}
@@ -629,6 +742,23 @@ def checks(s):
     def grows(what, a, b):
         check(what, growth(a, b, "net"), growth(a, b, "net_cpu"),
               GROWTH_TARGET, a, b)
+
+    extras = {row["mode"]: row for row in find("extras")}
+    if extras:
+        ratio("scan-and-add by transfer, N=%d: Duplicates=Refuse / Off" %
+              extras["off"]["n"], extras["refuse"], extras["off"],
+              DUPLICATES_TARGET)
+        index = {row["key"]: row for row in find("index")}
+        out.append({"what": "duplicate index of %d MiB: building / sha256sum"
+                    % (index["build"]["bytes"] // MIB),
+                    "value": index["build"]["wall"] /
+                    index["sha256sum"]["wall"],
+                    "cpu": index["build"]["cpu"] / index["sha256sum"]["cpu"],
+                    "limit": HASH_TARGET, "unit": "x",
+                    "met": index["build"]["wall"] <= HASH_TARGET *
+                    index["sha256sum"]["wall"], "noise": False})
+    if s.get("extras_only"):
+        return out
 
     small, large = s["sizes"]["scan"]
     for mode, text in (("inplace", "in place"), ("transfer", "by transfer")):
@@ -718,21 +848,27 @@ def markdown(s):
 
     table("Fixed costs (median of %d runs)" % BASELINE_REPEATS,
           [r for r in rows if r["group"] == "baseline"], "ms")
-    table("Scan-and-add of N new empty files into one area",
-          [r for r in rows if r["group"] == "scan"], "net ms per file")
-    big = [r for r in rows if r["group"] == "big"]
-    w("**Transfer of %d files of 8 MiB (%d MiB)**" % (
-        big[0]["n"], big[0]["bytes"] // MIB))
-    w("")
-    w("| run | wall s | net s | MiB/s | net ms per file | CPU s | peak MiB "
-      "| load |")
-    w("|---|---:|---:|---:|---:|---:|---:|---:|")
-    for r in big:
-        w("| %s | %.3f | %.3f | %.0f | %.1f | %.2f | %.1f | %.1f |" % (
-            r["name"], r["wall"], r["net"], r["bytes"] / MIB / r["net"],
-            r["net"] / r["n"] * 1000.0, r["cpu"], r["rss_kb"] / 1024.0,
-            r["load"]))
-    w("")
+    if not s.get("extras_only"):
+        table("Scan-and-add of N new empty files into one area",
+              [r for r in rows if r["group"] == "scan"], "net ms per file")
+        big = [r for r in rows if r["group"] == "big"]
+        w("**Transfer of %d files of 8 MiB (%d MiB)**" % (
+            big[0]["n"], big[0]["bytes"] // MIB))
+        w("")
+        w("| run | wall s | net s | MiB/s | net ms per file | CPU s | peak "
+          "MiB | load |")
+        w("|---|---:|---:|---:|---:|---:|---:|---:|")
+        for r in big:
+            w("| %s | %.3f | %.3f | %.0f | %.1f | %.2f | %.1f | %.1f |" % (
+                r["name"], r["wall"], r["net"], r["bytes"] / MIB / r["net"],
+                r["net"] / r["n"] * 1000.0, r["cpu"], r["rss_kb"] / 1024.0,
+                r["load"]))
+        w("")
+    extras_rows = [r for r in rows if r["group"] in ("extras", "index")]
+    if extras_rows:
+        table("Extras: scan-and-add of N small files of distinct content by "
+              "transfer; the duplicate index of N stored files of 8 MiB",
+              extras_rows, "net ms per file")
     table("FILES.BBS import, Full listing, move, delete (N: lines for the "
           "import, records otherwise)",
           [r for r in rows if r["group"] in
@@ -786,6 +922,8 @@ def main():
     parser.add_argument("--transfers-only", action="store_true",
                         help="only the fixed costs, scan-and-add and the "
                         "8 MiB transfers")
+    parser.add_argument("--extras-only", action="store_true",
+                        help="only the fixed costs and the extras")
     parser.add_argument("--work", help="parent of the temporary directory")
     parser.add_argument("--keep", action="store_true",
                         help="keep the temporary directory")
@@ -809,7 +947,8 @@ def main():
         if args.json:
             Path(args.json).write_text(json.dumps(s, indent=2))
         if args.update_doc:
-            if s["quick"] or s.get("transfers_only"):
+            if s["quick"] or s.get("transfers_only") or \
+                    s.get("extras_only"):
                 raise BenchError("quick runs are not written into %s" % DOC)
             update_doc(s, text)
             print("updated", DOC)

@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/StoredText.h"
+#include "run/Extras.h"
 
 class TUnzipFile;
 
@@ -26,7 +28,11 @@ struct RunCounts {
   int listings = 0;
   int problems = 0;
   std::vector<std::string> logs;  // run logs written, in order of first use
+  // Counts of the extras that are on; unset while an extra is off.
+  std::optional<int> duplicatesRefused, duplicatesReported, uploadChecksRefused;
 };
+
+class UploadScreen;
 
 struct RunState {
   std::string programDir;       // executable's directory, trailing separator
@@ -45,6 +51,10 @@ struct RunState {
   std::map<std::string, std::vector<std::string>> webListed;
   Charset charset = Charset::Windows1252;  // of the web listings
   uint64_t runStarted = 0;  // local file time at the start of the run
+  ExtrasSettings extras;    // from the settings file
+  // The extras' work of the current run (the duplicate index, the upload
+  // check); made at the first add that needs it.
+  std::shared_ptr<UploadScreen> uploadScreen;
 };
 
 enum class ActionLabel { None, Add, Delete, Move };

@@ -29,6 +29,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     line.mode = CommandLine::Mode::TestRun;
     line.file = args[1];
     used = 2;
+  } else if (first == "--duplicates") {
+    line.mode = CommandLine::Mode::Duplicates;
   } else if (IsOption(first)) {
     return Refused("unknown option " + first);
   } else {
@@ -39,7 +41,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   for (size_t i = used; i < args.size(); ++i) {
     if (!IsOption(args[i])) continue;
     if (args[i] == "--help" || args[i] == "--version" ||
-        args[i] == "--test-run")
+        args[i] == "--test-run" || args[i] == "--duplicates")
       return Refused("option " + args[i] + " must come first");
     return Refused("unknown option " + args[i]);
   }
@@ -51,6 +53,9 @@ std::string UsageText() {
          "       quillmar FILE             run FILE unattended, then end\n"
          "       quillmar --test-run FILE  print what running FILE would do; "
          "change nothing\n"
+         "       quillmar --duplicates     print the groups of stored files "
+         "with the same\n"
+         "                                 content\n"
          "       quillmar --help | --version\n"
          "FILE is a configuration file or a list of them (a name holding "
          "\".qls\");\n"

@@ -1,5 +1,6 @@
 // The program's command line: the main window, an unattended run of a file,
-// an unattended test run of a file, or the usage and version texts.
+// an unattended test run of a file, the duplicates report, or the usage and
+// version texts.
 #pragma once
 
 #include <string>
@@ -8,7 +9,7 @@
 namespace qm {
 
 struct CommandLine {
-  enum class Mode { Window, Run, TestRun, Help, Version, Refused };
+  enum class Mode { Window, Run, TestRun, Duplicates, Help, Version, Refused };
   Mode mode = Mode::Window;
   std::string file;     // Run, TestRun: the file named
   std::string problem;  // Refused: one line saying why

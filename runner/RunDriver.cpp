@@ -10,6 +10,7 @@
 #include "actions/AddNewFiles.h"
 #include "actions/FileActions.h"
 #include "actions/FilesBbs.h"
+#include "actions/UploadScreen.h"
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -96,6 +97,11 @@ void DispatchEntry(RunContext& ctx, const std::vector<std::string>& keys) {
 void RunConfig(RunContext& ctx, RecordFile& file, const std::string& path) {
   RunState& state = ctx.state;
   RunView& view = ctx.view;
+  // Each run's extras compare with the host as it is now.
+  struct EndExtras {
+    RunState& state;
+    ~EndExtras() { EndUploadScreen(state); }
+  } endExtras{state};
   state.logBaseName = path;
   state.configDir = DirectoryPart(path);
   // Record file times are local; ages are measured from here.
@@ -164,6 +170,7 @@ void AutoRunConfigs(
   RunState& state = ctx.state;
   state.autoRun = true;
   state.counts = {};
+  StartExtrasCounts(state);
   state.stoppedOnError = false;
   const std::string& commandFile = state.commandLineFile;
   // Until a configuration file runs, problems belong to the command-line
@@ -202,6 +209,7 @@ std::string RunSummary(const RunCounts& counts) {
                      ", moved: " + std::to_string(counts.moved) +
                      ", copied: " + std::to_string(counts.copied) +
                      "; listings written: " + std::to_string(counts.listings) +
+                     ExtrasSummary(counts) +
                      "; problems logged: " + std::to_string(counts.problems);
   for (size_t i = 0; i < counts.logs.size(); ++i)
     line += (i == 0 ? " in " : ", ") + counts.logs[i];

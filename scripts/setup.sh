@@ -6,6 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev libgl-dev
   libsqlite3-dev sqlite3
+  libssl-dev
   libzip-dev zip
   libarchive-dev libarchive-tools
   nlohmann-json3-dev

@@ -16,7 +16,7 @@ ALLOWED = {
     "host": ["server", "platform"],  # the stand-in behind the contract
     "dunzip": ["platform"],
     "config": ["server", "platform"],
-    "settings": ["platform"],
+    "settings": ["run", "platform"],  # the settings store; the extras' settings
     "run": ["platform"],
     "actions": ["run", "server", "dunzip", "platform"],
     "runner": ["actions", "config", "run", "server", "platform"],

@@ -10,9 +10,11 @@
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
+#include <iostream>
 #include <optional>
 
 #include "actions/UnzipFile.h"
+#include "actions/UploadScreen.h"
 #include "config/gui/CfgUnit.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -22,6 +24,7 @@
 #include "server/Session.h"
 #include "server/WcApi.h"
 #include "settings/CharsetSetting.h"
+#include "settings/Extras.h"
 #include "settings/IniFile.h"
 #include "ui/gui/AboutUnit.h"
 #include "ui/gui/AppSetup.h"
@@ -302,6 +305,12 @@ void TMainForm::FormShow() {
   }
   SetOuterSize(kNormalWidth, kNormalHeight);
   PlaceFrame(this, place);
+  state_.extras = ReadExtras(IniFile(settingsPath_));
+  if (options_.duplicatesReport) {
+    if (!loginFailed_)
+      QTimer::singleShot(0, this, [this] { ReportDuplicates(); });
+    return;
+  }
 
   // An empty first argument names no file, yet the start is unattended:
   // it is reported like a missing file rather than left waiting.
@@ -372,6 +381,19 @@ void TMainForm::AutoRunTimer() {
   if (options_.report && !options_.testRun)
     *options_.report << RunSummary(state_.counts) << std::endl;
   Quit->start();
+}
+
+void TMainForm::ReportDuplicates() {
+  state_.autoRun = true;
+  // Problems go to standard error as a test run's lines: nothing here
+  // writes a log.
+  std::ostream& problems = std::cerr;
+  PrintedTestRun printed(view_, problems);
+  RunContext ctx{state_, printed, ctx_.unzip};
+  std::string report;
+  Guarded([&] { report = DuplicatesReport(ctx); });
+  if (options_.report) *options_.report << report << std::flush;
+  EndApplication(0);
 }
 
 void TMainForm::QuitTimer() {

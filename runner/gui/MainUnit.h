@@ -38,7 +38,8 @@ struct MainFormOptions {
   // Ends the message loop with an exit code.
   std::function<void(int)> endApplication;
 
-  bool testRun = false;  // the unattended run is a test run
+  bool testRun = false;           // the unattended run is a test run
+  bool duplicatesReport = false;  // prints the duplicates report instead
   // Where an unattended run reports: a test run's lines, else its summary.
   std::ostream* report = nullptr;
 
@@ -118,6 +119,8 @@ class TMainForm : public QWidget {
   // Runs with "Run..." and "Config..." disabled; a close asked for during
   // the run takes effect when it is over.
   void Guarded(const std::function<void()>& run);
+  // "--duplicates": the groups of stored files with the same content.
+  void ReportDuplicates();
 
   MainFormOptions options_;
   bool automatic_ = false;

@@ -61,6 +61,8 @@ TEST_F(NightlyAdd, ScanTransfersNewUploadsWithTheirDescriptions) {
             "Files added: 2, deleted: 0, moved: 0, copied: 0; listings "
             "written: 0; problems logged: 2 in " +
                 bin + "/nightly.err\n");
+  // The extras are off: no duplicate index is made.
+  EXPECT_FALSE(qmtest::Exists(bin + "/quillmar.db"));
 
   auto records = FileList(1);
   ASSERT_EQ(records.size(), 2u) << records.dump();

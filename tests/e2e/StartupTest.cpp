@@ -150,6 +150,10 @@ TEST_F(Startup, OptionsAreAnsweredOrRefusedBeforeLogin) {
        2,
        "",
        "quillmar: option --test-run must come first (see quillmar --help)\n"},
+      {{"quiet.cfg", "--duplicates"},
+       2,
+       "",
+       "quillmar: option --duplicates must come first (see quillmar --help)\n"},
   };
   for (const Row& row : rows) {
     auto result = Quillmar(row.args, 30);
@@ -161,8 +165,9 @@ TEST_F(Startup, OptionsAreAnsweredOrRefusedBeforeLogin) {
   EXPECT_FALSE(qmtest::Exists(bin + "/quiet.err"));
 
   const std::string usage = Quillmar({"--help"}).out;
-  for (const char* part : {"quillmar FILE", "quillmar --test-run FILE",
-                           "  2  could not start", "  3  a run stopped"})
+  for (const char* part :
+       {"quillmar FILE", "quillmar --test-run FILE", "quillmar --duplicates",
+        "  2  could not start", "  3  a run stopped"})
     EXPECT_NE(usage.find(part), std::string::npos) << part << "\n" << usage;
 }
 

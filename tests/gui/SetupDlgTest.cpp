@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QtTest>
 #include <memory>
@@ -153,7 +154,6 @@ class SetupDlgTest : public QObject {
     auto dos = Shown();
     dos->PageControl1->setCurrentWidget(dos->Extras);
     dos->cb_Charset->setCurrentIndex(1);
-    QVERIFY(SavePicture(dos.get(), QStringLiteral("SetupDlgExtras")));
     QTest::mouseClick(dos->BitBtn1, Qt::LeftButton);
     QCOMPARE(qm::IniFile(Settings()).ReadString("Extras", "Charset", "?"),
              std::string("CP437"));
@@ -167,6 +167,46 @@ class SetupDlgTest : public QObject {
     QCOMPARE(qm::IniFile(Settings()).ReadString("Extras", "Charset", "?"),
              std::string("Windows-1252"));
     QVERIFY(qm::gui::ShownCharset() == qm::Charset::Windows1252);
+  }
+
+  void extrasPageStoresAndShowsTheSettings() {
+    // All off, OK leaves the file without [Extras]: as it would be without
+    // the page.
+    auto dialog = Shown();
+    const int extrasPage = dialog->PageControl1->indexOf(dialog->Extras);
+    QCOMPARE(dialog->PageControl1->tabText(extrasPage),
+             QStringLiteral("Extras"));
+    QCOMPARE(dialog->cb_Duplicates->currentText(), QStringLiteral("Off"));
+    QCOMPARE(dialog->e_UploadCheckSeconds->value(), 120);
+    QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
+    QVERIFY(qmtest::ReadFile(Settings()).find("Extras") == std::string::npos);
+
+    auto again = Shown();
+    again->PageControl1->setCurrentWidget(again->Extras);
+    QTest::keyClick(again->cb_Duplicates, Qt::Key_End);  // the last: Refuse
+    again->e_UploadCheck->setFocus();
+    QTest::keyClicks(again->e_UploadCheck, QStringLiteral(" /bin/scan %f "));
+    again->e_UploadCheckSeconds->clear();
+    QTest::keyClicks(again->e_UploadCheckSeconds, QStringLiteral("30"));
+    QTest::mouseClick(again->BitBtn1, Qt::LeftButton);
+    QCOMPARE(again->result(), int(QDialog::Accepted));
+    const qm::IniFile settings(Settings());
+    QCOMPARE(settings.ReadString("Extras", "Duplicates", "?"),
+             std::string("Refuse"));
+    QCOMPARE(settings.ReadString("Extras", "UploadCheck", "?"),
+             std::string("/bin/scan %f"));
+    QCOMPARE(settings.ReadString("Extras", "UploadCheckSeconds", "?"),
+             std::string("30"));
+    // OK puts them into effect at once.
+    QVERIFY(state_.extras.duplicates == qm::DuplicateMode::Refuse);
+    QCOMPARE(state_.extras.uploadCheck, std::string("/bin/scan %f"));
+
+    auto shown = Shown();
+    QCOMPARE(shown->cb_Duplicates->currentText(), QStringLiteral("Refuse"));
+    QCOMPARE(shown->e_UploadCheck->text(), QStringLiteral("/bin/scan %f"));
+    QCOMPARE(shown->e_UploadCheckSeconds->value(), 30);
+    shown->PageControl1->setCurrentWidget(shown->Extras);
+    QVERIFY(SavePicture(shown.get(), QStringLiteral("SetupDlgExtras")));
   }
 
   void homeWithoutServerProgramAsksFirst() {

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "settings/Extras.h"
 #include "settings/IniFile.h"
 #include "tests/support/TestSupport.h"
 
@@ -122,6 +123,32 @@ TEST(IniFileTest, WritingKeepsEveryOtherLineByteForByte) {
 
   ini.WriteString("Other", "next", "2");  // after an unended last line
   EXPECT_EQ(qmtest::ReadFile(path), withHeight + "\r\nnext=2\r\n");
+}
+
+TEST(IniFileTest, ExtrasOffLeaveTheFileAndOddValuesReadAsDefaults) {
+  qmtest::TempDir dir;
+  const std::string path = dir / "quillmar.ini";
+  const std::string before = "[General]\r\nSysopName=Ann\r\n";
+  qmtest::WriteFile(path, before);
+  qm::IniFile ini(path);
+  qm::WriteExtras(ini, qm::ReadExtras(ini));
+  EXPECT_EQ(qmtest::ReadFile(path), before);
+
+  qmtest::WriteFile(path,
+                    "[Extras]\r\nDuplicates=Maybe\r\nUploadCheck=  "
+                    "\r\nUploadCheckSeconds=-5\r\n");
+  const qm::ExtrasSettings odd = qm::ReadExtras(ini);
+  EXPECT_EQ(odd.duplicates, qm::DuplicateMode::Off);
+  EXPECT_EQ(odd.uploadCheck, "");
+  EXPECT_EQ(odd.uploadCheckSeconds, 120);
+  EXPECT_EQ(qm::ReadExtras(qm::IniFile(dir / "none.ini")).uploadCheckSeconds,
+            120);
+
+  // A key already there is rewritten when turned back to its default.
+  qmtest::WriteFile(path, "[Extras]\r\nDuplicates=refuse\r\n");
+  EXPECT_EQ(qm::ReadExtras(ini).duplicates, qm::DuplicateMode::Refuse);
+  qm::WriteExtras(ini, qm::ExtrasSettings{});
+  EXPECT_EQ(qmtest::ReadFile(path), "[Extras]\r\nDuplicates=Off\r\n");
 }
 
 TEST(IniFileTest, FileNameIsFoundWithoutRegardToCase) {

@@ -8,6 +8,7 @@
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "platform/Process.h"
 #include "tests/support/TestSupport.h"
 
 using qmtest::TempDir;
@@ -285,4 +286,17 @@ TEST(PlatformFileTime, ShortDateHasTheLocalesOrderAndATwoDigitYear) {
   }
   std::setlocale(LC_ALL, "C");
   unsetenv("LOCPATH");
+}
+
+TEST(PlatformProcess, CommandWordsSplitAtBlanksOutsideQuotes) {
+  const std::vector<std::pair<std::string, std::vector<std::string>>> rows = {
+      {"scan %f", {"scan", "%f"}},
+      {"  scan\t-q   %f ", {"scan", "-q", "%f"}},
+      {"\"/opt/my scan/scan\" --file=\"%f\"",
+       {"/opt/my scan/scan", "--file=%f"}},
+      {"scan \"\"", {"scan", ""}},
+      {"   ", {}},
+  };
+  for (const auto& [text, words] : rows)
+    EXPECT_EQ(qm::SplitCommand(text), words) << text;
 }

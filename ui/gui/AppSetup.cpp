@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -18,6 +19,7 @@
 #include "platform/Paths.h"
 #include "server/WcApi.h"
 #include "settings/CharsetSetting.h"
+#include "settings/Extras.h"
 #include "settings/IniFile.h"
 #include "ui/gui/Dialogs.h"
 #include "ui/gui/TextBytes.h"
@@ -70,16 +72,7 @@ TSetupDlg::TSetupDlg(QWidget* parent, qm::RunState& state, std::string exeName)
   auto* page = new QVBoxLayout(General);
   page->addWidget(GroupBox1);
   page->addStretch();
-
-  // The page the extras share; each adds its own group to it.
-  Extras = PageControl1->findChild<QWidget*>(QStringLiteral("Extras"));
-  if (Extras == nullptr) {
-    Extras = new QWidget(PageControl1);
-    Extras->setObjectName(QStringLiteral("Extras"));
-    new QVBoxLayout(Extras);
-    PageControl1->addTab(Extras, QStringLiteral("Extras"));
-  }
-  BuildCharsetControl(Extras);
+  CreateExtrasPage();
 
   BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton),
                             QStringLiteral("OK"), this);
@@ -124,6 +117,7 @@ void TSetupDlg::FormShow() {
   }
   state_.homeDir = ToBytes(e_wcHomeDir->text());
   LoadCharset(IniFile(settingsPath_));
+  ShowExtras();
 }
 
 void TSetupDlg::BitBtn1Click() {
@@ -147,6 +141,7 @@ void TSetupDlg::BitBtn1Click() {
     settings.WriteString(kSection, "wcHomeDir",
                          Trim(ToBytes(e_wcHomeDir->text())));
     SaveCharset(settings);
+    SaveExtras(settings);
   } catch (const SettingsWriteError& error) {
     ShowErrorBox(this, ToText(error.what()));
     return;
@@ -168,10 +163,7 @@ void TSetupDlg::BuildCharsetControl(QWidget* page) {
   cb_Charset->setParent(group);
   auto* form = new QFormLayout(group);
   form->addRow(QStringLiteral("Text that is not UTF-8:"), cb_Charset);
-  if (auto* box = qobject_cast<QBoxLayout*>(page->layout()))
-    box->addWidget(group, 0, Qt::AlignTop);
-  else
-    page->layout()->addWidget(group);
+  page->layout()->addWidget(group);
 }
 
 void TSetupDlg::LoadCharset(const IniFile& settings) {
@@ -188,6 +180,50 @@ void TSetupDlg::SaveCharset(IniFile& settings) {
 void ApplyCharset(RunState& state, Charset charset) {
   state.charset = charset;
   SetShownCharset(charset);
+}
+
+// The "Extras" page.
+
+void TSetupDlg::CreateExtrasPage() {
+  Extras = new QWidget(PageControl1);
+  Extras->setObjectName(QStringLiteral("Extras"));
+  PageControl1->addTab(Extras, QStringLiteral("Extras"));
+  auto* uploads = new QGroupBox(QStringLiteral("Uploads"), Extras);
+  uploads->setObjectName(QStringLiteral("gb_Uploads"));
+  cb_Duplicates = new QComboBox(uploads);
+  cb_Duplicates->setObjectName(QStringLiteral("cb_Duplicates"));
+  for (const DuplicateMode mode :
+       {DuplicateMode::Off, DuplicateMode::Report, DuplicateMode::Refuse})
+    cb_Duplicates->addItem(ToText(DuplicateModeText(mode)));
+  e_UploadCheck = Edit("e_UploadCheck", uploads);
+  e_UploadCheckSeconds = new QSpinBox(uploads);
+  e_UploadCheckSeconds->setObjectName(QStringLiteral("e_UploadCheckSeconds"));
+  e_UploadCheckSeconds->setRange(1, 86400);
+  auto* fields = new QFormLayout(uploads);
+  fields->addRow(QStringLiteral("Duplicate uploads:"), cb_Duplicates);
+  fields->addRow(QStringLiteral("Upload check (%f: the file):"), e_UploadCheck);
+  fields->addRow(QStringLiteral("Upload check time limit (s):"),
+                 e_UploadCheckSeconds);
+  auto* page = new QVBoxLayout(Extras);
+  page->addWidget(uploads);
+  BuildCharsetControl(Extras);
+  page->addStretch();
+}
+
+void TSetupDlg::ShowExtras() {
+  const ExtrasSettings extras = ReadExtras(IniFile(settingsPath_));
+  cb_Duplicates->setCurrentIndex(static_cast<int>(extras.duplicates));
+  e_UploadCheck->setText(ToText(extras.uploadCheck));
+  e_UploadCheckSeconds->setValue(extras.uploadCheckSeconds);
+}
+
+void TSetupDlg::SaveExtras(IniFile& settings) {
+  ExtrasSettings extras;
+  extras.duplicates = static_cast<DuplicateMode>(cb_Duplicates->currentIndex());
+  extras.uploadCheck = Trim(ToBytes(e_UploadCheck->text()));
+  extras.uploadCheckSeconds = e_UploadCheckSeconds->value();
+  WriteExtras(settings, extras);
+  state_.extras = extras;
 }
 
 }  // namespace qm::gui

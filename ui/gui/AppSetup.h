@@ -13,7 +13,12 @@ class QComboBox;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 class QTabWidget;
+
+namespace qm {
+class IniFile;
+}
 
 namespace qm::gui {
 
@@ -32,6 +37,9 @@ class TSetupDlg : public QDialog {
   QLineEdit* e_wcHomeDir;
   // Page "Extras": what goes beyond the peers, each off unless chosen.
   QWidget* Extras;
+  QComboBox* cb_Duplicates;  // Off, Report, Refuse
+  QLineEdit* e_UploadCheck;
+  QSpinBox* e_UploadCheckSeconds;
   QComboBox* cb_Charset;  // "Windows-1252" or "CP437"
   QPushButton* BitBtn1;   // OK
   QPushButton* BitBtn2;   // Cancel
@@ -50,6 +58,9 @@ class TSetupDlg : public QDialog {
   void BuildCharsetControl(QWidget* page);
   void LoadCharset(const qm::IniFile& settings);
   void SaveCharset(qm::IniFile& settings);
+  void CreateExtrasPage();
+  void ShowExtras();
+  void SaveExtras(qm::IniFile& settings);
 
   qm::RunState& state_;
   std::string settingsPath_;

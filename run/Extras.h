@@ -1,0 +1,22 @@
+// Optional features, each off unless the settings file's section [Extras]
+// turns it on; with all off every output is the one without them.
+#pragma once
+
+#include <string>
+
+namespace qm {
+
+inline constexpr int kDefaultUploadCheckSeconds = 120;
+
+// What an add does with a file whose content a stored file already has.
+enum class DuplicateMode { Off, Report, Refuse };
+
+struct ExtrasSettings {
+  DuplicateMode duplicates = DuplicateMode::Off;
+  // A command run on every upload before it is added; "%f" is the file's
+  // path. Empty: no check.
+  std::string uploadCheck;
+  int uploadCheckSeconds = kDefaultUploadCheckSeconds;
+};
+
+}  // namespace qm

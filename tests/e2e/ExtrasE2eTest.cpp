@@ -1,0 +1,249 @@
+// The extras through the real program on a real host: duplicate uploads by
+// content (the index in quillmar.db, the --duplicates report) and the
+// upload check, in real runs and test runs.
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "tests/e2e/E2eSupport.h"
+
+using qmtest::ConfigEntry;
+using qmtest::ProgramDirTest;
+
+namespace {
+
+// Refuses by the file's name: BAD exits 1, SLOW outlives its time, KILL
+// dies by a signal; the path must come as one argument.
+constexpr char kCheckScript[] =
+    "#!/bin/sh\n"
+    "[ $# -eq 1 ] && [ -f \"$1\" ] || exit 7\n"
+    "case \"$1\" in\n"
+    "  *BAD*) exit 1 ;;\n"
+    "  *SLOW*) sleep 30 ;;\n"
+    "  *KILL*) kill -9 $$ ;;\n"
+    "esac\n"
+    "exit 0\n";
+
+class Extras : public ProgramDirTest {
+ protected:
+  void SetUp() override {
+    ProgramDirTest::SetUp();
+    qmtest::MakeHost(home, {{1, "Games", "files/one"},
+                            {2, "Texts", "files/two"},
+                            {3, "Misc", "files/three"},
+                            {4, "Listed", "files/four"}});
+    for (const char* dir : {"one", "two", "three", "four"})
+      qmtest::MakeDirs(home + "/files/" + dir);
+    // Its stored file's name on disk is in another letter case.
+    Stored(1, "GAME.ZIP", "game bytes", "game.zip");
+    Stored(2, "DOCS.TXT", "docs");
+    Stored(1, "HUGE.DAT", std::string(100, 'h'));
+    Stored(3, "HUGE2.DAT", std::string(100, 'h'));
+    check = tmp / "check.sh";
+    qmtest::WriteFile(check, kCheckScript);
+    chmod(check.c_str(), 0755);
+  }
+
+  void Stored(int area, const std::string& name, const std::string& bytes,
+              const std::string& onDisk = "") {
+    qmtest::WriteFile(AreaDir(area) + (onDisk.empty() ? name : onDisk), bytes);
+    auto result = qmtest::Wcserver(
+        {"file", "add", home, "--area", std::to_string(area), "--name", name});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+  }
+
+  std::string AreaDir(int area) {
+    static const char* kDirs[] = {"", "one", "two", "three", "four"};
+    return home + "/files/" + kDirs[area] + "/";
+  }
+
+  void Settings(const std::string& extras) {
+    qmtest::WriteFile(bin + "/quillmar.ini", "[Extras]\r\n" + extras);
+  }
+
+  std::vector<std::string> Names(int area) {
+    std::vector<std::string> names;
+    for (const auto& rec : FileList(area)) names.push_back(rec["name"]);
+    return names;
+  }
+
+  int IndexRows() {
+    sqlite3* db = nullptr;
+    int rows = -1;
+    if (sqlite3_open_v2((bin + "/quillmar.db").c_str(), &db,
+                        SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+      sqlite3_stmt* stmt = nullptr;
+      if (sqlite3_prepare_v2(db, "SELECT count(*) FROM stored", -1, &stmt,
+                             nullptr) == SQLITE_OK &&
+          sqlite3_step(stmt) == SQLITE_ROW)
+        rows = sqlite3_column_int(stmt, 0);
+      sqlite3_finalize(stmt);
+    }
+    sqlite3_close(db);
+    return rows;
+  }
+
+  std::string check;
+};
+
+TEST_F(Extras, DuplicatesAndUploadChecksAreRefusedBeforeAnythingIsCopied) {
+  Settings("Duplicates=Refuse\r\nUploadCheck=" + check +
+           " %f\r\nUploadCheckSeconds=1\r\n");
+  qmtest::WriteFile(bin + "/quillmar.db", std::string(4096, '\x5A'));
+  // A blank in the path: the check still gets it as one argument.
+  const std::string up = tmp / "up load/";
+  qmtest::MakeDirs(up);
+  qmtest::WriteFile(up + "Copy.Zip", "game bytes");  // as GAME.ZIP in FA# 1
+  qmtest::WriteFile(up + "NEW1.TXT", "fresh");
+  qmtest::WriteFile(up + "NEW2.TXT", "fresh");  // as NEW1.TXT, this run
+  qmtest::WriteFile(up + "EMPTY1", "");         // empty files are no copies
+  qmtest::WriteFile(up + "EMPTY2", "");
+  qmtest::WriteFile(up + "BAD.TXT", "b");
+  qmtest::WriteFile(up + "SLOW.TXT", "s");
+  qmtest::WriteFile(up + "KILL.TXT", "k");
+  const std::string listed = tmp / "listed/";
+  qmtest::MakeDirs(listed);
+  qmtest::WriteFile(listed + "DOCCOPY.TXT", "docs");
+  qmtest::WriteFile(tmp / "paths.qls", listed + "DOCCOPY.TXT\r\n");
+  qmtest::WriteFile(AreaDir(4) + "SAME.TXT", "fresh");
+  qmtest::WriteFile(AreaDir(4) + "OTHER.TXT", "other");
+  qmtest::WriteFile(AreaDir(4) + "FILES.BBS",
+                    "SAME.TXT   Same as a new one\r\nOTHER.TXT  Other\r\n");
+  WriteConfig(bin + "/job.cfg",
+              {ConfigEntry(2, "Add", "Scan For New", up + "*.*", "NA", "NA",
+                           AreaDir(2)),
+               ConfigEntry(3, "Add", "From File List", tmp / "paths.qls", "NA",
+                           "NA", AreaDir(3)),
+               ConfigEntry(4, "Add", "Scan For New", "FILES.BBS", "NA", "NA",
+                           AreaDir(4))});
+
+  auto result = Quillmar({"job.cfg"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out,
+            "Files added: 4, deleted: 0, moved: 0, copied: 0; listings "
+            "written: 0; duplicates refused: 4; upload checks refused: 3; "
+            "problems logged: 8 in " +
+                bin + "/job.err\n");
+  const std::string same = " has the same content as FA# ";
+  EXPECT_EQ(
+      qmtest::LogEntries(bin + "/job.err"),
+      (std::vector<std::string>{
+          "Duplicate index was damaged and is built again: " + bin +
+              "/quillmar.db",
+          "Upload check refused: " + up + "BAD.TXT (exit 1)",
+          "Duplicate not added: Copy.Zip from path: " + up + same +
+              "1: GAME.ZIP",
+          "Upload check refused: " + up + "KILL.TXT (signal 9)",
+          "Duplicate not added: NEW2.TXT from path: " + up + same +
+              "2: NEW1.TXT",
+          "Upload check refused: " + up + "SLOW.TXT (timed out after 1 s)",
+          "Duplicate not added: DOCCOPY.TXT from path: " + listed + same +
+              "2: DOCS.TXT",
+          "Duplicate not added: SAME.TXT from path: " + AreaDir(4) + same +
+              "2: NEW1.TXT"}));
+  EXPECT_EQ(Names(2), (std::vector<std::string>{"DOCS.TXT", "EMPTY1", "EMPTY2",
+                                                "NEW1.TXT"}));
+  EXPECT_EQ(
+      qmtest::ListDir(AreaDir(2)),
+      (std::vector<std::string>{"DOCS.TXT", "EMPTY1", "EMPTY2", "NEW1.TXT"}));
+  EXPECT_TRUE(Names(3) == std::vector<std::string>{"HUGE2.DAT"});
+  EXPECT_EQ(qmtest::ListDir(AreaDir(3)), std::vector<std::string>{"HUGE2.DAT"});
+  EXPECT_EQ(Names(4), std::vector<std::string>{"OTHER.TXT"});
+  // The index was built again: the stored files and those added.
+  EXPECT_EQ(IndexRows(), 8);
+
+  // A stored file changed since: its old content is no longer a duplicate,
+  // its new one is. Report adds both, saying so of the second.
+  qmtest::WriteFile(AreaDir(1) + "game.zip", "new game bytes!");
+  qmtest::SetMTime(AreaDir(1) + "game.zip", 1000000000);
+  Settings("Duplicates=Report\r\n");
+  const std::string again = tmp / "again/";
+  qmtest::MakeDirs(again);
+  qmtest::WriteFile(again + "AGAIN.ZIP", "game bytes");
+  qmtest::WriteFile(again + "W.ZIP", "new game bytes!");
+  std::filesystem::remove(bin + "/job.err");
+  WriteConfig(bin + "/job.cfg",
+              {ConfigEntry(3, "Add", "Scan For New", again + "*.*", "NA", "NA",
+                           AreaDir(3))});
+  result = Quillmar({"job.cfg"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out,
+            "Files added: 2, deleted: 0, moved: 0, copied: 0; listings "
+            "written: 0; duplicates reported: 1; problems logged: 1 in " +
+                bin + "/job.err\n");
+  EXPECT_EQ(qmtest::LogEntries(bin + "/job.err"),
+            std::vector<std::string>{"Duplicate added: W.ZIP from path: " +
+                                     again + same + "1: GAME.ZIP"});
+  EXPECT_EQ(Names(3),
+            (std::vector<std::string>{"AGAIN.ZIP", "HUGE2.DAT", "W.ZIP"}));
+
+  // The report: largest waste first; empty files are in no group.
+  result = Quillmar({"--duplicates"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out,
+            "FA# 1: HUGE.DAT 100\nFA# 3: HUGE2.DAT 100\n\n"
+            "FA# 1: GAME.ZIP 15\nFA# 3: W.ZIP 15\n");
+  EXPECT_EQ(Names(1), (std::vector<std::string>{"GAME.ZIP", "HUGE.DAT"}));
+}
+
+TEST_F(Extras, TestRunShowsRefusalsAndAMissingCheckRefusesEveryFile) {
+  Settings("Duplicates=Refuse\r\nUploadCheck=" + check + " %f\r\n");
+  const std::string up = tmp / "up/";
+  qmtest::MakeDirs(up);
+  qmtest::WriteFile(up + "BAD.TXT", "b");
+  qmtest::WriteFile(up + "DUP.ZIP", "game bytes");
+  qmtest::WriteFile(up + "NEW.TXT", "fresh");
+  qmtest::WriteFile(up + "NEW2.TXT", "fresh");
+  WriteConfig(tmp / "job.cfg",
+              {ConfigEntry(2, "Add", "Scan For New", up + "*.*", "NA", "NA",
+                           AreaDir(2))});
+  // A program directory that cannot be written holds no index: the test
+  // run reads the stored files for itself.
+  if (geteuid() == 0) {
+    for (const auto& entry :
+         std::filesystem::recursive_directory_iterator(tmp.path()))
+      ASSERT_EQ(lchown(entry.path().c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chown(tmp.path().c_str(), 65534, 65534), 0);
+  }
+  ASSERT_EQ(chmod(bin.c_str(), 0555), 0);
+  // Permissions bind root only as another user (the program refuses to run
+  // with two user ids).
+  std::vector<std::string> argv{bin + "/quillmar", "--test-run",
+                                tmp / "job.cfg"};
+  if (geteuid() == 0)
+    argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=65534",
+                               "--regid=65534", "--clear-groups"});
+  auto result = qmtest::RunProcess(
+      argv, {"QT_QPA_PLATFORM=offscreen", "LC_ALL=C"}, 90, tmp.path());
+  ASSERT_EQ(chmod(bin.c_str(), 0755), 0);
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  const std::string same = " has the same content as FA# ";
+  EXPECT_EQ(result.out,
+            "ERR: Duplicate index could not be written: " + bin +
+                "/quillmar.db: stored files are read for this run only\n"
+                "ERR: Upload check refused: " +
+                up + "BAD.TXT (exit 1)\nERR: Duplicate not added: DUP.ZIP " +
+                "from path: " + up + same +
+                "1: GAME.ZIP\nAdd to FA# 2: NEW.TXT from: " + up +
+                "\nERR: Duplicate not added: NEW2.TXT from path: " + up + same +
+                "2: NEW.TXT\n");
+  EXPECT_FALSE(qmtest::Exists(bin + "/quillmar.db"));
+  EXPECT_EQ(Names(2), std::vector<std::string>{"DOCS.TXT"});
+
+  // A command that cannot start is logged once and refuses every file.
+  Settings("UploadCheck=/nonexistent/scan --quiet %f\r\n");
+  result = Quillmar({tmp / "job.cfg"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out,
+            "Files added: 0, deleted: 0, moved: 0, copied: 0; listings "
+            "written: 0; upload checks refused: 4; problems logged: 1 in " +
+                tmp / "job.err\n");
+  EXPECT_EQ(qmtest::LogEntries(tmp / "job.err"),
+            std::vector<std::string>{
+                "Upload check could not start: /nonexistent/scan --quiet %f"});
+  EXPECT_EQ(qmtest::ListDir(AreaDir(2)), std::vector<std::string>{"DOCS.TXT"});
+}
+
+}  // namespace

@@ -23,18 +23,6 @@ namespace {
 constexpr int kOutOfMemory = 90;
 constexpr int kFailed = 91;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSpaceCounts = false;  // the sanitizer reserves terabytes
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSpaceCounts = false;
-#else
-constexpr bool kAddressSpaceCounts = true;
-#endif
-#else
-constexpr bool kAddressSpaceCounts = true;
-#endif
-
 // The process's address space now, in bytes; 0 when unknown.
 size_t AddressSpace() {
   std::FILE* statm = std::fopen("/proc/self/statm", "re");
@@ -52,7 +40,7 @@ size_t AddressSpace() {
   const rlimit cpuLimit{cpu, cpu + 1};
   setrlimit(RLIMIT_CPU, &cpuLimit);
   const size_t now = AddressSpace();
-  if (kAddressSpaceCounts && now > 0) {
+  if (kContainedMemoryLimited && now > 0) {
     const rlimit space{now + limits.extraBytes, now + limits.extraBytes};
     setrlimit(RLIMIT_AS, &space);
   }

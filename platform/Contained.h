@@ -10,6 +10,20 @@
 
 namespace qm {
 
+// Whether the memory bound holds in this build: the address sanitizer
+// reserves terabytes of address space up front, so there only time counts.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kContainedMemoryLimited = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kContainedMemoryLimited = false;
+#else
+inline constexpr bool kContainedMemoryLimited = true;
+#endif
+#else
+inline constexpr bool kContainedMemoryLimited = true;
+#endif
+
 struct ContainedLimits {
   int seconds = 5;                       // wall clock and CPU time
   size_t extraBytes = size_t{64} << 20;  // address space beyond the parent's

@@ -86,15 +86,17 @@ bool MayWrite(archive_entry* entry) {
            archive_entry_size(entry) > kMaxMemberSize);
 }
 
-// A reader that ran out of memory says so by its error number.
+// After a failed call: a reader that ran out of memory says so by its
+// error number, or only the allocator's is left (errno cleared before).
 void ThrowIfOutOfMemory(archive* a) {
-  if (archive_errno(a) == ENOMEM) throw std::bad_alloc();
+  if (errno == ENOMEM || archive_errno(a) == ENOMEM) throw std::bad_alloc();
 }
 
 // The entry's data; false when it cannot be read or grows past the cap.
 bool ReadData(archive* a, std::string& data) {
   char buffer[8192];
   while (true) {
+    errno = 0;
     la_ssize_t got = archive_read_data(a, buffer, sizeof buffer);
     if (got < 0) ThrowIfOutOfMemory(a);
     if (got <= 0) return got == 0;
@@ -166,6 +168,7 @@ ArchiveExtraction ReadMembers(const std::string& archivePath,
   DirectoryHandle dir(destination);
   if (!reader || dir.fd() < 0) return result;
   archive* a = reader.get();
+  errno = 0;
   if (archive_read_open_filename(a, archivePath.c_str(), 16384) != ARCHIVE_OK) {
     ThrowIfOutOfMemory(a);
     return result;
@@ -175,6 +178,7 @@ ArchiveExtraction ReadMembers(const std::string& archivePath,
   bool written = true;
   while (true) {
     archive_entry* entry = nullptr;
+    errno = 0;
     int status = archive_read_next_header(a, &entry);
     if (status == ARCHIVE_EOF) {
       result.readable = true;

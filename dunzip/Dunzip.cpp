@@ -148,7 +148,7 @@ std::vector<Member> MatchingMembers(zip_t* zip, const std::string& spec) {
   std::vector<Member> members;
   zip_int64_t count = zip_get_num_entries(zip, 0);
   for (zip_int64_t i = 0; i < count; ++i) {
-    const char* stored = zip_get_name(zip, i, 0);
+    const char* stored = zip_get_name(zip, i, ZIP_FL_ENC_RAW);
     if (stored == nullptr) continue;
     std::string name = qm::FlatMemberName(stored);
     if (!name.empty() && qm::WildcardMatch(spec, name))

@@ -130,7 +130,9 @@ TEST_F(NightlyAdd, HostileAndOldUploadsCostSecondsAndAreDescribed) {
           .count();
   ASSERT_EQ(result.exitCode, 0) << result.err;
   EXPECT_LT(seconds, 20.0);  // two of them for the program's own timers
-  if (qm::kContainedMemoryLimited) EXPECT_LT(result.maxResidentKiB, 256L << 10);
+  if (qm::kContainedMemoryLimited) {
+    EXPECT_LT(result.maxResidentKiB, 256L << 10);
+  }
 
   auto records = FileList(1);
   ASSERT_EQ(records.size(), 7u) << records.dump();

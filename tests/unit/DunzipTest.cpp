@@ -304,6 +304,20 @@ TEST_F(Dunzip, CorruptDataFailsAndWritesNothing) {
   EXPECT_TRUE(ListDir(dest_).empty());
 }
 
+// A DOS or Amiga name is bytes in its own character set: matched and
+// written as those bytes, never converted.
+TEST_F(Dunzip, EightBitNamesMatchByTheirBytes) {
+  const std::string name =
+      "\xBB"
+      "BEST\xAB.DIZ";
+  std::string zip = dir_ / "amiga.zip";
+  WriteFile(zip, RawZip(name, 0, "best", "best"));
+  EXPECT_EQ(Count(zip, "\xBB*"), 1);
+  ASSERT_EQ(Call(DZ_FUNC_EXTRACT, zip, "*.diz"), DZ_OK) << info_;
+  EXPECT_EQ(ListDir(dest_), std::vector<std::string>{name});
+  ASSERT_EQ(unlink((dest_ + "/" + name).c_str()), 0);
+}
+
 // Uploads that passed through XMODEM or CP/M storage, or got an advert
 // appended, read like the archive without those bytes; the checks of every
 // member against its local header stay.

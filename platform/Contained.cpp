@@ -39,6 +39,8 @@ size_t AddressSpace() {
   const rlim_t cpu = static_cast<rlim_t>(limits.seconds);
   const rlimit cpuLimit{cpu, cpu + 1};
   setrlimit(RLIMIT_CPU, &cpuLimit);
+  const rlimit noCore{0, 0};  // a child stopped by a limit leaves no core
+  setrlimit(RLIMIT_CORE, &noCore);
   const size_t now = AddressSpace();
   if (kContainedMemoryLimited && now > 0) {
     const rlimit space{now + limits.extraBytes, now + limits.extraBytes};

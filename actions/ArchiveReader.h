@@ -11,13 +11,26 @@ namespace qm {
 // True when the name ends in an extension of a format read here.
 bool IsReadableArchiveName(const std::string& path);
 
+// What one archive may cost: reading it for a description never takes
+// longer or more memory than this, whatever it declares.
+constexpr int kArchiveSeconds = 5;
+constexpr int kArchiveMemoryMiB = 96;
+
+// What ended the reading before the archive's end or the winning member.
+enum class ArchiveLimit { None, Time, Memory, Fault };
+
 struct ArchiveExtraction {
-  bool readable = false;  // the archive could be walked to its end
+  // The archive could be walked to its end, or to the member that wins.
+  bool readable = false;
   bool complete = false;  // readable, and every member to write was written
+  ArchiveLimit limit = ArchiveLimit::None;
 };
 
 // Writes the members matching the wildcard spec into the destination
 // directory, the one flat name's winner each (platform/FlatMembers.h).
+// Reading stops at a root member matching a spec without wildcards (none
+// after it can win). It runs in a child process within the limits above,
+// so no archive, and no fault in a decoder, can stall or exhaust the run.
 ArchiveExtraction ExtractArchiveMembers(const std::string& archive,
                                         const std::string& spec,
                                         const std::string& destination);

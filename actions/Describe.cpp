@@ -124,12 +124,31 @@ bool ExtractFromZip(RunContext& ctx, TUnzipFile& unzip,
   return true;
 }
 
+// Why the reading of an archive was stopped.
+std::string LimitText(ArchiveLimit limit) {
+  switch (limit) {
+    case ArchiveLimit::Time:
+      return "reading it takes more than " + std::to_string(kArchiveSeconds) +
+             " seconds";
+    case ArchiveLimit::Memory:
+      return "reading it needs more than " + std::to_string(kArchiveMemoryMiB) +
+             " MiB of memory";
+    default:
+      return "its reader failed";
+  }
+}
+
 // Through libarchive, with the same outcomes and log lines: an archive
 // that cannot be walked to its end fails like a count, a member that
-// cannot be written like an extraction.
+// cannot be written like an extraction; one that a limit stopped says so.
 bool ExtractFromOther(RunContext& ctx, const std::string& archive,
                       const std::string& memberSpec, const std::string& temp) {
   ArchiveExtraction result = ExtractArchiveMembers(archive, memberSpec, temp);
+  if (result.limit != ArchiveLimit::None) {
+    LogRunError(ctx, "UnZip Stopped. ZipFile: " + archive + ": " +
+                         LimitText(result.limit));
+    return false;
+  }
   if (!result.readable) {
     LogCountFailed(ctx, archive);
     return false;

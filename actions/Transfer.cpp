@@ -226,23 +226,32 @@ bool AddFileToArea(RunContext& ctx, const std::string& localPath, int32_t area,
     }
   }
 
-  TFullFileRecord record{};
-  record.Info.Area = area;
-  SetFieldText(record.Info.Name, kFileNameSize, name);
-  if (describe) {
-    std::string found = ResolveExisting(localPath);
-    DescribeFromArchive(ctx, found.empty() ? localPath : found, descSpec,
-                        record);
-  }
-  if (!AddFileRec(record)) {
-    // Storage never keeps a copy the host has no record of.
-    std::string line = "Could not add a record for file: " + name +
-                       " to file area #" + areaText + HostErrorText();
+  // Storage never keeps a copy the host has no record of.
+  auto unrecorded = [&](std::string line) {
     if (transfer)
       line += WcDeleteFile(HostPath(area, name).c_str())
                   ? ": the copy was removed"
                   : ": the copy could not be removed" + HostErrorText();
     LogRunError(ctx, line);
+  };
+  const std::string noRecord =
+      "Could not add a record for file: " + name + " to file area #" + areaText;
+  TFullFileRecord record{};
+  record.Info.Area = area;
+  SetFieldText(record.Info.Name, kFileNameSize, name);
+  if (describe) {
+    std::string found = ResolveExisting(localPath);
+    try {
+      DescribeFromArchive(ctx, found.empty() ? localPath : found, descSpec,
+                          record);
+    } catch (...) {
+      // The run stops (Temp cannot be made, say) before the record.
+      unrecorded(noRecord + ": the run stopped");
+      throw;
+    }
+  }
+  if (!AddFileRec(record)) {
+    unrecorded(noRecord + HostErrorText());
     return false;
   }
   ++ctx.state.counts.added;

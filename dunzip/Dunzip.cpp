@@ -69,11 +69,47 @@ struct Member {
   bool atRoot;
 };
 
+// Where an archive would end if bytes follow its end record (XMODEM or CP/M
+// padding, an advert): each end of an end record whose comment fits, the
+// last first. Only the tail of the file is looked at.
+std::vector<zip_int64_t> CandidateEnds(const char* path) {
+  constexpr size_t kEndRecord = 22;
+  constexpr off_t kTail = 128 * 1024;
+  constexpr size_t kMaxCandidates = 8;
+  std::vector<zip_int64_t> ends;
+  int fd = qm::OpenRegularFile(path, O_RDONLY);
+  if (fd < 0) return ends;
+  struct stat st;
+  std::string tail;
+  if (fstat(fd, &st) == 0 && st.st_size > static_cast<off_t>(kEndRecord)) {
+    const off_t from = std::max<off_t>(0, st.st_size - kTail);
+    tail.resize(static_cast<size_t>(st.st_size - from));
+    ssize_t got = pread(fd, tail.data(), tail.size(), from);
+    tail.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    for (size_t at = tail.rfind("PK\5\6");
+         at != std::string::npos && ends.size() < kMaxCandidates;
+         at = at == 0 ? std::string::npos : tail.rfind("PK\5\6", at - 1)) {
+      if (at + kEndRecord > tail.size()) continue;
+      const size_t comment = static_cast<unsigned char>(tail[at + 20]) |
+                             static_cast<unsigned char>(tail[at + 21]) << 8;
+      const size_t end = at + kEndRecord + comment;
+      if (end < tail.size())
+        ends.push_back(static_cast<zip_int64_t>(from) +
+                       static_cast<zip_int64_t>(end));
+    }
+  }
+  close(fd);
+  return ends;
+}
+
 class Archive {
  public:
   ~Archive() {
     if (zip_ != nullptr) zip_discard(zip_);
   }
+  // Always with the consistency check (every member's local header against
+  // the central directory); bytes after the end record are left out, so a
+  // padded archive reads like the same archive without them.
   bool Open(const char* path) {
     int error = 0;
     zip_ = zip_open(path, ZIP_RDONLY | ZIP_CHECKCONS, &error);
@@ -82,6 +118,8 @@ class Archive {
       zip_error_init_with_code(&ze, error);
       error_ = zip_error_strerror(&ze);
       zip_error_fini(&ze);
+      for (zip_int64_t end : CandidateEnds(path))
+        if ((zip_ = OpenPart(path, end)) != nullptr) break;
     }
     return zip_ != nullptr;
   }
@@ -89,6 +127,19 @@ class Archive {
   const std::string& error() const { return error_; }
 
  private:
+  static zip_t* OpenPart(const char* path, zip_int64_t length) {
+    zip_error_t ze;
+    zip_error_init(&ze);
+    zip_source_t* source = zip_source_file_create(path, 0, length, &ze);
+    zip_t* zip =
+        source == nullptr
+            ? nullptr
+            : zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &ze);
+    if (zip == nullptr && source != nullptr) zip_source_free(source);
+    zip_error_fini(&ze);
+    return zip;
+  }
+
   zip_t* zip_ = nullptr;
   std::string error_;
 };
@@ -97,7 +148,7 @@ std::vector<Member> MatchingMembers(zip_t* zip, const std::string& spec) {
   std::vector<Member> members;
   zip_int64_t count = zip_get_num_entries(zip, 0);
   for (zip_int64_t i = 0; i < count; ++i) {
-    const char* stored = zip_get_name(zip, i, 0);
+    const char* stored = zip_get_name(zip, i, ZIP_FL_ENC_RAW);
     if (stored == nullptr) continue;
     std::string name = qm::FlatMemberName(stored);
     if (!name.empty() && qm::WildcardMatch(spec, name))

@@ -6,6 +6,7 @@ rerun after changing a seed here. Existing seed files are replaced, other
 files in the corpus directories are left alone.
 """
 import io
+import lzma
 import os
 import stat
 import struct
@@ -287,6 +288,11 @@ def describe_seeds():
                                              zipfile.ZIP_STORED, encrypted_flag))
     write(t, "sfx-prefix.zip",
           b"MZ" + b"\0" * 62 + zip_bytes([("FILE_ID.DIZ", diz("self-extracting"))]))
+    padded = zip_bytes([("FILE_ID.DIZ", diz("Padded by XMODEM"))])
+    write(t, "padded-ctrl-z.zip", padded + b"\x1a" * (128 - len(padded) % 128))
+    write(t, "padded-nul.zip", padded + b"\0" * 881)
+    write(t, "advert-after.zip",
+          padded + b"\r\nDownloaded from The Night Owl BBS\r\n\x1a")
     write(t, "not-a-zip.zip", b"This is plain text, not an archive.\r\n")
     write(t, "empty.zip", b"")
 
@@ -368,17 +374,74 @@ def tar_bytes(members, mode="w"):
     return buf.getvalue()
 
 
-def lzh_bytes(name, data):
-    """One stored (-lh0-) member with a level 0 header, then the end mark."""
-    crc = 0
-    for c in data:
-        crc ^= c
-        for _ in range(8):
-            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
-    name = text(name)
-    body = (b"-lh0-" + struct.pack("<IIIBB", len(data), len(data), 0, 0x20, 0) +
-            bytes([len(name)]) + name + struct.pack("<H", crc))
-    return bytes([len(body), sum(body) & 0xFF]) + body + data + b"\0"
+def lzh_bytes(*members):
+    """Stored (-lh0-) members (name, data) with level 0 headers, then the
+    end mark."""
+    out = b""
+    for name, data in members:
+        crc = 0
+        for c in data:
+            crc ^= c
+            for _ in range(8):
+                crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+        name = text(name)
+        body = (b"-lh0-" +
+                struct.pack("<IIIBB", len(data), len(data), 0, 0x20, 0) +
+                bytes([len(name)]) + name + struct.pack("<H", crc))
+        out += bytes([len(body), sum(body) & 0xFF]) + body + data
+    return out + b"\0"
+
+
+def seven_zip_number(value):
+    for n in range(8):
+        if value < 1 << (7 * (n + 1)):
+            first = ((0xFF00 >> n) & 0xFF) | (value >> (8 * n))
+            return bytes([first]) + value.to_bytes(8, "little")[:n]
+    return b"\xff" + value.to_bytes(8, "little")
+
+
+def seven_zip_streams(pack_pos, pack_size, unpack_size):
+    """Pack and unpack info of one LZMA2 folder."""
+    n = seven_zip_number
+    return (b"\x06" + n(pack_pos) + n(1) + b"\x09" + n(pack_size) + b"\0" +
+            b"\x07\x0b" + n(1) + b"\0" + n(1) + b"\x21\x21" + n(1) +
+            b"\x10" + b"\x0c" + n(unpack_size) + b"\0")
+
+
+def seven_zip_hand(members, empty_files=0):
+    """A 7z written by hand: empty files named "a", then the members (name,
+    data) in one solid LZMA2 block; the header LZMA2-packed too."""
+    n = seven_zip_number
+
+    def lzma2(data):
+        return lzma.compress(data, format=lzma.FORMAT_RAW, filters=[
+            {"id": lzma.FILTER_LZMA2, "preset": 0}])
+    solid = lzma2(b"".join(d for _, d in members)) if members else b""
+    header = b"\x01"
+    if members:
+        header += (b"\x04" + seven_zip_streams(
+            0, len(solid), sum(len(d) for _, d in members)) +
+            b"\x08\x0d" + n(len(members)) + b"\x09" +
+            b"".join(n(len(d)) for _, d in members[:-1]) + b"\0\0")
+    files = empty_files + len(members)
+    header += b"\x05" + n(files)
+    if empty_files:
+        bits = bytearray((files + 7) // 8)
+        for i in range(empty_files):
+            bits[i // 8] |= 0x80 >> (i % 8)
+        empty = bytes(bits[:(empty_files + 7) // 8])
+        header += b"\x0e" + n(len(bits)) + bytes(bits)
+        header += b"\x0f" + n(len(empty)) + empty
+    names = b"\0" + "a\0".encode("utf-16-le") * empty_files + b"".join(
+        (text(m).decode("latin-1") + "\0").encode("utf-16-le")
+        for m, _ in members)
+    header += b"\x11" + n(len(names)) + names + b"\0\0"
+    packed = lzma2(header)
+    nxt = b"\x17" + seven_zip_streams(len(solid), len(packed), len(header)) + b"\0"
+    start = (struct.pack("<QQ", len(solid) + len(packed), len(nxt)) +
+             struct.pack("<I", zlib.crc32(nxt)))
+    return (b"7z\xbc\xaf\x27\x1c\x00\x04" +
+            struct.pack("<I", zlib.crc32(start)) + start + solid + packed + nxt)
 
 
 def seven_zip_bytes(members):
@@ -412,7 +475,14 @@ def other_format_seeds(t):
         ("../../FILE_ID.DIZ", diz("climbing"))]))
     whole = tar_bytes([("FILE_ID.DIZ", b"x" * 3000)])
     write(t, "truncated.tar", whole[:1024])
-    write(t, "three-lines.lzh", lzh_bytes("FILE_ID.DIZ", three))
+    write(t, "three-lines.lzh", lzh_bytes(("FILE_ID.DIZ", three)))
+    write(t, "latin-1-names.lzh", lzh_bytes(
+        ("Can\xb7we\xb7help\xb7you", b"picture"),
+        ("\xbb>dA_aBSOLUTE_bEST<\xab", b"best"), ("FILE_ID.DIZ", three)))
+    write(t, "solid-zeros.7z", seven_zip_hand(
+        [("FILE_ID.DIZ", three), ("ZEROS.BIN", bytes(1 << 20))]))
+    write(t, "many-names.7z", seven_zip_hand(
+        [("FILE_ID.DIZ", three)], empty_files=10000))
     seven = seven_zip_bytes(root_and_sub)
     if seven:
         write(t, "root-and-sub.7z", seven)

@@ -8,7 +8,7 @@ packages=(
   libsqlite3-dev sqlite3
   libssl-dev
   libzip-dev zip
-  libarchive-dev libarchive-tools
+  libarchive-dev libarchive-tools liblzma-dev
   nlohmann-json3-dev
   libgtest-dev googletest
   clang libclang-rt-14-dev clang-format

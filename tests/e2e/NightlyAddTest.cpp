@@ -1,6 +1,9 @@
+#include <chrono>
 #include <fstream>
 
+#include "platform/Contained.h"
 #include "tests/e2e/E2eSupport.h"
+#include "tests/support/HandArchives.h"
 
 using qmtest::ConfigEntry;
 using qmtest::ProgramDirTest;
@@ -95,6 +98,61 @@ TEST_F(NightlyAdd, ScanTransfersNewUploadsWithTheirDescriptions) {
   EXPECT_EQ(FileList(1).size(), 2u);
   EXPECT_EQ(result.out.substr(0, result.out.find(';')),
             "Files added: 0, deleted: 0, moved: 0, copied: 0");
+}
+
+// Uploads as the world sends them, in one night: a solid 7z bomb and a 7z
+// naming 10 million files cost seconds and tens of MiB; ZIPs padded by
+// XMODEM or CP/M or with an advert after them, and an Amiga LhA whose
+// member names are Latin-1, are described like any other.
+TEST_F(NightlyAdd, HostileAndOldUploadsCostSecondsAndAreDescribed) {
+  const std::string in = incoming + "/";
+  qmtest::MakeSevenZip(in + "SOLID.7Z",
+                       {{"FILE_ID.DIZ", "Ten gigabytes of nothing\r\n"},
+                        {"ZEROS.BIN", "", uint64_t{10} << 30}});
+  qmtest::MakeSevenZip(in + "NAMES.7Z", {}, 10'000'000);
+  qmtest::MakeZip(in + "GAME.ZIP", {{"FILE_ID.DIZ", "A padded game\r\n"},
+                                    {"GAME.EXE", std::string(3000, 'g')}});
+  const std::string zip = qmtest::ReadFile(in + "GAME.ZIP");
+  qmtest::WriteFile(in + "XMODEM.ZIP",
+                    zip + std::string(128 - zip.size() % 128, '\x1A'));
+  qmtest::WriteFile(in + "CPM.ZIP", zip + std::string(881, '\0'));
+  qmtest::WriteFile(in + "ADVERT.ZIP",
+                    zip + "\r\nDownloaded from The Night Owl BBS\r\n\x1A");
+  qmtest::WriteFile(in + "AMIGA.LZH",
+                    qmtest::Lzh({{"\xBB>dA_aBSOLUTE_bEST<\xAB", "best"},
+                                 {"FILE_ID.DIZ", "An Amiga demo\n"}}));
+  WriteConfig(
+      bin + "/nightly.cfg",
+      {ConfigEntry(1, "Add", "Scan For New", in + "*.*", "Extract from ZIP",
+                   "file_id.diz", home + "/files/up/")});
+  const auto started = std::chrono::steady_clock::now();
+  auto result = Quillmar({"nightly.cfg"});
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started)
+          .count();
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_LT(seconds, 20.0);  // two of them for the program's own timers
+  if (qm::kContainedMemoryLimited) {
+    EXPECT_LT(result.maxResidentKiB, 256L << 10);
+  }
+
+  auto records = FileList(1);
+  ASSERT_EQ(records.size(), 7u) << records.dump();
+  for (const auto& [name, description] :
+       std::vector<std::pair<std::string, std::string>>{
+           {"SOLID.7Z", "Ten gigabytes of nothing"},
+           {"NAMES.7Z", ""},
+           {"XMODEM.ZIP", "A padded game"},
+           {"CPM.ZIP", "A padded game"},
+           {"ADVERT.ZIP", "A padded game"},
+           {"AMIGA.LZH", "An Amiga demo"}})
+    EXPECT_EQ(Find(records, name)["short"], description) << name;
+  const std::string log = qmtest::ReadFile(bin + "/nightly.err");
+  EXPECT_NE(log.find("UnZip Stopped. ZipFile: " + in + "NAMES.7Z: reading it"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("Count Failed"), std::string::npos) << log;
+  EXPECT_TRUE(qmtest::ListDir(bin + "/Temp").empty());
 }
 
 TEST_F(NightlyAdd, FilesBbsListingIsImportedAndTitleRenamesTheArea) {

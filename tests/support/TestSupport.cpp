@@ -268,8 +268,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
   for (auto& f : fds)
     if (f.fd >= 0) close(f.fd);
   int status = 0;
-  waitpid(pid, &status, 0);
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.maxResidentKiB = usage.ru_maxrss;
   return result;
 }
 

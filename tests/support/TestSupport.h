@@ -108,6 +108,7 @@ struct ProcessResult {
   bool timedOut = false;
   std::string out;
   std::string err;
+  long maxResidentKiB = 0;  // its peak, or that of a child it waited for
 };
 // Runs argv[0] with arguments; env entries "K=V" are added to the current
 // environment. Kills the process after timeoutSeconds.

@@ -11,6 +11,7 @@
 #include "actions/Describe.h"
 #include "actions/UnzipFile.h"
 #include "platform/Files.h"
+#include "tests/support/HandArchives.h"
 #include "tests/support/TestSupport.h"
 
 using qmtest::Exists;
@@ -20,38 +21,6 @@ using qmtest::TempDir;
 using qmtest::WriteFile;
 
 namespace {
-
-// An LHA archive of stored (-lh0-) members under level 0 headers, written
-// byte by byte: no Debian tool makes LHA archives.
-std::string Lzh(
-    const std::vector<std::pair<std::string, std::string>>& members) {
-  auto little = [](uint32_t value, int width) {
-    std::string bytes;
-    for (int i = 0; i < width; ++i)
-      bytes.push_back(static_cast<char>(value >> (8 * i)));
-    return bytes;
-  };
-  std::string archive;
-  for (const auto& [name, data] : members) {
-    uint16_t crc = 0;
-    for (unsigned char c : data) {
-      crc ^= c;
-      for (int bit = 0; bit < 8; ++bit)
-        crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
-                        : static_cast<uint16_t>(crc >> 1);
-    }
-    const uint32_t size = static_cast<uint32_t>(data.size());
-    std::string header = "-lh0-" + little(size, 4) + little(size, 4) +
-                         little(0x1C210000, 4) + '\x20' + '\0' +
-                         static_cast<char>(name.size()) + name + little(crc, 2);
-    uint8_t sum = 0;
-    for (unsigned char c : header) sum = static_cast<uint8_t>(sum + c);
-    archive += static_cast<char>(header.size());
-    archive += static_cast<char>(sum);
-    archive += header + data;
-  }
-  return archive + '\0';
-}
 
 class Describe : public ::testing::Test {
  protected:
@@ -191,7 +160,7 @@ TEST_F(Describe, RootMemberWinsThenTheArchivesOrderInEveryFormat) {
     if (name == "ROOT.ZIP")
       qmtest::MakeZip(path, members);
     else if (name == "ROOT.LZH")
-      WriteFile(path, Lzh(members));
+      WriteFile(path, qmtest::Lzh(members));
     else
       qmtest::MakeBsdtar(path, members);
     std::memset(&record_, 0, sizeof record_);
@@ -208,6 +177,41 @@ TEST_F(Describe, RootMemberWinsThenTheArchivesOrderInEveryFormat) {
       path, {{"A/FILE_ID.DIZ", "from A"}, {"B/File_Id.Diz", "from B"}});
   ASSERT_TRUE(qm::DescribeFromArchive(run_.ctx, path, "file_id.diz", record_));
   EXPECT_STREQ(record_.Info.Description, "from A");
+  EXPECT_EQ(Log(), "");
+}
+
+// Amiga uploads name members in Latin-1: such a name before FILE_ID.DIZ
+// stops no reader, and a spec matches a name by its bytes.
+TEST_F(Describe, EightBitMemberNamesAreReadAndMatchByTheirBytes) {
+  const std::string best = "\xBB>dA_aBSOLUTE_bEST<\xAB";
+  const std::vector<std::pair<std::string, std::string>> members = {
+      {"Can\xB7we\xB7help\xB7you", "a picture"},
+      {best, "The best of the best\r\n"},
+      {"FILE_ID.DIZ", "An Amiga upload\r\n"}};
+  for (const std::string name : {"AMIGA.LZH", "AMIGA.TAR", "AMIGA.7Z"}) {
+    SCOPED_TRACE(name);
+    std::string path = dir_ / name;
+    if (name == "AMIGA.LZH") {
+      WriteFile(path, qmtest::Lzh(members));
+    } else if (name == "AMIGA.TAR") {
+      qmtest::MakeBsdtar(path, members);
+    } else {
+      std::vector<qmtest::SevenZipMember> seven;
+      for (const auto& [member, data] : members)
+        seven.push_back({member, data});
+      qmtest::MakeSevenZip(path, seven);
+    }
+    std::memset(&record_, 0, sizeof record_);
+    ASSERT_TRUE(qm::DescribeFromArchive(run_.ctx, path, "file_id.diz", record_))
+        << Log();
+    EXPECT_STREQ(record_.Info.Description, "An Amiga upload");
+    if (name == "AMIGA.7Z") continue;  // names in UTF-16: no bytes of their own
+    std::memset(&record_, 0, sizeof record_);
+    ASSERT_TRUE(qm::DescribeFromArchive(run_.ctx, path, "\xBB>DA_*", record_))
+        << Log();
+    EXPECT_STREQ(record_.Info.Description, "The best of the best");
+    EXPECT_TRUE(ListDir(Temp()).empty());
+  }
   EXPECT_EQ(Log(), "");
 }
 

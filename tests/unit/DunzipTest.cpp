@@ -304,6 +304,55 @@ TEST_F(Dunzip, CorruptDataFailsAndWritesNothing) {
   EXPECT_TRUE(ListDir(dest_).empty());
 }
 
+// A DOS or Amiga name is bytes in its own character set: matched and
+// written as those bytes, never converted.
+TEST_F(Dunzip, EightBitNamesMatchByTheirBytes) {
+  const std::string name =
+      "\xBB"
+      "BEST\xAB.DIZ";
+  std::string zip = dir_ / "amiga.zip";
+  WriteFile(zip, RawZip(name, 0, "best", "best"));
+  EXPECT_EQ(Count(zip, "\xBB*"), 1);
+  ASSERT_EQ(Call(DZ_FUNC_EXTRACT, zip, "*.diz"), DZ_OK) << info_;
+  EXPECT_EQ(ListDir(dest_), std::vector<std::string>{name});
+  ASSERT_EQ(unlink((dest_ + "/" + name).c_str()), 0);
+}
+
+// Uploads that passed through XMODEM or CP/M storage, or got an advert
+// appended, read like the archive without those bytes; the checks of every
+// member against its local header stay.
+TEST_F(Dunzip, BytesAfterTheEndRecordAreLeftOut) {
+  std::string sound = dir_ / "sound.zip";
+  BuildZip(sound, {{"FILE_ID.DIZ", "A padded upload"}, {"GAME.EXE", "MZ"}});
+  const std::string bytes = ReadFile(sound);
+  const std::string comment = RawZip("FILE_ID.DIZ", 0, "x", "x");
+  const std::vector<std::string> tails = {
+      std::string(128 - bytes.size() % 128, '\x1A'), std::string(881, '\0'),
+      std::string(1, '\x1A'), "\r\n-- Uploaded to The Night Owl BBS --\r\n",
+      // an advert that is itself an archive's end
+      comment.substr(comment.find("PK\5\6")) + std::string(40, '\0')};
+  for (const std::string& tail : tails) {
+    SCOPED_TRACE(tail.size());
+    std::string zip = dir_ / "padded.zip";
+    WriteFile(zip, bytes + tail);
+    EXPECT_EQ(Count(zip, "*"), 2);
+    ASSERT_EQ(Call(DZ_FUNC_EXTRACT, zip, "file_id.diz"), DZ_OK) << info_;
+    EXPECT_EQ(ReadFile(dest_ + "/FILE_ID.DIZ"), "A padded upload");
+    ASSERT_EQ(unlink((dest_ + "/FILE_ID.DIZ").c_str()), 0);
+  }
+  // A member whose local header disagrees with the directory is refused,
+  // padded or not.
+  std::string damaged = bytes;
+  const size_t local = damaged.find("FILE_ID.DIZ");
+  ASSERT_LT(local, damaged.find("PK\1\2"));
+  damaged[local] = 'X';
+  for (const std::string& tail : {std::string(), tails[0]}) {
+    WriteFile(dir_ / "damaged.zip", damaged + tail);
+    EXPECT_EQ(Call(DZ_FUNC_COUNT, dir_ / "damaged.zip", "*"), DZ_ERR_OPEN);
+  }
+  EXPECT_TRUE(ListDir(dest_).empty());
+}
+
 TEST_F(Dunzip, ReplacesALinkInTheDestinationInsteadOfFollowingIt) {
   WriteFile(outside_ + "/victim.txt", "original");
   ASSERT_EQ(symlink((outside_ + "/victim.txt").c_str(),

@@ -1,14 +1,17 @@
 // Uploads that are hostile archives, added by a scan through the real ZIP
 // library and libarchive: each is still added, nothing lands outside the
-// temp directory, and memory stays bounded even for a member that inflates
-// to 256 MiB.
+// temp directory, and time and memory stay bounded even for a member that
+// inflates to 256 MiB, gigabytes of zeros in a solid block or millions of
+// names.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -17,10 +20,13 @@
 #include <stdexcept>
 
 #include "actions/AddNewFiles.h"
+#include "actions/ArchiveReader.h"
 #include "actions/UnzipFile.h"
 #include "host/HostAdmin.h"
+#include "platform/Contained.h"
 #include "platform/Paths.h"
 #include "run/RunLog.h"
+#include "tests/support/HandArchives.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -225,27 +231,60 @@ TEST_F(HostileArchive, EachIsAddedAndNothingLandsOutsideTemp) {
                        {{"FILE_ID.DIZ", "-> " + outside + "/victim"}});
     qmtest::MakeBsdtar(incoming + "CUT" + type,
                        {{"FILE_ID.DIZ", std::string(3000, 'c')}});
+    // Cut inside the member: reading stops at the member that wins.
     std::string cut = ReadFile(incoming + "CUT" + type);
     WriteFile(incoming + "CUT" + type, cut.substr(0, cut.size() / 2));
+    if (std::string(type) == ".TAR")
+      WriteFile(incoming + "CUT.TAR", cut.substr(0, 2048));
   }
   qmtest::MakeBsdtar(
       incoming + "HARDLINK.TAR",
       {{"OTHER.TXT", "linked"}, {"FILE_ID.DIZ", "=> OTHER.TXT"}});
   MakeBsdtarBomb(incoming + "BOMB.TGZ", dir / "tgzbomb", int64_t{64} << 20);
   MakeBsdtarBomb(incoming + "BOMB.7Z", dir / "7zbomb", int64_t{64} << 20);
+  // 10 GiB of zeros in one solid block after the description, and before
+  // it; 10 million names in a 6 KiB header; 100,000 members.
+  constexpr uint64_t kTenGiB = uint64_t{10} << 30;
+  qmtest::MakeSevenZip(incoming + "SOLID.7Z",
+                       {{"FILE_ID.DIZ", "Ten gigabytes of nothing"},
+                        {"ZEROS.BIN", "", kTenGiB}});
+  qmtest::MakeSevenZip(
+      incoming + "LATEDIZ.7Z",
+      {{"ZEROS.BIN", "", kTenGiB}, {"FILE_ID.DIZ", "Never reached"}});
+  qmtest::MakeSevenZip(incoming + "NAMES.7Z", {}, 10'000'000);
+  ASSERT_LT(ReadFile(incoming + "NAMES.7Z").size(), 8u << 10);
+  qmtest::MakeSevenZip(incoming + "MANY.7Z",
+                       {{"FILE_ID.DIZ", "The last of many"}}, 100'000,
+                       "EMPTY.TXT");
 
   const std::vector<std::string> before = Tree(dir.path());
   ASSERT_TRUE(ResetPeakMemory());
   const int64_t resident = PeakMemory();
+  const auto started = std::chrono::steady_clock::now();
   AddUploads();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started)
+          .count();
   const int64_t grown = PeakMemory() - resident;
   EXPECT_LT(grown, int64_t{32} << 20) << "peak memory grew by " << grown;
+  // One upload stopped by the time limit; the rest take a few seconds.
+  EXPECT_LT(seconds, qm::kArchiveSeconds + 15.0);
+  rusage children{};
+  ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &children), 0);
+  if (qm::kContainedMemoryLimited) {  // the readers, bsdtar
+    EXPECT_LT(children.ru_maxrss, 200L << 10) << "KiB";
+  }
 
   const std::map<std::string, std::string> described = {
-      {"TRAVERSE.ZIP", "Climbed out?"}, {"ABSOLUTE.ZIP", "Rooted?"},
-      {"SAMENAME.ZIP", "from a"},       {"TRAVERSE.TAR", "Climbed out?"},
-      {"ABSOLUTE.TAR", "Rooted?"},      {"TRAVERSE.7Z", "Climbed out?"},
-      {"ABSOLUTE.7Z", "Rooted?"}};
+      {"TRAVERSE.ZIP", "Climbed out?"},
+      {"ABSOLUTE.ZIP", "Rooted?"},
+      {"SAMENAME.ZIP", "from a"},
+      {"TRAVERSE.TAR", "Climbed out?"},
+      {"ABSOLUTE.TAR", "Rooted?"},
+      {"TRAVERSE.7Z", "Climbed out?"},
+      {"ABSOLUTE.7Z", "Rooted?"},
+      {"SOLID.7Z", "Ten gigabytes of nothing"},
+      {"MANY.7Z", "The last of many"}};
   std::vector<std::string> uploads;
   for (const auto& name : qmtest::ListDir(incoming)) {
     uploads.push_back(name);
@@ -259,17 +298,28 @@ TEST_F(HostileArchive, EachIsAddedAndNothingLandsOutsideTemp) {
     EXPECT_EQ(ReadFile(store + name), ReadFile(incoming + name));
   }
   EXPECT_EQ(added.size(), uploads.size());
-  for (const char* refused : {"TWINS.ZIP", "CUT.ZIP", "CUT.TAR", "CUT.7Z"})
+  for (const char* refused : {"TWINS.ZIP", "CUT.ZIP", "CUT.7Z"})
     EXPECT_NE(Log().find("UnZip Count Failed. ZipFile: " + incoming + refused),
               std::string::npos)
         << Log();
   for (const char* refused :
        {"SYMLINK.ZIP", "SECRET.ZIP", "BADCRC.ZIP", "BOMB.ZIP", "LIAR.ZIP",
-        "SYMLINK.TAR", "SYMLINK.7Z", "HARDLINK.TAR", "BOMB.TGZ", "BOMB.7Z"})
+        "SYMLINK.TAR", "SYMLINK.7Z", "HARDLINK.TAR", "BOMB.TGZ", "BOMB.7Z",
+        "CUT.TAR"})
     EXPECT_NE(Log().find("UnZip Failed. ZipFile: " + incoming + refused +
                          "  fileDesc: file_id.diz"),
               std::string::npos)
         << Log();
+  EXPECT_NE(Log().find("UnZip Stopped. ZipFile: " + incoming +
+                       "LATEDIZ.7Z: reading it takes more than 5 seconds"),
+            std::string::npos)
+      << Log();
+  EXPECT_NE(Log().find("UnZip Stopped. ZipFile: " + incoming + "NAMES.7Z: " +
+                       (qm::kContainedMemoryLimited
+                            ? "reading it needs more than 96 MiB of memory"
+                            : "")),
+            std::string::npos)
+      << Log();
 
   // What the run wrote: the stored copies, the host's files and the log;
   // the temp directory is left empty.

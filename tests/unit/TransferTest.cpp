@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "actions/Transfer.h"
+#include "actions/UnzipFile.h"
 #include "host/HostAdmin.h"
 #include "host/HostStore.h"
 #include "platform/FaultInjection.h"
@@ -247,6 +248,22 @@ TEST_F(TransferTest, ACopyWhoseRecordIsRefusedIsRemoved) {
                        "Could not add a record for file: NEW.ZIP to file "
                        "area #1 (WC_NO_ACTION_TAKEN): the copy was removed"});
   EXPECT_EQ(qmtest::ReadFile(Up("NEW.ZIP")), "new upload");
+
+  // Temp cannot be made after the copy: the run stops, the copy goes.
+  TUnzipFile unzip(qmtest::BinDir());
+  run.ctx.unzip = &unzip;
+  qmtest::WriteFile(tmp / "plain", "where the program directory should be");
+  run.state.programDir = tmp / "plain/";
+  qmtest::MakeZip(Up("GAME.ZIP"), {{"FILE_ID.DIZ", "a game"}});
+  EXPECT_THROW(
+      qm::AddFileToArea(run.ctx, Up("GAME.ZIP"), 1, true, "file_id.diz"),
+      std::runtime_error);
+  EXPECT_EQ(run.view.progressCaptions.size(), 2u);
+  EXPECT_TRUE(qmtest::ListDir(dir1).empty());
+  EXPECT_TRUE(qmtest::AreaRecords(1).empty());
+  EXPECT_EQ(Log().back(),
+            "Could not add a record for file: GAME.ZIP to file area #1: the "
+            "run stopped: the copy was removed");
 }
 
 TEST_F(TransferTest, FreshenReadsTheStoredFile) {

@@ -28,7 +28,7 @@ struct AddJob {
   void Add(const std::string& name, const std::string& sourceDir,
            const std::string& fullPath, bool transfer) {
     if (ctx.view.IsTestRun()) {
-      if (!LocalFileAccepted(ctx, fullPath, area)) return;
+      if (!AddForeseen(ctx, fullPath, area, transfer)) return;
       ctx.view.AddTestRunLine("Add to FA# " + AreaText() + ": " + name +
                               " from: " + sourceDir);
       names.Add(name);

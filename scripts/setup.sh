@@ -12,6 +12,7 @@ packages=(
   libgtest-dev googletest
   clang libclang-rt-14-dev clang-format
   fonts-liberation2 python3
+  locales
 )
 
 missing=()

@@ -31,6 +31,7 @@ struct AddJob {
     if (ctx.view.IsTestRun()) {
       if (!LocalFileAccepted(ctx, fullPath, area)) return;
       if (!ScreenUpload(ctx, name, sourceDir, fullPath)) return;
+      if (!AddForeseen(ctx, fullPath, area, transfer)) return;
       ctx.view.AddTestRunLine("Add to FA# " + AreaText() + ": " + name +
                               " from: " + sourceDir);
       names.Add(name);

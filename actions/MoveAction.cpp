@@ -3,6 +3,8 @@
 #include "actions/FileActions.h"
 #include "actions/MatchRule.h"
 #include "actions/Transfer.h"
+#include "platform/FieldText.h"
+#include "platform/Paths.h"
 #include "run/RunLog.h"
 
 namespace qm {
@@ -23,6 +25,31 @@ bool MayHaveRecord(int32_t area, const std::string& name) {
   return LookUpRecord(area, name, existing) != Lookup::NotFound;
 }
 
+bool Stored(int32_t area, const std::string& name) {
+  return WcExistFile(HostPath(area, name).c_str()) != 0;
+}
+
+// Areas whose host paths are the same text share one storage directory.
+bool SameStorage(int32_t source, int32_t target) {
+  TFileArea from{}, to{};
+  return MwGetFileAreas(source, 1, &from) && MwGetFileAreas(target, 1, &to) &&
+         EqualsNoCase(FieldText(from.Path, sizeof from.Path),
+                      FieldText(to.Path, sizeof to.Path));
+}
+
+// What the host refuses, asked without changing anything: a move onto a
+// name the target records or stores (it never replaces a file), or of a
+// stored file into a storage that cannot take it; a copy onto a name the
+// target records, of a file not stored, or into such a storage.
+bool Refused(MoveMode mode, int32_t source, int32_t target,
+             const std::string& name) {
+  if (MayHaveRecord(target, name)) return true;
+  if (mode == MoveMode::JustCopyFiles)
+    return !Stored(source, name) || !StorageTakes(target, name);
+  if (Stored(target, name)) return !SameStorage(source, target);
+  return !StorageTakes(target, name) && Stored(source, name);
+}
+
 }  // namespace
 
 void MoveAction(RunContext& ctx, int32_t source, int32_t target,
@@ -38,13 +65,18 @@ void MoveAction(RunContext& ctx, int32_t source, int32_t target,
       " from FA# " + std::to_string(source) + " to " + std::to_string(target);
   WalkMatchingRecords(ctx, source, rule, [&](TFileRecord& record) {
     const std::string name = RecordName(record);
+    const std::string moveFailed = "Could not MOVE file: " + name + fromTo;
+    const std::string copyFailed = "Could not COPY file: " + name + fromTo;
     if (ctx.view.IsTestRun()) {
-      const std::string route = std::to_string(source) + " to " +
-                                std::to_string(target) + ": " + name;
-      if (mode == MoveMode::FilesAndRecords) {
-        ctx.view.AddTestRunLine("Move Files and Records From FA# " + route);
-      } else if (mode == MoveMode::JustCopyFiles) {
-        ctx.view.AddTestRunLine("Copy Files From FA# " + route);
+      if (mode == MoveMode::None) return true;
+      const bool moving = mode == MoveMode::FilesAndRecords;
+      if (Refused(mode, source, target, name)) {
+        LogRunError(ctx, moving ? moveFailed : copyFailed);
+      } else {
+        ctx.view.AddTestRunLine(
+            std::string(moving ? "Move Files and Records" : "Copy Files") +
+            " From FA# " + std::to_string(source) + " to " +
+            std::to_string(target) + ": " + name);
       }
       return true;
     }
@@ -53,7 +85,7 @@ void MoveAction(RunContext& ctx, int32_t source, int32_t target,
       TFileRecord moved = record;
       moved.Area = target;
       if (!UpdateFileRec(moved)) {
-        LogRunError(ctx, "Could not MOVE file: " + name + fromTo);
+        LogRunError(ctx, moveFailed);
       } else {
         ++ctx.state.counts.moved;
       }
@@ -62,7 +94,7 @@ void MoveAction(RunContext& ctx, int32_t source, int32_t target,
       if (MayHaveRecord(target, name) ||
           !TransferFile(ctx, HostPath(record.Area, name),
                         HostPath(target, name), "Copy file")) {
-        LogRunError(ctx, "Could not COPY file: " + name + fromTo);
+        LogRunError(ctx, copyFailed);
       } else {
         ++ctx.state.counts.copied;
       }

@@ -124,6 +124,10 @@ bool CopyBlocks(SourceFile& source, TargetFile& target,
   }
 }
 
+std::string CopyFailedLine(const std::string& localPath) {
+  return "Error copying file: " + localPath + " to filearea server path";
+}
+
 }  // namespace
 
 std::string HostPath(int32_t area, const std::string& name) {
@@ -173,6 +177,11 @@ bool LocalFileAccepted(RunContext& ctx, const std::string& localPath,
   return StoredNameFits(ctx, name) && LocalFileFitsRecord(ctx, localPath);
 }
 
+bool StorageTakes(int32_t area, const std::string& name) {
+  return WcExistFile(HostPath(area, name).c_str()) ||
+         WcGetLastError() == WC_ITEM_NOT_FOUND;
+}
+
 bool TransferFile(RunContext& ctx, const std::string& source,
                   const std::string& target, const std::string& caption) {
   SourceFile in;
@@ -220,8 +229,7 @@ bool AddFileToArea(RunContext& ctx, const std::string& localPath, int32_t area,
     }
     if (!TransferFile(ctx, localPath, HostPath(area, name),
                       "Copy File to FileArea #" + areaText)) {
-      LogRunError(
-          ctx, "Error copying file: " + localPath + " to filearea server path");
+      LogRunError(ctx, CopyFailedLine(localPath));
       return false;
     }
   }
@@ -256,6 +264,16 @@ bool AddFileToArea(RunContext& ctx, const std::string& localPath, int32_t area,
   }
   ++ctx.state.counts.added;
   return ReadBackAndFreshen(ctx, record);
+}
+
+bool AddForeseen(RunContext& ctx, const std::string& localPath, int32_t area,
+                 bool transfer) {
+  if (!LocalFileAccepted(ctx, localPath, area)) return false;
+  if (transfer && !StorageTakes(area, LocalFileName(localPath))) {
+    LogRunError(ctx, CopyFailedLine(localPath));
+    return false;
+  }
+  return true;
 }
 
 Lookup LookUpRecord(int32_t area, const std::string& name,

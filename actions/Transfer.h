@@ -34,6 +34,11 @@ std::string LocalFileName(const std::string& path);
 bool LocalFileAccepted(RunContext& ctx, const std::string& localPath,
                        int32_t area);
 
+// Whether the area's storage could take a file of that name, asked without
+// writing anything: false when its directory is missing or cannot be told,
+// or a directory holds the name. A stored file of that name takes it.
+bool StorageTakes(int32_t area, const std::string& name);
+
 // Copies every byte of source to target in 4096-byte blocks; either may be
 // a host path. A failed or cancelled copy leaves no partial target and an
 // existing target untouched.
@@ -50,6 +55,12 @@ Lookup LookUpRecord(int32_t area, const std::string& name, TFileRecord& record);
 bool AddFileToArea(RunContext& ctx, const std::string& localPath, int32_t area,
                    bool transfer, const std::string& descSpec,
                    bool describe = true);
+// The test run's AddFileToArea: false, with the line the real run would
+// log, for what it would refuse that can be known without changing
+// anything (a name or size the host refuses, a storage that cannot take
+// the copy).
+bool AddForeseen(RunContext& ctx, const std::string& localPath, int32_t area,
+                 bool transfer);
 
 // Updates the host record's size and local file time from the stored file.
 bool FreshenFileRecord(RunContext& ctx, const TFullFileRecord& record);

@@ -2,6 +2,7 @@
 // loop, and the last release of the host context.
 #include <QApplication>
 #include <clocale>
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -24,6 +25,28 @@ void ChoosePlatform() {
   }
 }
 
+// What an unattended start prints is mailed by cron: Qt's own notices
+// (XDG_RUNTIME_DIR not set, and the like) are no part of it. Critical and
+// fatal messages still go through.
+QtMessageHandler toolkitMessages = nullptr;
+void QuietToolkitMessages(QtMsgType type, const QMessageLogContext& context,
+                          const QString& text) {
+  if (type == QtCriticalMsg || type == QtFatalMsg)
+    toolkitMessages(type, context, text);
+}
+
+// A reader of standard output that went away must not end a run halfway:
+// writes then fail with EPIPE and the run finishes with its own result. A
+// handler rather than SIG_IGN, so that programs started later get the
+// default back.
+void SurviveBrokenPipes() {
+  struct sigaction action {};
+  action.sa_handler = [](int) {};
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGPIPE, &action, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -44,6 +67,9 @@ int main(int argc, char** argv) {
       break;
   }
 
+  SurviveBrokenPipes();
+  if (command.mode != qm::CommandLine::Mode::Window)
+    toolkitMessages = qInstallMessageHandler(QuietToolkitMessages);
   ChoosePlatform();
   QApplication app(argc, argv);
   std::setlocale(LC_ALL, "");

@@ -404,7 +404,12 @@ WcBool WcExistFile(const char* path) {
   // Storage that is not there (an unmounted share) says nothing of its files.
   if (!qm::DirectoryExists(dir)) return Fail(WC_ACCESS_DENIED);
   std::string found = qm::ResolveExisting(qm::TrailingBackslash(dir) + name);
-  return !found.empty() && qm::FileExists(found) ? 1 : Fail(WC_ITEM_NOT_FOUND);
+  if (!found.empty() && qm::FileExists(found)) return 1;
+  // As writing it would be refused: no storage directory (perhaps a share
+  // that is not mounted), or a directory in the name's place.
+  if (!qm::DirectoryExists(dir) || qm::DirectoryExists(found))
+    return Fail(WC_ACCESS_DENIED);
+  return Fail(WC_ITEM_NOT_FOUND);
 }
 
 WcHandle WcCreateFile(const char* path, uint32_t access, uint32_t,

@@ -2,6 +2,7 @@
 
 #include <langinfo.h>
 
+#include <cctype>
 #include <chrono>
 #include <clocale>
 
@@ -15,28 +16,69 @@ std::string Format(const char* format, const std::tm& tm) {
   return std::string(buffer, n);
 }
 
-// The locale's own date order and separators with a two-digit year, so
-// the date fits eight columns.
-std::string ShortDateFormat() {
-  const std::string full = nl_langinfo(D_FMT);
-  std::string format;
+// The columns of the listing's date.
+constexpr size_t kDateColumns = 8;
+
+// The field a date conversion shows: 'd', 'm', 'y', or 0 for another.
+char DateField(char conversion) {
+  switch (conversion) {
+    case 'd':
+    case 'e':
+      return 'd';
+    case 'm':
+    case 'b':
+    case 'B':
+    case 'h':
+      return 'm';
+    case 'y':
+    case 'Y':
+      return 'y';
+    default:
+      return 0;
+  }
+}
+
+struct DateFormats {
+  // The locale's own order and separators with a two-digit year, so that
+  // the date mostly fits eight columns.
+  std::string shortForm;
+  // Two digits each for day, month and year in the locale's order, joined
+  // by its first ASCII separator ("/" when it has none): always eight.
+  std::string numeric;
+};
+
+DateFormats LocaleDateFormats() {
+  std::string full = nl_langinfo(D_FMT);
+  for (size_t at = full.find("%F"); at != std::string::npos;
+       at = full.find("%F", at))
+    full.replace(at, 2, "%Y-%m-%d");
+  DateFormats formats;
+  std::string order;
+  char separator = 0;
   for (size_t i = 0; i < full.size(); ++i) {
-    if (full[i] != '%') {
-      format += full[i];
+    const auto c = static_cast<unsigned char>(full[i]);
+    if (c != '%') {
+      formats.shortForm += full[i];
+      if (!separator && c < 0x80 && std::ispunct(c)) separator = full[i];
       continue;
     }
     // Flags, width and the E/O modifier stand before the conversion.
     size_t end = full.find_first_not_of("_-0^#123456789EO", i + 1);
     if (end == std::string::npos) end = full.size() - 1;
-    if (full[end] == 'Y')
-      format += "%y";
-    else if (full[end] == 'F')
-      format += "%y-%m-%d";
-    else
-      format += full.substr(i, end - i + 1);
+    formats.shortForm +=
+        full[end] == 'Y' ? std::string("%y") : full.substr(i, end - i + 1);
+    const char field = DateField(full[end]);
+    if (field && order.find(field) == std::string::npos) order += field;
     i = end;
   }
-  return format;
+  for (const char field : std::string("mdy"))  // a field it lacks, as in C
+    if (order.find(field) == std::string::npos) order += field;
+  for (const char field : order) {
+    if (!formats.numeric.empty())
+      formats.numeric += separator ? separator : '/';
+    formats.numeric += field == 'd' ? "%d" : field == 'm' ? "%m" : "%y";
+  }
+  return formats;
 }
 
 std::tm Now() {
@@ -92,7 +134,13 @@ std::tm FileTimeToCalendar(uint64_t fileTime) {
 }
 
 std::string FileTimeToDateText(uint64_t fileTime) {
-  return Format(ShortDateFormat().c_str(), FileTimeToCalendar(fileTime));
+  const std::tm calendar = FileTimeToCalendar(fileTime);
+  const DateFormats formats = LocaleDateFormats();
+  std::string text = Format(formats.shortForm.c_str(), calendar);
+  // Cutting a longer form ("20年01月02日") would split a character.
+  if (text.size() > kDateColumns)
+    text = Format(formats.numeric.c_str(), calendar);
+  return text;
 }
 
 std::string FileTimeToIsoText(uint64_t fileTime) {

@@ -33,19 +33,17 @@ bool AppendEntry(const std::string& fileName, const std::string& message) {
   return close(fd) == 0 && written;
 }
 
-void CountProblem(RunCounts& counts, const std::string& log) {
-  ++counts.problems;
-  if (std::find(counts.logs.begin(), counts.logs.end(), log) ==
-      counts.logs.end())
-    counts.logs.push_back(log);
+void CountOnce(std::vector<std::string>& logs, const std::string& log) {
+  if (std::find(logs.begin(), logs.end(), log) == logs.end())
+    logs.push_back(log);
 }
 
-// One entry is one line: control characters become "^" and a letter
-// (line feed "^J", DEL "^?").
-std::string Escaped(const std::string& message) {
+}  // namespace
+
+std::string EscapeControls(const std::string& data) {
   std::string text;
-  text.reserve(message.size());
-  for (const char c : message) {
+  text.reserve(data.size());
+  for (const char c : data) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte == 0x7F) {
       text += '^';
@@ -57,28 +55,34 @@ std::string Escaped(const std::string& message) {
   return text;
 }
 
-}  // namespace
-
 std::string LogFileName(const std::string& baseName) {
   return DirectoryPart(baseName) + PathWithoutExtension(baseName) + ".err";
 }
 
 void LogRunError(RunContext& ctx, const std::string& message) {
-  const std::string entry = Escaped(message);
+  LogRunMessage(ctx, EscapeControls(message));
+}
+
+void LogRunMessage(RunContext& ctx, const std::string& message) {
   if (ctx.view.IsTestRun()) {
-    ctx.view.AddTestRunLine("ERR: " + entry);
+    ctx.view.AddTestRunLine("ERR: " + EscapeControls(message));
     return;
   }
   // An existing log is extended even when its name differs in letter case.
   const std::string fileName = LogFileName(ctx.state.logBaseName);
   const std::string existing = ResolveExisting(fileName);
   const std::string& target = existing.empty() ? fileName : existing;
-  CountProblem(ctx.state.counts, target);
-  // On failure the run goes on; the entry survives on standard error.
-  if (!AppendEntry(target, entry)) {
-    ctx.view.ShowMessage(kRunLogIoError);
-    std::fprintf(stderr, "%s\n", entry.c_str());
+  RunCounts& counts = ctx.state.counts;
+  if (AppendEntry(target, message)) {
+    ++counts.problems;
+    CountOnce(counts.logs, target);
+    return;
   }
+  // The run goes on; the entry survives on standard error.
+  ++counts.unlogged;
+  CountOnce(counts.unwritableLogs, target);
+  ctx.view.ShowMessage(kRunLogIoError);
+  std::fprintf(stderr, "%s\n", EscapeControls(message).c_str());
 }
 
 bool EntryHasPath(RunContext& ctx, const std::string& path, int32_t area) {

@@ -16,7 +16,17 @@ inline constexpr char kRunLogIoError[] = "IO Error";
 // to the first dot, then ".err".
 std::string LogFileName(const std::string& baseName);
 
+// Control characters as "^" and a letter (line feed "^J", DEL "^?"), so
+// that data written into a log line cannot break it.
+std::string EscapeControls(const std::string& data);
+
+// Reports a problem: into the run log, or the test-run output during a
+// test run. Its control characters are data and are written escaped.
 void LogRunError(RunContext& ctx, const std::string& message);
+// The same for a message of the program's own whose data parts are
+// already escaped: the log gets its bytes as they are. A test-run line
+// still shows control characters escaped, one entry a line.
+void LogRunMessage(RunContext& ctx, const std::string& message);
 
 // An entry whose action works in its Path needs one: an empty Path is
 // logged and gives false, so the process's own directory never stands in.

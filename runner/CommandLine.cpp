@@ -66,7 +66,9 @@ std::string UsageText() {
          "  2  could not start: the login failed (see Login.err), FILE is "
          "missing,\n"
          "     or the command line is wrong\n"
-         "  3  a run stopped on an error\n";
+         "  3  a run stopped on an error\n"
+         "  4  the run was cancelled from its window (the summary says "
+         "where)\n";
 }
 
 std::string VersionText() { return std::string("Quillmar ") + QM_VERSION; }

@@ -111,13 +111,15 @@ void RunConfig(RunContext& ctx, RecordFile& file, const std::string& path) {
   bool ioError = false;
   if (!IsConfigFile(path, &ioError)) {
     if (ioError) LogRunError(ctx, "IO Error during Config File Test.");
-    const std::string message =
-        "File: " + path + "\r" +
-        " does not appear to be a Quillmar Config File.";
+    // The carriage return is the message's own; only the name is data.
+    const auto message = [&path](const std::string& name) {
+      return "File: " + name + "\r" +
+             " does not appear to be a Quillmar Config File.";
+    };
     if (state.autoRun) {
-      LogRunError(ctx, message);
+      LogRunMessage(ctx, message(EscapeControls(path)));
     } else {
-      view.ShowWarning(message);
+      view.ShowWarning(message(path));
     }
     return;
   }
@@ -127,14 +129,19 @@ void RunConfig(RunContext& ctx, RecordFile& file, const std::string& path) {
   view.SetGaugeMaximum(GetFileAreaCount());
 
   bool stopped = false;
+  CancelPoint where{path, 0, 0};
   std::vector<std::string> keys;
   auto beforeRecord = [&](int k) {
-    if (k == 1) view.SetGaugeMaximum(file.RecordCount());
+    if (k == 1) {
+      where.entries = file.RecordCount();
+      view.SetGaugeMaximum(where.entries);
+    }
     view.ProcessEvents();
     if (state.cancelRequest) {
       stopped = true;
       return false;
     }
+    where.entry = k;
     view.SetGaugePosition(k);
     keys.clear();
     return true;
@@ -162,6 +169,9 @@ void RunConfig(RunContext& ctx, RecordFile& file, const std::string& path) {
     view.LightActionLabel(ActionLabel::None);
   }
   view.SetBusyCursor(false);
+  // A cancel seen by an action in the last entry stops no loop here.
+  if (state.autoRun && state.cancelRequest && !state.counts.cancelled)
+    state.counts.cancelled = where;
 }
 
 void AutoRunConfigs(
@@ -204,6 +214,12 @@ void AutoRunConfigs(
 }
 
 std::string RunSummary(const RunCounts& counts) {
+  const auto joined = [](const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names)
+      text += (text.empty() ? "" : ", ") + name;
+    return text;
+  };
   std::string line = "Files added: " + std::to_string(counts.added) +
                      ", deleted: " + std::to_string(counts.deleted) +
                      ", moved: " + std::to_string(counts.moved) +
@@ -211,9 +227,20 @@ std::string RunSummary(const RunCounts& counts) {
                      "; listings written: " + std::to_string(counts.listings) +
                      ExtrasSummary(counts) +
                      "; problems logged: " + std::to_string(counts.problems);
-  for (size_t i = 0; i < counts.logs.size(); ++i)
-    line += (i == 0 ? " in " : ", ") + counts.logs[i];
+  if (!counts.logs.empty()) line += " in " + joined(counts.logs);
+  if (counts.unlogged > 0)
+    line += "; problems not logged: " + std::to_string(counts.unlogged) + ", " +
+            joined(counts.unwritableLogs) +
+            " could not be written (they went to standard error)";
+  if (counts.cancelled) line += "; " + CancelledText(*counts.cancelled);
   return line;
+}
+
+std::string CancelledText(const CancelPoint& cancel) {
+  return "cancelled " +
+         (cancel.entry == 0 ? std::string("before entry 1")
+                            : "in entry " + std::to_string(cancel.entry)) +
+         " of " + std::to_string(cancel.entries) + " of " + cancel.configFile;
 }
 
 }  // namespace qm

@@ -22,9 +22,12 @@ void AutoRunConfigs(
     RunContext& ctx, RecordFile& file,
     const std::function<void(const std::string&)>& showConfigFile);
 
-// The one line an unattended run prints at its end: what it changed, and
-// how many problems it logged where.
+// The one line an unattended run prints at its end: what it changed, how
+// many problems it logged where, how many it could not log, and where a
+// cancel stopped it.
 std::string RunSummary(const RunCounts& counts);
+// "cancelled in entry 2 of 5 of /srv/night.cfg"
+std::string CancelledText(const CancelPoint& cancel);
 
 // Dispatches one entry's key lines (exposed for tests).
 void DispatchEntry(RunContext& ctx, const std::vector<std::string>& keys);

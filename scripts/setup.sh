@@ -13,6 +13,7 @@ packages=(
   libgtest-dev googletest
   clang libclang-rt-14-dev clang-format
   fonts-liberation2 python3 python3-html5lib
+  locales
 )
 # The manual's pictures of the web listings need a real browser; the test
 # command never does.

@@ -187,6 +187,8 @@ std::string TCfgForm::SettingsPath() const {
   return ConfigToolSettingsPath(state_.programDir);
 }
 
+QString TCfgForm::ProgramDirText() const { return ToText(state_.programDir); }
+
 void TCfgForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (!event->spontaneous()) FormShow();
@@ -202,7 +204,7 @@ void TCfgForm::FormShow() {
   const int height = settings.ReadInteger(kSection, "Height", kDefaultHeight);
   const int width = settings.ReadInteger(kSection, "Width", kDefaultWidth);
   resize(width, height);
-  PlaceFrame(this, QPoint(left, top));
+  PlaceFrame(this, QPoint(left, top), oxForm1->CaptionBar()->height());
   for (int i = 0; i < ColumnCaptions().size(); ++i)
     FileListView->setColumnWidth(
         i, settings.ReadInteger(kSection, ToBytes(ColumnCaptions()[i]),
@@ -323,7 +325,7 @@ void TCfgForm::New1Click() {
 void TCfgForm::OpenConfigFile() {
   if (!SavePrompt()) return;
   const QString name = OpenFileName(this, QStringLiteral("Open Config File..."),
-                                    FileDialogFilter());
+                                    FileDialogFilter(), ProgramDirText());
   if (name.isEmpty()) return;
   e_CurrentFile->setText(name);
   const std::string fileName = ToBytes(name);
@@ -365,8 +367,9 @@ QString WithConfigExtension(const QString& name) {
 void TCfgForm::Save1Click() {
   if (FileListView->topLevelItemCount() == 0) return;
   if (e_CurrentFile->text().isEmpty()) {
-    const QString name = SaveFileName(
-        this, QStringLiteral("Save Config File..."), FileDialogFilter());
+    const QString name =
+        SaveFileName(this, QStringLiteral("Save Config File..."),
+                     FileDialogFilter(), ProgramDirText());
     if (name.isEmpty()) return;
     e_CurrentFile->setText(WithConfigExtension(name));
   }
@@ -374,8 +377,10 @@ void TCfgForm::Save1Click() {
 }
 
 void TCfgForm::SaveAs1Click() {
-  const QString name = SaveFileName(this, QStringLiteral("Save Config File..."),
-                                    FileDialogFilter(), e_CurrentFile->text());
+  const QString current = e_CurrentFile->text();
+  const QString name = SaveFileName(
+      this, QStringLiteral("Save Config File..."), FileDialogFilter(),
+      current.isEmpty() ? ProgramDirText() : current);
   if (name.isEmpty()) return;
   e_CurrentFile->setText(WithConfigExtension(name));
   SaveToFile(e_CurrentFile->text());

@@ -86,6 +86,8 @@ class TCfgForm : public QDialog {
   void SetRow(QTreeWidgetItem* item, const qm::AreaConfigEntry& entry);
   qm::AreaConfigEntry RowEntry(const QTreeWidgetItem* item) const;
   std::string SettingsPath() const;
+  // Where the file dialogs start: configuration files are kept there.
+  QString ProgramDirText() const;
 
   qm::RunState& state_;
   std::unique_ptr<qm::RecordFile> recordFile_;

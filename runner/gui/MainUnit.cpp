@@ -304,7 +304,7 @@ void TMainForm::FormShow() {
         settings.ReadString("General", "wcHomeDir", state_.homeDir);
   }
   SetOuterSize(kNormalWidth, kNormalHeight);
-  PlaceFrame(this, place);
+  PlaceFrame(this, place, oxForm1->CaptionBar()->height());
   state_.extras = ReadExtras(IniFile(settingsPath_));
   if (options_.duplicatesReport) {
     if (!loginFailed_)
@@ -380,6 +380,9 @@ void TMainForm::AutoRunTimer() {
   Guarded([&] { AutoRunConfigs(ctx, recordFile_, showName); });
   if (options_.report && !options_.testRun)
     *options_.report << RunSummary(state_.counts) << std::endl;
+  else if (options_.report && state_.counts.cancelled)
+    *options_.report << "Test run " << CancelledText(*state_.counts.cancelled)
+                     << std::endl;
   Quit->start();
 }
 
@@ -394,6 +397,12 @@ void TMainForm::ReportDuplicates() {
   Guarded([&] { report = DuplicatesReport(ctx); });
   if (options_.report) *options_.report << report << std::flush;
   EndApplication(0);
+}
+
+int TMainForm::RunExitCode() const {
+  if (!automatic_) return 0;
+  if (state_.stoppedOnError) return 3;
+  return state_.counts.cancelled ? 4 : 0;
 }
 
 void TMainForm::QuitTimer() {
@@ -413,7 +422,8 @@ void TMainForm::b_RunCfgClick() {
   state_.allFilesListed.clear();
   const QString name =
       OpenFileName(this, QStringLiteral("Open Config File..."),
-                   QStringLiteral("config files (*.cfg);;all files (*)"));
+                   QStringLiteral("config files (*.cfg);;all files (*)"),
+                   ToText(state_.programDir));
   if (name.isEmpty()) return;
   memo_TestRun->clear();
   Guarded([this, &name] { RunConfig(ctx_, recordFile_, ToBytes(name)); });

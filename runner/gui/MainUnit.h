@@ -57,10 +57,9 @@ class TMainForm : public QWidget {
   // Non-zero when the program must end before its window is shown: 1 when
   // the unzip library is missing.
   int StartupExitCode() const { return startupExitCode_; }
-  // 3 when the unattended run stopped on an error, else 0.
-  int RunExitCode() const {
-    return automatic_ && state_.stoppedOnError ? 3 : 0;
-  }
+  // 3 when the unattended run stopped on an error, 4 when it was
+  // cancelled, else 0.
+  int RunExitCode() const;
   bool Running() const { return running_; }
   RunState& State() { return state_; }
   RunContext& Context() { return ctx_; }

@@ -1,6 +1,12 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 
+#include "host/HostAdmin.h"
+#include "settings/IniFile.h"
 #include "tests/e2e/E2eSupport.h"
 
 using qmtest::ConfigEntry;
@@ -205,6 +211,114 @@ TEST_F(Actions, CleanUpAndWebListingsInOneRun) {
   EXPECT_NE(qmtest::ReadFile(bin + "/web.json")
                 .find("\"\u2554\u2550\u2557 New \u2588\""),
             std::string::npos);
+}
+
+// As cron runs it: the test run's lines foresee the real run's refusals,
+// the real run's summary says when its log could not be written (run as
+// another user beside a directory it cannot write), no toolkit notice is
+// printed, the date column stays whole in a locale whose own date does not
+// fit it, the window's place is kept, and a run whose reader went away
+// still finishes by its own result.
+TEST_F(Actions, CronSeesWhatTheRunDoes) {
+  Stored("DEMO.ZIP", "demo");
+  Stored("TAKEN.ZIP", "taken");
+  qmtest::WriteFile(two + "DEMO.ZIP", "an upload, not recorded yet");
+  qmtest::WriteFile(tmp / "taken", "target's own");
+  ASSERT_EQ(RunProcess({bin + "/wcserver", "file", "add", home, "--area", "2",
+                        "--name", "TAKEN.ZIP", "--from", tmp / "taken"})
+                .exitCode,
+            0);
+  std::string error;  // an area whose share is not mounted
+  ASSERT_TRUE(qm::host::AddArea(home, 3, "Offline", "files/three", error));
+  ASSERT_EQ(rmdir((home + "/files/three").c_str()), 0);
+  const std::string incoming = tmp / "incoming";
+  qmtest::MakeDirs(incoming);
+  qmtest::WriteFile(incoming + "/NEW.TXT", "new");
+  const std::string jobs = tmp / "jobs";
+  qmtest::MakeDirs(jobs);
+  WriteConfig(jobs + "/job.cfg",
+              {ConfigEntry(1, "Move", "Files and Records >to> 2:Target Area",
+                           "DEMO.ZIP", "NA", "NA", one),
+               ConfigEntry(1, "Move", "Just Copy Files >to> 2:Target Area",
+                           "TAKEN.ZIP", "NA", "NA", one),
+               ConfigEntry(3, "Add", "Scan For New", incoming + "/*.*", "NA",
+                           "NA", home + "/files/three/"),
+               ConfigEntry(1, "List", "Single", "*.*", "Per File Area",
+                           "FILES.LST", one)});
+  qmtest::WriteFile(bin + "/quillmar.ini",
+                    "[Main Window]\r\nTop=-10\r\nLeft=-4\r\n");
+  const std::string locales = tmp / "locales";
+  ASSERT_EQ(qmtest::BuildLocale("ja_JP.UTF-8", locales), "");
+  // Another user where this one may write anywhere; the jobs' directory
+  // is theirs to read only.
+  std::vector<std::string> asOther;
+  if (geteuid() == 0) {
+    asOther = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+               "--clear-groups"};
+    namespace fs = std::filesystem;
+    fs::permissions(tmp.path(), fs::perms::owner_all | fs::perms::group_read |
+                                    fs::perms::group_exec |
+                                    fs::perms::others_read |
+                                    fs::perms::others_exec);
+    ASSERT_EQ(lchown(bin.c_str(), 65534, 65534), 0);
+    for (const auto& entry : fs::recursive_directory_iterator(bin))
+      ASSERT_EQ(lchown(entry.path().c_str(), 65534, 65534), 0);
+  }
+  ASSERT_EQ(chmod(jobs.c_str(), 0555), 0);
+  const std::vector<std::string> cron = {"/usr/bin/env",
+                                         "-i",
+                                         "PATH=/usr/bin:/bin",
+                                         "LC_ALL=ja_JP.UTF-8",
+                                         "LOCPATH=" + locales + "/ja_JP.UTF-8",
+                                         bin + "/quillmar"};
+
+  auto argv = asOther;
+  argv.insert(argv.end(), cron.begin(), cron.end());
+  argv.insert(argv.end(), {"--test-run", jobs + "/job.cfg"});
+  const auto test = RunProcess(argv);
+  EXPECT_EQ(test.exitCode, 0);
+  EXPECT_EQ(test.err, "");
+  const std::vector<std::string> refusals = {
+      "Could not MOVE file: DEMO.ZIP from FA# 1 to 2",
+      "Could not COPY file: TAKEN.ZIP from FA# 1 to 2",
+      "Error copying file: " + incoming + "/NEW.TXT to filearea server path"};
+  std::string lines;
+  for (const auto& line : refusals) lines += "ERR: " + line + "\n";
+  EXPECT_EQ(test.out, lines + "Single File Listing for FA# 1\n");
+
+  argv = asOther;
+  argv.insert(argv.end(), cron.begin(), cron.end());
+  argv.push_back(jobs + "/job.cfg");
+  const auto real = RunProcess(argv);
+  EXPECT_EQ(real.exitCode, 0);
+  EXPECT_EQ(real.out,
+            "Files added: 0, deleted: 0, moved: 0, copied: 0; listings "
+            "written: 1; problems logged: 0; problems not logged: 3, " +
+                jobs +
+                "/job.err could not be written (they went to "
+                "standard error)\n");
+  lines.clear();
+  for (const auto& line : refusals) lines += "IO Error\n" + line + "\n";
+  EXPECT_EQ(real.err, lines);
+  EXPECT_FALSE(qmtest::Exists(jobs + "/job.err"));
+  EXPECT_EQ(Names(2), std::vector<std::string>{"TAKEN.ZIP"});
+  // The locale's own "00年01月02日" would not fit: its order, in digits.
+  const std::string listing = qmtest::ReadFile(one + "FILES.LST");
+  EXPECT_NE(listing.find("DEMO.ZIP       4          00/01/02 "),
+            std::string::npos)
+      << listing;
+  const qm::IniFile settings(bin + "/quillmar.ini");
+  EXPECT_EQ(settings.ReadInteger("Main Window", "Top", 0), -10);
+  EXPECT_EQ(settings.ReadInteger("Main Window", "Left", 0), -4);
+
+  // Its reader gone before it writes, the run still ends as it should.
+  ASSERT_EQ(chmod(jobs.c_str(), 0755), 0);
+  const auto closed =
+      RunProcess({"/bin/bash", "-c",
+                  "\"$0\" \"$1\" 2>&1 | true; echo \"${PIPESTATUS[0]}\"",
+                  bin + "/quillmar", jobs + "/job.cfg"});
+  EXPECT_EQ(closed.out, "0\n") << closed.err;
+  EXPECT_EQ(qmtest::LogEntries(jobs + "/job.err"), refusals);
 }
 
 }  // namespace

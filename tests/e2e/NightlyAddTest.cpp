@@ -220,7 +220,7 @@ TEST_F(NightlyAdd, FileOfTheWrongKindIsLoggedAndNothingRuns) {
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_NE(qmtest::ReadFile(bin + "/notcfg.err")
                 .find("File: " + bin +
-                      "/notcfg.cfg^M does not appear to be "
+                      "/notcfg.cfg\r does not appear to be "
                       "a Quillmar Config File."),
             std::string::npos);
 }

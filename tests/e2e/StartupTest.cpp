@@ -165,9 +165,9 @@ TEST_F(Startup, OptionsAreAnsweredOrRefusedBeforeLogin) {
   EXPECT_FALSE(qmtest::Exists(bin + "/quiet.err"));
 
   const std::string usage = Quillmar({"--help"}).out;
-  for (const char* part :
-       {"quillmar FILE", "quillmar --test-run FILE", "quillmar --duplicates",
-        "  2  could not start", "  3  a run stopped"})
+  for (const char* part : {"quillmar FILE", "quillmar --test-run FILE",
+                           "quillmar --duplicates", "  2  could not start",
+                           "  3  a run stopped", "  4  the run was cancelled"})
     EXPECT_NE(usage.find(part), std::string::npos) << part << "\n" << usage;
 }
 

@@ -335,6 +335,13 @@ class CfgToolTest : public QObject {
     QCOMPARE(qmtest::ReadFile(*dir_ / "my.CFG.old").size(),
              size_t(4 * qm::kConfigRecordSize));
     QVERIFY(Seam().shown.empty());
+    // Dialogs start where configuration files are kept, not in the
+    // directory the program was started from; "Save As..." at the file.
+    QCOMPARE(Seam().fileDialogStarts,
+             (std::vector<QString>{Q(programDir_), Q(programDir_),
+                                   Q(*dir_ / "my.CFG.old")}));
+    form->Open1->trigger();
+    QCOMPARE(Seam().fileDialogStarts.back(), Q(programDir_));
     form->close();
   }
 

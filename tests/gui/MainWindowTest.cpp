@@ -16,6 +16,7 @@
 #include <QToolButton>
 #include <QtTest>
 #include <filesystem>
+#include <sstream>
 
 #include "config/ConfigFile.h"
 #include "config/gui/CfgUnit.h"
@@ -80,7 +81,8 @@ struct Program {
   qmtest::TempDir dir;
   std::string programDir = dir.path() + "/";
   std::vector<int> endCodes;
-  bool realEnd = false;  // also end the running message loop
+  bool realEnd = false;            // also end the running message loop
+  std::ostream* report = nullptr;  // an unattended run's summary
   QPointer<QWidget> splash;
   std::unique_ptr<TMainForm> form;
 
@@ -105,6 +107,7 @@ struct Program {
     options.programDir = programDir;
     options.exeName = exeName;
     options.arguments = arguments;
+    options.report = report;
     splash = new QWidget;
     options.splash = splash;
     options.endApplication = [this](int code) {
@@ -395,6 +398,34 @@ class MainWindowTest : public QObject {
         15);
   }
 
+  // Cancelled from its window, an unattended run says where in its summary
+  // and ends with its own exit code.
+  void unattendedRunCancelled() {
+    Program program;
+    const std::string cfg = program.programDir + "job.cfg";
+    WriteConfig(cfg, {NaEntry(1, "Uploads"), NaEntry(2, "Games"),
+                      NaEntry(1, "Uploads")});
+    std::ostringstream report;
+    program.report = &report;
+    TMainForm& form = program.Start({QStringLiteral("job.cfg")});
+    QTimer operatorPresses;  // once the second entry is shown
+    operatorPresses.setInterval(0);
+    connect(&operatorPresses, &QTimer::timeout, [&] {
+      if (form.Gauge1->Progress() != 2) return;
+      operatorPresses.stop();
+      QTest::mouseClick(form.b_Cancel, Qt::LeftButton);
+    });
+    operatorPresses.start();
+    form.show();
+    QTRY_VERIFY_WITH_TIMEOUT(form.Quit->isActive(), 3000);
+    QCOMPARE(report.str(),
+             "Files added: 0, deleted: 0, moved: 0, copied: 0; listings "
+             "written: 0; problems logged: 0; cancelled in entry 2 of 3 of " +
+                 cfg + "\n");
+    QCOMPARE(form.RunExitCode(), 4);
+    QCOMPARE(form.pan_FileArea->text(), QStringLiteral("Games"));
+  }
+
   void cancelAndQuitButtons() {
     Program program;
     WriteFile(program.Settings(), "[General]\r\n");
@@ -468,8 +499,17 @@ class MainWindowTest : public QObject {
       QCOMPARE(startAndClose(), place(-4, 300));
     WriteFile(program.Settings(), "[General]\r\n");
     QCOMPARE(startAndClose(), place(15, 15));
+    // A bar partly above the screen is still in reach.
+    WriteFile(program.Settings(), "[Main Window]\r\nTop=-10\r\nLeft=-4\r\n");
+    QCOMPARE(startAndClose(), place(-4, -10));
+    // With only a few rows of it on the screen it is not: pulled onto it.
+    const int bar = program.form->oxForm1->CaptionBar()->height() +
+                    program.form->geometry().top() -
+                    program.form->frameGeometry().top();
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    WriteFile(program.Settings(), "[Main Window]\r\nTop=-5\r\nLeft=20\r\n");
+    WriteFile(program.Settings(),
+              "[Main Window]\r\nTop=" + std::to_string(screen.top() + 3 - bar) +
+                  "\r\nLeft=20\r\n");
     QCOMPARE(startAndClose(), place(20, screen.top()));
     WriteFile(program.Settings(),
               "[Main Window]\r\nTop=" + std::to_string(screen.bottom()) +
@@ -636,18 +676,33 @@ class MainWindowTest : public QObject {
     QCOMPARE(form.memo_TestRun->toPlainText(), QStringLiteral("old output"));
     QVERIFY(form.State().allFilesListed.empty());
 
-    // During the run "Run..." and "Config..." are disabled.
+    // During the run "Run..." and "Config..." are disabled. The manual's
+    // picture of a running window is taken then, half way, showing what an
+    // add with an archive shows.
     bool sawRun = false, runEnabled = true, configEnabled = true;
-    QTimer::singleShot(0, &form, [&] {
+    bool pictured = false;
+    QTimer halfWay;
+    halfWay.setInterval(0);
+    connect(&halfWay, &QTimer::timeout, [&] {
+      if (form.Gauge1->Progress() != 1) return;
+      halfWay.stop();
       sawRun = form.Running();
       runEnabled = form.b_RunCfg->isEnabled();
       configEnabled = form.b_Config->isEnabled();
+      qm::RunView& view = form.Context().view;
+      view.SetPanels("Uploads", "Add", "*.zip");
+      view.LightActionLabel(qm::ActionLabel::Add);
+      view.SetExtractingVisible(true);
+      pictured = SavePicture(&form, QStringLiteral("MainFormRunning"));
+      view.SetExtractingVisible(false);
     });
+    halfWay.start();
     Seam().fileNames = {Q(cfg)};
     QTest::mouseClick(form.b_RunCfg, Qt::LeftButton);
     QVERIFY(sawRun);
     QVERIFY(!runEnabled);
     QVERIFY(!configEnabled);
+    QVERIFY(pictured);
     QVERIFY(form.memo_TestRun->toPlainText().isEmpty());
     QCOMPARE(form.Gauge1->MaxValue(), 2);
     QVERIFY(form.b_RunCfg->isEnabled());
@@ -663,6 +718,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(Seam().shown[0].kind, Box::Warning);
     QVERIFY(Seam().shown[0].text.contains(
         QStringLiteral(" does not appear to be a Quillmar Config File.")));
+    // Its dialog starts where configuration files are kept.
+    QCOMPARE(Seam().fileDialogStarts,
+             std::vector<QString>(3, Q(program.programDir)));
   }
 
   void closeDuringRun() {
@@ -715,9 +773,6 @@ class MainWindowTest : public QObject {
     QCOMPARE(form.Gauge1->Text(), QStringLiteral("50%"));
     view.SetExtractingVisible(true);
     QVERIFY(form.L_Extracting->isVisible());
-    view.SetPanels("Uploads", "Add", "*.zip");
-    view.LightActionLabel(qm::ActionLabel::Add);
-    QVERIFY(SavePicture(&form, QStringLiteral("MainFormRunning")));
     view.SetExtractingVisible(false);
     QVERIFY(!form.L_Extracting->isVisible());
 

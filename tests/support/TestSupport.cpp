@@ -319,6 +319,23 @@ bool BackgroundProcess::WaitForOutput(const std::string& text,
   return true;
 }
 
+std::string BuildLocale(const std::string& name, const std::string& dir) {
+  // A directory of its own: the C library remembers where a locale was
+  // missing.
+  const std::string path = dir + "/" + name;
+  MakeDirs(path);
+  const std::string source = name.substr(0, name.find('.'));
+  ProcessResult built = RunProcess(
+      {"/bin/sh", "-c",
+       "command -v localedef >/dev/null || exit 127; exec localedef -c -i " +
+           source + " -f UTF-8 '" + path + "/" + name + "'"},
+      {}, 120);
+  if (built.exitCode == 127) return kNoLocaledef;
+  if (!Exists(path + "/" + name + "/LC_TIME"))
+    return "no " + name + " locale: " + built.err;
+  return {};
+}
+
 std::string BinDir() {
   if (const char* dir = std::getenv("QM_BIN_DIR")) return dir;
   return QM_BIN_DIR;

@@ -121,6 +121,12 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
 // areas, run by the system's Python (where Debian puts python3-html5lib).
 ProcessResult CheckWebListing(const std::string& html, const std::string& json);
 
+// Builds the locale name ("ja_JP.UTF-8") with localedef into dir/name/,
+// the LOCPATH that finds it. Empty when built, else why not; kNoLocaledef
+// when the tool is missing.
+inline constexpr char kNoLocaledef[] = "localedef is missing";
+std::string BuildLocale(const std::string& name, const std::string& dir);
+
 // A child process left running (for a host held by another utility).
 class BackgroundProcess {
  public:

@@ -216,10 +216,17 @@ TEST_F(AddNewFilesTest, TestRunReportsWhatTheRunRefuses) {
   ASSERT_EQ(truncate(big.c_str(), 0x80000000LL), 0);  // sparse
   qmtest::WriteFile(area + "/x\\y.zip", "in place");
   qmtest::WriteFile(area + "/list.txt", Up("c\\d.zip") + "\r\n" + big);
+  // An area whose storage is a share that is not mounted.
+  std::string error;
+  ASSERT_TRUE(qm::host::AddArea(tmp / "host", 2, "Two", "files2", error));
+  ASSERT_EQ(rmdir(qm::host::AreaDirectory(tmp / "host", 2).c_str()), 0);
+  qmtest::WriteFile(Up("NEW.TXT"), "new");
   auto scanAll = [this] {
     Scan(tmp / "up/*.ZIP", area);
     Scan("*.ZIP", area);
     FromList("list.txt");
+    qm::AddNewFiles(run.ctx, 2, "Scan For New", Up("NEW.TXT"), "NA", "",
+                    tmp / "files2");
   };
   run.view.testRun = true;
   scanAll();
@@ -239,7 +246,9 @@ TEST_F(AddNewFilesTest, TestRunReportsWhatTheRunRefuses) {
                    "chars only.",
                    notAdded("a:b.zip", tmp / "up"),
                    notAdded("c\\d.zip", tmp / "up"), notAdded("x\\y.zip", area),
-                   notAdded("c\\d.zip", tmp / "up"), tooLarge}));
+                   notAdded("c\\d.zip", tmp / "up"), tooLarge,
+                   "Error copying file: " + Up("NEW.TXT") +
+                       " to filearea server path"}));
   Names predicted;
   for (const std::string& line : log) predicted.push_back("ERR: " + line);
   EXPECT_EQ(run.view.testRunLines, predicted);

@@ -472,6 +472,19 @@ TEST_F(HostFiles, WritingNeverMakesAMissingAreaDirectory) {
             0);
   EXPECT_EQ(WcGetLastError(), WC_ACCESS_DENIED);
   EXPECT_FALSE(qmtest::Exists(area));
+
+  // Asking first tells the same without writing: a name that could be
+  // written is merely not there; one that could not is refused.
+  qmtest::MakeDirs(Stored(1, "sub.zip"));
+  const std::pair<std::string, uint32_t> rows[] = {
+      {HostPath(1, "absent.zip"), WC_ITEM_NOT_FOUND},
+      {HostPath(3, "new.zip"), WC_ACCESS_DENIED},
+      {HostPath(1, "SUB.ZIP"), WC_ACCESS_DENIED}};
+  for (const auto& [path, code] : rows) {
+    EXPECT_FALSE(WcExistFile(path.c_str())) << path;
+    EXPECT_EQ(WcGetLastError(), code) << path;
+  }
+  EXPECT_FALSE(qmtest::Exists(area));
 }
 
 TEST_F(HostAreas, AreasVolumesAndTheMakewildRecord) {

@@ -162,6 +162,50 @@ TEST_F(MoveActionTest, TestRunReportsAndChangesNothing) {
   EXPECT_TRUE(qmtest::ListDir(Store(7)).empty());
 }
 
+// A test run shows each refusal of the real run as its "ERR: " line, and
+// its other lines are what the real run then does.
+TEST_F(MoveActionTest, TestRunForeseesTheRealRun) {
+  AddFiles();
+  AddFile(7, "NOTES.TXT");                                // recorded there
+  qmtest::WriteFile(Store(7) + "demo.zip", "an upload");  // stored there
+  ASSERT_TRUE(qmtest::AddRecord(3, "GHOST.TXT"));         // not stored here
+  ASSERT_EQ(rmdir(Store(0).c_str()), 0);                  // a share not mounted
+  std::string error;
+  ASSERT_TRUE(qm::host::AddArea(home, 8, "Twin", "games", error)) << error;
+  const auto runAll = [this] {
+    qm::MoveAction(run.ctx, 3, 7, "Files and Records", "*.ZIP", "");
+    qm::MoveAction(run.ctx, 3, 0, "Files and Records", "README", "");
+    qm::MoveAction(run.ctx, 3, 9, "Files and Records", "README", "");
+    qm::MoveAction(run.ctx, 3, 7, "Just Copy Files", "*.TXT", "");
+    qm::MoveAction(run.ctx, 3, 0, "Just Copy Files", "README", "");
+    // An area sharing the storage takes the file where it lies.
+    qm::MoveAction(run.ctx, 3, 8, "Files and Records", "README", "");
+  };
+  run.view.testRun = true;
+  runAll();
+  EXPECT_EQ(Records(3).size(), 5u);
+  EXPECT_EQ(LogText(), "");
+  Names refusals, actions;
+  for (const std::string& line : run.view.testRunLines) {
+    if (line.starts_with("ERR: "))
+      refusals.push_back(line.substr(5));
+    else
+      actions.push_back(line);
+  }
+  EXPECT_EQ(actions,
+            (Names{"Move Files and Records From FA# 3 to 7: BIGDEMO.ZIP",
+                   "Move Files and Records From FA# 3 to 8: README"}));
+  EXPECT_EQ(refusals.size(), 6u);
+
+  run.view.testRun = false;
+  runAll();
+  EXPECT_EQ(qmtest::LogEntries(qm::LogFileName(run.state.logBaseName)),
+            refusals);
+  EXPECT_EQ(Records(7), (Names{"BIGDEMO.ZIP", "NOTES.TXT"}));
+  EXPECT_EQ(Records(8), Names{"README"});
+  EXPECT_EQ(ReadFile(Store(8) + "README"), "bytes of README");
+}
+
 TEST_F(MoveActionTest, SameAreaOrUnknownModeDoesNothing) {
   AddFiles();
   run.state.cancelRequest = true;

@@ -66,14 +66,21 @@ TEST_F(RunDriverTest, MarkerFailureWarnsOrLogs) {
   EXPECT_EQ(run.view.messages, Names{message});
   EXPECT_FALSE(Exists(dir / "plain.err"));
 
-  // The log keeps one entry a line: the carriage return shows as "^M".
+  // The log keeps the message's own carriage return; a control character
+  // in the name is data and is escaped.
   run.view.messages.clear();
   run.state.autoRun = true;
   qm::RunConfig(run.ctx, file, path);
   EXPECT_TRUE(run.view.messages.empty());
   EXPECT_EQ(LogEntries(dir / "plain.err"),
             Names{"File: " + path +
-                  "^M does not appear to be a Quillmar Config File."});
+                  "\r does not appear to be a Quillmar Config File."});
+  const std::string named = dir / "od\rd.cfg";
+  qmtest::WriteFile(named, "plain text");
+  qm::RunConfig(run.ctx, file, named);
+  EXPECT_EQ(LogEntries(dir / "od\rd.err"),
+            Names{"File: " + dir / "od^Md.cfg" +
+                  "\r does not appear to be a Quillmar Config File."});
 
   // A file that cannot be read (or is a FIFO) is reported as such first.
   qmtest::Watchdog watchdog;
@@ -84,7 +91,7 @@ TEST_F(RunDriverTest, MarkerFailureWarnsOrLogs) {
     EXPECT_EQ(LogEntries(qm::LogFileName(unreadable)),
               (Names{"IO Error during Config File Test.",
                      "File: " + unreadable +
-                         "^M does not appear to be a Quillmar Config File."}));
+                         "\r does not appear to be a Quillmar Config File."}));
   }
 }
 
@@ -233,6 +240,7 @@ TEST_F(RunDriverTest, CancelStopsBeforeTheNextEntry) {
   const std::string path = WriteConfig(
       dir / "night.cfg",
       {Listing(1, "a.txt"), Listing(12, "b.txt"), Listing(1, "c.txt")});
+  run.state.autoRun = true;
   run.view.cancelAfterEvents = 1;  // once the first entry has begun
   qm::RunConfig(run.ctx, file, path);
   EXPECT_EQ(qmtest::ListDir(out), Names{"a.txt"});
@@ -241,11 +249,33 @@ TEST_F(RunDriverTest, CancelStopsBeforeTheNextEntry) {
   EXPECT_EQ(run.view.gaugePos, 0);
   EXPECT_EQ(run.view.panelArea, "Area 1");
   EXPECT_EQ(run.view.panelAction, "List");
+  // The summary says where the run stopped; the first stop is the one told.
+  const std::string told = "; cancelled in entry 1 of 3 of " + path;
 
   // A set request stops every later run before its first entry.
   run.view.cancelAfterEvents = -1;
   qm::RunConfig(run.ctx, file, path);
   EXPECT_EQ(qmtest::ListDir(out), Names{"a.txt"});
+  EXPECT_TRUE(qm::RunSummary(run.state.counts).ends_with(told))
+      << qm::RunSummary(run.state.counts);
+
+  // A cancel seen only inside the last entry still counts, as does one
+  // before the first.
+  for (const int events : {2, 0}) {
+    run.state = {};
+    run.state.autoRun = true;
+    run.view.cancelAfterEvents = events;
+    run.view.eventsProcessed = 0;
+    const std::string cfg = WriteConfig(
+        dir / "late.cfg",
+        {ConfigEntry(1, "NA", "NA", "NA"),
+         ConfigEntry(1, "Add", "Scan For New", "*.*", "NA", "NA", out)});
+    qm::RunConfig(run.ctx, file, cfg);
+    ASSERT_TRUE(run.state.counts.cancelled) << events;
+    EXPECT_EQ(qm::CancelledText(*run.state.counts.cancelled),
+              (events ? "cancelled in entry 2" : "cancelled before entry 1") +
+                  std::string(" of 2 of ") + cfg);
+  }
 }
 
 TEST_F(RunDriverTest, ListFileRunsEachConfiguration) {
@@ -284,7 +314,7 @@ TEST_F(RunDriverTest, CommandLineConfigurationRunsUnattended) {
   EXPECT_TRUE(run.view.messages.empty());
   EXPECT_EQ(LogEntries(dir / "plain.err"),
             Names{"File: " + path +
-                  "^M does not appear to be a Quillmar Config File."});
+                  "\r does not appear to be a Quillmar Config File."});
 
   EXPECT_FALSE(run.state.stoppedOnError);  // carried out, problem logged
 
@@ -327,16 +357,24 @@ TEST_F(RunDriverTest, UnattendedRunCountsWhatItChanged) {
        ConfigEntry(1, "Move", "Files and Records >to> 12:Twelve", "B.ZIP", "NA",
                    "NA", games),
        Listing(12, "twelve.txt")});
-  qmtest::WriteFile(dir / "jobs.qls", cfg + "\nmissing.cfg\n");
+  // A log no one can create: its problem is counted as not logged.
+  qmtest::WriteFile(dir / "jobs.qls",
+                    cfg + "\nmissing.cfg\n/proc/gone.cfg\n/proc/gone.cfg\n");
   run.state.commandLineFile = dir / "jobs.qls";
   run.state.counts.added = 5;  // an earlier run's
 
+  testing::internal::CaptureStderr();
   qm::AutoRunConfigs(run.ctx, file, [](const std::string&) {});
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Cfg File: /proc/gone.cfg not found\n"
+            "Cfg File: /proc/gone.cfg not found\n");
   EXPECT_EQ(Records(12), (Names{"B.ZIP"}));
   EXPECT_EQ(qm::RunSummary(run.state.counts),
             "Files added: 1, deleted: 1, moved: 1, copied: 1; listings "
             "written: 1; problems logged: 2 in " +
-                dir / "night.err, " + programDir + "missing.err");
+                dir / "night.err, " + programDir +
+                "missing.err; problems not logged: 2, /proc/gone.err could "
+                "not be written (they went to standard error)");
 }
 
 TEST_F(RunDriverTest, MarkedFileWithoutWholeRecordRunsNothing) {

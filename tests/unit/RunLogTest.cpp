@@ -74,7 +74,11 @@ TEST(RunLogTest, ControlCharactersAreWrittenEscaped) {
                 "Could not add file: a^Jb^Mc^[[2Jd^@e^?^A^_\x80\xff^"});
   run.view.testRun = true;
   qm::LogRunError(run.ctx, "x\r\ny");
-  EXPECT_EQ(run.view.testRunLines, std::vector<std::string>{"ERR: x^M^Jy"});
+  // A message of the program's own keeps its bytes in the log only: a line
+  // of the test-run output stays one line.
+  qm::LogRunMessage(run.ctx, "own\rtext");
+  EXPECT_EQ(run.view.testRunLines,
+            (std::vector<std::string>{"ERR: x^M^Jy", "ERR: own^Mtext"}));
 }
 
 // No one may create files in /proc: every entry fails on its own, the entry
@@ -98,6 +102,12 @@ TEST(RunLogTest, UnwritableLogGivesOneMessagePerEntry) {
               (std::vector<std::string>{"IO Error", "IO Error"}));
   }
   EXPECT_FALSE(qmtest::Exists("/proc/nightly.err"));
+  // Counted as lost, not as logged, and each log once.
+  EXPECT_EQ(run.state.counts.problems, 0);
+  EXPECT_TRUE(run.state.counts.logs.empty());
+  EXPECT_EQ(run.state.counts.unlogged, 4);
+  EXPECT_EQ(run.state.counts.unwritableLogs,
+            (std::vector<std::string>{"/proc/nightly.err", dir / "piped.err"}));
 }
 
 }  // namespace

@@ -101,6 +101,7 @@ int AskYesNoCancel(QWidget* parent, const QString& text,
 
 QString OpenFileName(QWidget* parent, const QString& title,
                      const QString& filter, const QString& directory) {
+  Seam().fileDialogStarts.push_back(directory);
   if (Headless()) return NextFileName();
   return QFileDialog::getOpenFileName(parent, title, directory, filter, nullptr,
                                       QFileDialog::DontUseNativeDialog);
@@ -108,6 +109,7 @@ QString OpenFileName(QWidget* parent, const QString& title,
 
 QString SaveFileName(QWidget* parent, const QString& title,
                      const QString& filter, const QString& preset) {
+  Seam().fileDialogStarts.push_back(preset);
   if (Headless()) return NextFileName();
   return QFileDialog::getSaveFileName(parent, title, preset, filter, nullptr,
                                       QFileDialog::DontUseNativeDialog);
@@ -150,24 +152,42 @@ QPoint FramePlace(const QWidget* window) {
 
 namespace {
 
-// How much of a title bar must be on a screen for it to be grabbed.
-constexpr int kGrip = 40;
+// How much of a title bar must lie on one screen for it to be grabbed.
+constexpr int kGripWidth = 40;
+constexpr int kGripHeight = 8;
 
-QPoint TitleBarOnScreen(const QWidget* window, QPoint place) {
+bool InReach(const QRect& bar, const QRect& area) {
+  const QRect common = area.intersected(bar);
+  return common.width() >= std::min(bar.width(), kGripWidth) &&
+         common.height() >= std::min(bar.height(), kGripHeight);
+}
+
+int Distance(const QRect& bar, const QRect& area) {
+  const int dx =
+      std::max({area.left() - bar.right(), bar.left() - area.right(), 0});
+  const int dy =
+      std::max({area.top() - bar.bottom(), bar.top() - area.bottom(), 0});
+  return dx + dy;
+}
+
+// The stored place, unless the title bar (the frame's top edge and the
+// window's own caption strip below it) would be out of reach on every
+// screen: only then is it pulled onto the nearest screen.
+QPoint TitleBarOnScreen(const QWidget* window, QPoint place, int captionStrip) {
   const QMargins frame = window->windowHandle()->frameMargins();
   const QRect bar(place, QSize(window->width() + frame.left() + frame.right(),
-                               std::max(frame.top(), 1)));
-  const int grip = std::min(bar.width(), kGrip);
+                               std::max(frame.top() + captionStrip, 1)));
   const QList<QScreen*> screens = QGuiApplication::screens();
+  if (screens.isEmpty()) return place;
+  const QScreen* nearest = screens.front();
   for (const QScreen* screen : screens) {
     const QRect area = screen->availableGeometry();
-    if (bar.top() >= area.top() && bar.bottom() <= area.bottom() &&
-        area.intersected(bar).width() >= grip)
-      return place;
+    if (InReach(bar, area)) return place;
+    if (Distance(bar, area) < Distance(bar, nearest->availableGeometry()))
+      nearest = screen;
   }
-  QScreen* screen = QGuiApplication::screenAt(place);
-  if (!screen) screen = window->screen();
-  const QRect area = screen->availableGeometry();
+  const QRect area = nearest->availableGeometry();
+  const int grip = std::min(bar.width(), kGripWidth);
   return {std::clamp(place.x(), area.left() + grip - bar.width(),
                      std::max(area.left(), area.right() + 1 - grip)),
           std::clamp(place.y(), area.top(),
@@ -176,9 +196,14 @@ QPoint TitleBarOnScreen(const QWidget* window, QPoint place) {
 
 }  // namespace
 
-void PlaceFrame(QWidget* window, QPoint place) {
+void PlaceFrame(QWidget* window, QPoint place, int captionStrip) {
   window->winId();  // the native window, which takes a frame position
-  const QPoint at = TitleBarOnScreen(window, place);
+  // Screens that no one sees (a start without a display) say nothing about
+  // the sysop's: the place is kept for the next start that has them.
+  const bool unseen = Seam().unattended && QGuiApplication::platformName() ==
+                                               QLatin1String("offscreen");
+  const QPoint at =
+      unseen ? place : TitleBarOnScreen(window, place, captionStrip);
   // The widget's own idea first, so that showing it moves nothing after;
   // then the native window's, which is the frame's even before the window
   // manager has framed it: nothing creeps by the frame's size.

@@ -30,6 +30,7 @@ struct DialogSeam {
   bool testMode = false;          // never show anything; use queued answers
   std::deque<int> answers;        // for questions: 1 Yes, 0 No, -1 Cancel
   std::deque<QString> fileNames;  // for file dialogs; "" = cancel
+  std::vector<QString> fileDialogStarts;  // where each file dialog opened
   std::deque<std::optional<QString>> passwords;  // nullopt = cancel
   std::vector<ShownBox> shown;                   // every box, in order
   // Called instead of exec() for modal windows in test mode; returns the
@@ -48,11 +49,11 @@ bool AskYesNo(QWidget* parent, const QString& text,
 int AskYesNoCancel(QWidget* parent, const QString& text,
                    const QString& caption = QStringLiteral("Confirm"));
 
-// Empty when cancelled.
+// Empty when cancelled. Each starts in a directory, or at a file (preset).
 QString OpenFileName(QWidget* parent, const QString& title,
-                     const QString& filter, const QString& directory = {});
+                     const QString& filter, const QString& directory);
 QString SaveFileName(QWidget* parent, const QString& title,
-                     const QString& filter, const QString& preset = {});
+                     const QString& filter, const QString& preset);
 
 // The modal password prompt; true on OK with value set.
 bool PasswordQuery(QWidget* parent, const QString& title, const QString& prompt,
@@ -67,8 +68,10 @@ void CentreOnScreen(QWidget* window);
 // Where a window was closed, as it is stored: the frame's top-left corner.
 QPoint FramePlace(const QWidget* window);
 // Reopens a window with its frame at a stored place, kept exactly unless
-// that would leave the title bar off every screen. Call once the size is set.
-void PlaceFrame(QWidget* window, QPoint place);
+// that would leave the title bar out of reach on every screen. The title bar
+// is the frame's top edge and the window's own caption strip (its height
+// given) that also moves it. Call once the size is set.
+void PlaceFrame(QWidget* window, QPoint place, int captionStrip);
 
 // Opens a file or address with the desktop; above 32 is success.
 int ShellOpen(const QString& target);

@@ -11,8 +11,8 @@ in a temporary directory, runs the real `quillmar` on configuration files
     large transfers.
 
 Usage:
-  bench/run.py [--build DIR] [--quick] [--transfers-only] [--repeat K]
-               [--work DIR] [--keep]
+  bench/run.py [--build DIR] [--quick | --large] [--transfers-only]
+               [--repeat K] [--work DIR] [--keep]
                [--json FILE] [--update-doc]
   bench/run.py --report FILE [--update-doc]
 
@@ -21,6 +21,11 @@ bench/bench_floor (configure it with -DCMAKE_BUILD_TYPE=Release). --work picks
 the file system the data lives on (default: the system's temporary
 directory; on tmpfs the run shows the software's own cost without the disk).
 --update-doc rewrites the matching results section of docs/BENCHMARKS.md.
+--large takes areas of 10,000 and 100,000 records (scan in place, FILES.BBS
+import, listing, move, delete; no transfers), holds every program run to
+64 MiB of peak memory, and times the longest stretch without event
+processing of the main window during one run over 100,000 records and of
+the configuration tool (bench/bench_gaps); one round unless --repeat.
 Exit status: 0 when every target is met, 3 when one is missed, 1 on error.
 
 Times: wall time around each process (time.perf_counter), and the CPU time
@@ -65,6 +70,8 @@ HOST_FLOOR_TARGET = 1.5  # the program within 1.5x of its host-call floor
 TRANSFER_FLOOR_TARGET = 1.3  # small transfers within 1.3x of that floor
 CP_TARGET = 1.5          # large transfers within 1.5x of cp + fsync
 GROWTH_TARGET = 1.3      # growth within 1.3x of linear
+LARGE_MEMORY_MIB = 64    # --large: peak memory of every program run
+EVENT_GAP_MS = 100       # --large: events processed at least this often
 
 SIZES = {
     "full": {
@@ -82,6 +89,14 @@ SIZES = {
         "list_records": [200, 1000],
         "move_delete": [200, 1000],
         "na_entries": 200,
+    },
+    "large": {
+        "scan": [10000, 100000],
+        "big_files": 0,
+        "import_lines": [20000, 200000],
+        "list_records": [10000, 100000],
+        "move_delete": [10000, 100000],
+        "na_entries": 1000,
     },
 }
 BIG_FILE_SIZE = 8 * MIB
@@ -224,18 +239,23 @@ def median_run(runs):
 class Bench:
     def __init__(self, args):
         self.quick = args.quick
+        self.large = args.large
         self.transfers_only = args.transfers_only
-        self.repeat = max(1, args.repeat)
-        self.sizes = SIZES["quick" if args.quick else "full"]
+        self.repeat = max(1, args.repeat if args.repeat else
+                          1 if args.large else 3)
+        self.kind = "quick" if args.quick else \
+            "large" if args.large else "full"
+        self.sizes = SIZES[self.kind]
         self.build = Path(args.build).resolve()
         self.bin = self.build / "bin"
         self.floor = self.build / "bench" / "bench_floor"
+        self.gaps = self.build / "bench" / "bench_gaps"
         for needed in (self.bin / "quillmar", self.bin / "wcserver",
-                       self.floor):
+                       self.floor) + ((self.gaps,) if self.large else ()):
             if not needed.exists():
                 raise BenchError("missing %s: build the targets quillmar, "
-                                 "wcserver, dunzip, manual and bench_floor in "
-                                 "%s" % (needed, self.build))
+                                 "wcserver, dunzip, manual, bench_floor and "
+                                 "bench_gaps in %s" % (needed, self.build))
         base = Path(args.work) if args.work else Path(tempfile.gettempdir())
         base.mkdir(parents=True, exist_ok=True)
         free = shutil.disk_usage(base).free
@@ -388,7 +408,8 @@ class Bench:
                 n, rs, who, mode=mode)
 
     def scan_add_once(self, n):
-        """One round of the four scan-and-add runs of n new files."""
+        """One round of the four scan-and-add runs of n new files (the two
+        in place alone for --large)."""
         # In place: the files lie in the area's own directory.
         area, directory = self.new_area("inplace-prog-%d" % n)
         make_empty_files(directory, n)
@@ -401,6 +422,8 @@ class Bench:
         r = self.floor_run("add", self.home, area, directory)
         self.expect(area, n)
         yield ("inplace", "floor"), r
+        if self.large:
+            return
 
         # By transfer: the files lie in an upload directory.
         source = self.work / ("upload-%d" % self.next_area)
@@ -560,6 +583,54 @@ class Bench:
             self.expect(target, 0, target_dir)
             self.record("delete", "delete and remove", n, r, "program")
 
+    def responsiveness(self):
+        """--large: the longest stretch without event processing, in the
+        main window during one run of every action over 100,000 records,
+        and in the configuration tool filling its list and opening the
+        configuration of NA entries."""
+        n = max(self.sizes["move_delete"])
+        print("event gaps: one run over %d records; the configuration tool"
+              % n, flush=True)
+        imported, imported_dir = self.new_area("gaps-import")
+        files, text = files_bbs_lines(2 * n)
+        make_empty_files(imported_dir, files, "B", "DAT")
+        with open(imported_dir / "FILES.BBS", "w", newline="") as f:
+            f.write("\r\n".join(text) + "\r\n")
+        scanned, scanned_dir = self.new_area("gaps-scan")
+        make_empty_files(scanned_dir, n)
+        moved, moved_dir = self.new_area("gaps-moved")
+        entries = [
+            (imported, "import", "Add", "Scan For New", "FILES.BBS", "NA",
+             "NA", imported_dir),
+            (scanned, "scan", "Add", "Scan For New", "*.*", "NA", "NA",
+             scanned_dir),
+            (imported, "list", "List", "Full", "*.*", "Per File Area",
+             "LISTING.TXT", imported_dir),
+            (imported, "move", "Move", "Files and Records >to> %d:moved" %
+             moved, "*.*", "NA", "NA", imported_dir),
+            (moved, "delete", "Delete", "Delete and Remove", "*.*", "NA",
+             "NA", moved_dir)]
+        cfg = self.config("gaps", entries)
+        r = self.gap_run("run", cfg)
+        self.expect(scanned, n)
+        self.expect(imported, 0)
+        self.expect(moved, 0, moved_dir)
+        self.record("gaps", "main window: import, scan, list, move, delete",
+                    n, r, "fixed", items=5 * n, gap_ms=r["gap_ms"])
+        r = self.gap_run("config", self.na_cfg)
+        self.record("gaps", "configuration tool: fill from host, open",
+                    self.sizes["na_entries"], r, "fixed", gap_ms=r["gap_ms"])
+
+    def gap_run(self, mode, cfg):
+        r = self.runner.run([self.gaps, mode, str(self.prog) + "/", cfg],
+                            env=self.env, cwd=self.work)
+        m = re.search(r"max_gap_ms (\d+) passes (\d+)", r["out"])
+        if not m:
+            raise BenchError("bench_gaps printed no gap: %s" % r["out"])
+        r["gap_ms"] = int(m.group(1))
+        print("    longest gap %s ms in %s passes" % m.groups(), flush=True)
+        return r
+
     def na_entries(self):
         n = self.sizes["na_entries"]
         print("configuration of %d NA entries" % n, flush=True)
@@ -571,6 +642,7 @@ class Bench:
                         str(n), str(directory)], check=True)
         r = self.program([(first + i, "na", "NA", "NA", "NA", "NA", "NA",
                            directory) for i in range(n)])
+        self.na_cfg = self.work / ("run%d.cfg" % self.labels)
         self.record("na", "NA entries", n, r, "program")
 
     # ---- results ---------------------------------------------------------
@@ -582,10 +654,13 @@ class Bench:
             self.setup()
             self.baselines()
             self.scan_add()
-            self.big_transfer()
+            if not self.large:
+                self.big_transfer()
             if not self.transfers_only:
                 self.records()
                 self.na_entries()
+            if self.large:
+                self.responsiveness()
         finally:
             if self.keep:
                 print("work files kept in", self.work)
@@ -597,6 +672,7 @@ class Bench:
 
     def summary(self):
         return {"machine": self.machine, "quick": self.quick,
+                "large": self.large,
                 "transfers_only": self.transfers_only,
                 "repeat": self.repeat, "sizes": self.sizes,
                 "date": datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
@@ -631,7 +707,9 @@ def checks(s):
               GROWTH_TARGET, a, b)
 
     small, large = s["sizes"]["scan"]
-    for mode, text in (("inplace", "in place"), ("transfer", "by transfer")):
+    modes = (("inplace", "in place"),) if s.get("large") else \
+        (("inplace", "in place"), ("transfer", "by transfer"))
+    for mode, text in modes:
         for n in (small, large):
             ratio("scan-and-add %s, N=%d: program / host-call floor" % (
                 text, n), find("scan", mode=mode, who="program", n=n)[0],
@@ -646,10 +724,11 @@ def checks(s):
                 find("scan", mode=mode, who=who, n=large)[0])
 
     big = {row["key"]: row for row in find("big")}
-    ratio("8 MiB transfers: program / host-call floor", big["program"],
-          big["floor"], HOST_FLOOR_TARGET)
-    ratio("8 MiB transfers: program / (cp + fsync)", big["program"],
-          big["cp_sync"], CP_TARGET)
+    if big:
+        ratio("8 MiB transfers: program / host-call floor", big["program"],
+              big["floor"], HOST_FLOOR_TARGET)
+        ratio("8 MiB transfers: program / (cp + fsync)", big["program"],
+              big["cp_sync"], CP_TARGET)
 
     for group, label in (("import", "FILES.BBS import (lines)"),
                          ("list", "Full listing (records)"),
@@ -662,6 +741,22 @@ def checks(s):
                                        ordered[-1]["n"]),
               ordered[0], ordered[-1])
 
+    if s.get("large"):
+        heaviest = max((r for r in rows if r["who"] == "program" or
+                        r["group"] == "gaps"), key=lambda r: r["rss_kb"])
+        out.append({"what": "peak memory of every program run (largest: "
+                    "%s, N=%d)" % (heaviest["name"], heaviest["n"]),
+                    "value": heaviest["rss_kb"] / 1024.0, "cpu": None,
+                    "limit": LARGE_MEMORY_MIB, "unit": "MiB",
+                    "met": heaviest["rss_kb"] / 1024.0 <= LARGE_MEMORY_MIB,
+                    "noise": False})
+        for r in find("gaps"):
+            out.append({"what": "longest time without event processing: "
+                        "%s" % r["name"], "value": r["gap_ms"], "cpu": None,
+                        "limit": EVENT_GAP_MS, "unit": "ms",
+                        "met": r["gap_ms"] <= EVENT_GAP_MS, "noise": False})
+    if not big:
+        return out
     # Memory must not follow file sizes: the 8 MiB transfers against the
     # transfers of empty files.
     empty = find("scan", mode="transfer", who="program", n=small)[0]
@@ -686,7 +781,8 @@ def markdown(s):
     w = out.append
     w("Run of %s: %s sizes, %d round%s of the repeatable measurements, "
       "%.0f s in all; data on %s." % (
-          s["date"], "quick" if s["quick"] else "full", s["repeat"],
+          s["date"], "quick" if s["quick"] else
+          "large" if s.get("large") else "full", s["repeat"],
           "" if s["repeat"] == 1 else "s (median kept)", s["duration_s"],
           m.get("disk", "?")))
     w("")
@@ -721,18 +817,19 @@ def markdown(s):
     table("Scan-and-add of N new empty files into one area",
           [r for r in rows if r["group"] == "scan"], "net ms per file")
     big = [r for r in rows if r["group"] == "big"]
-    w("**Transfer of %d files of 8 MiB (%d MiB)**" % (
-        big[0]["n"], big[0]["bytes"] // MIB))
-    w("")
-    w("| run | wall s | net s | MiB/s | net ms per file | CPU s | peak MiB "
-      "| load |")
-    w("|---|---:|---:|---:|---:|---:|---:|---:|")
-    for r in big:
-        w("| %s | %.3f | %.3f | %.0f | %.1f | %.2f | %.1f | %.1f |" % (
-            r["name"], r["wall"], r["net"], r["bytes"] / MIB / r["net"],
-            r["net"] / r["n"] * 1000.0, r["cpu"], r["rss_kb"] / 1024.0,
-            r["load"]))
-    w("")
+    if big:
+        w("**Transfer of %d files of 8 MiB (%d MiB)**" % (
+            big[0]["n"], big[0]["bytes"] // MIB))
+        w("")
+        w("| run | wall s | net s | MiB/s | net ms per file | CPU s | "
+          "peak MiB | load |")
+        w("|---|---:|---:|---:|---:|---:|---:|---:|")
+        for r in big:
+            w("| %s | %.3f | %.3f | %.0f | %.1f | %.2f | %.1f | %.1f |" % (
+                r["name"], r["wall"], r["net"], r["bytes"] / MIB / r["net"],
+                r["net"] / r["n"] * 1000.0, r["cpu"], r["rss_kb"] / 1024.0,
+                r["load"]))
+        w("")
     table("FILES.BBS import, Full listing, move, delete (N: lines for the "
           "import, records otherwise)",
           [r for r in rows if r["group"] in
@@ -740,6 +837,18 @@ def markdown(s):
           "net ms per item")
     table("Configuration of NA entries",
           [r for r in rows if r["group"] == "na"], "net ms per entry")
+    gaps = [r for r in rows if r["group"] == "gaps"]
+    if gaps:
+        w("**Event processing** (bench_gaps: the longest time between two "
+          "passes of the event loop)")
+        w("")
+        w("| run | N | wall s | CPU s | peak MiB | longest gap ms |")
+        w("|---|---:|---:|---:|---:|---:|")
+        for r in gaps:
+            w("| %s | %d | %.3f | %.2f | %.1f | %d |" % (
+                r["name"], r["n"], r["wall"], r["cpu"],
+                r["rss_kb"] / 1024.0, r["gap_ms"]))
+        w("")
     w("**Targets** (verdict on wall time; the CPU column gives the same "
       "measure on CPU time alone; \"below noise\" when a program run's net "
       "time is under 0.15 s or six times the spread of the fixed-cost "
@@ -763,6 +872,8 @@ def update_doc(s, text):
     tmpfs, "disk" otherwise."""
     kind = "memory" if s["machine"].get("disk", "").startswith("tmpfs") \
         else "disk"
+    if s.get("large"):
+        kind = "large-" + kind
     begin, end = MARK % (kind, "begin"), MARK % (kind, "end")
     doc = DOC.read_text() if DOC.exists() else ""
     if begin not in doc or end not in doc:
@@ -778,11 +889,15 @@ def main():
         formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default=str(ROOT / "build"),
                         help="CMake build directory (default: build)")
-    parser.add_argument("--quick", action="store_true",
-                        help="small sizes only")
-    parser.add_argument("--repeat", type=int, default=3,
+    sizes = parser.add_mutually_exclusive_group()
+    sizes.add_argument("--quick", action="store_true",
+                       help="small sizes only")
+    sizes.add_argument("--large", action="store_true",
+                       help="areas of 10,000 and 100,000 records, memory "
+                       "and event gaps")
+    parser.add_argument("--repeat", type=int, default=0,
                         help="rounds of the repeatable measurements "
-                        "(default 3)")
+                        "(default 3; 1 with --large)")
     parser.add_argument("--transfers-only", action="store_true",
                         help="only the fixed costs, scan-and-add and the "
                         "8 MiB transfers")

@@ -241,6 +241,7 @@ class Bench:
         self.quick = args.quick
         self.large = args.large
         self.transfers_only = args.transfers_only
+        self.gaps_only = args.gaps_only
         self.repeat = max(1, args.repeat if args.repeat else
                           1 if args.large else 3)
         self.kind = "quick" if args.quick else \
@@ -616,19 +617,26 @@ class Bench:
         self.expect(imported, 0)
         self.expect(moved, 0, moved_dir)
         self.record("gaps", "main window: import, scan, list, move, delete",
-                    n, r, "fixed", items=5 * n, gap_ms=r["gap_ms"])
+                    n, r, "fixed", items=5 * n, gap_ms=r["gap_ms"],
+                    gap_cpu_ms=r["gap_cpu_ms"], gap_where=r["gap_where"])
         r = self.gap_run("config", self.na_cfg)
         self.record("gaps", "configuration tool: fill from host, open",
-                    self.sizes["na_entries"], r, "fixed", gap_ms=r["gap_ms"])
+                    self.sizes["na_entries"], r, "fixed", gap_ms=r["gap_ms"],
+                    gap_cpu_ms=r["gap_cpu_ms"], gap_where=r["gap_where"])
 
     def gap_run(self, mode, cfg):
         r = self.runner.run([self.gaps, mode, str(self.prog) + "/", cfg],
                             env=self.env, cwd=self.work)
-        m = re.search(r"max_gap_ms (\d+) passes (\d+)", r["out"])
+        m = re.search(r"max_gap_ms (\d+) passes (\d+) over_100ms (\d+) "
+                      r"cpu_ms (\d+) during (.*)", r["out"])
         if not m:
             raise BenchError("bench_gaps printed no gap: %s" % r["out"])
-        r["gap_ms"] = int(m.group(1))
-        print("    longest gap %s ms in %s passes" % m.groups(), flush=True)
+        r["gap_ms"], r["gap_cpu_ms"] = int(m.group(1)), int(m.group(4))
+        r["gap_where"] = m.group(5).strip()
+        print("    longest gap %s ms (%s ms of it on the CPU, during \"%s\") "
+              "in %s passes, %s over 100 ms" % (
+                  m.group(1), m.group(4), r["gap_where"], m.group(2),
+                  m.group(3)), flush=True)
         return r
 
     def na_entries(self):
@@ -653,11 +661,13 @@ class Bench:
         try:
             self.setup()
             self.baselines()
-            self.scan_add()
-            if not self.large:
-                self.big_transfer()
-            if not self.transfers_only:
+            if not self.gaps_only:
+                self.scan_add()
+                if not self.large:
+                    self.big_transfer()
+            if not self.transfers_only and not self.gaps_only:
                 self.records()
+            if not self.transfers_only:
                 self.na_entries()
             if self.large:
                 self.responsiveness()
@@ -672,7 +682,7 @@ class Bench:
 
     def summary(self):
         return {"machine": self.machine, "quick": self.quick,
-                "large": self.large,
+                "large": self.large, "gaps_only": self.gaps_only,
                 "transfers_only": self.transfers_only,
                 "repeat": self.repeat, "sizes": self.sizes,
                 "date": datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
@@ -707,9 +717,18 @@ def checks(s):
               GROWTH_TARGET, a, b)
 
     small, large = s["sizes"]["scan"]
-    modes = (("inplace", "in place"),) if s.get("large") else \
+    modes = () if s.get("gaps_only") else \
+        (("inplace", "in place"),) if s.get("large") else \
         (("inplace", "in place"), ("transfer", "by transfer"))
     for mode, text in modes:
+        if s.get("large"):
+            # The targets of the large areas are the program's own growth,
+            # memory and event gaps; the floor's rows are for reference.
+            grows("scan-and-add %s, program: growth %d -> %d" % (
+                text, small, large),
+                find("scan", mode=mode, who="program", n=small)[0],
+                find("scan", mode=mode, who="program", n=large)[0])
+            continue
         for n in (small, large):
             ratio("scan-and-add %s, N=%d: program / host-call floor" % (
                 text, n), find("scan", mode=mode, who="program", n=n)[0],
@@ -842,12 +861,14 @@ def markdown(s):
         w("**Event processing** (bench_gaps: the longest time between two "
           "passes of the event loop)")
         w("")
-        w("| run | N | wall s | CPU s | peak MiB | longest gap ms |")
-        w("|---|---:|---:|---:|---:|---:|")
+        w("| run | N | wall s | CPU s | peak MiB | longest gap ms | "
+          "CPU ms in it | shown then |")
+        w("|---|---:|---:|---:|---:|---:|---:|---|")
         for r in gaps:
-            w("| %s | %d | %.3f | %.2f | %.1f | %d |" % (
+            w("| %s | %d | %.3f | %.2f | %.1f | %d | %s | %s |" % (
                 r["name"], r["n"], r["wall"], r["cpu"],
-                r["rss_kb"] / 1024.0, r["gap_ms"]))
+                r["rss_kb"] / 1024.0, r["gap_ms"],
+                r.get("gap_cpu_ms", ""), r.get("gap_where", "")))
         w("")
     w("**Targets** (verdict on wall time; the CPU column gives the same "
       "measure on CPU time alone; \"below noise\" when a program run's net "
@@ -901,6 +922,9 @@ def main():
     parser.add_argument("--transfers-only", action="store_true",
                         help="only the fixed costs, scan-and-add and the "
                         "8 MiB transfers")
+    parser.add_argument("--gaps-only", action="store_true",
+                        help="with --large: only the fixed costs, the NA "
+                        "entries and the event gaps")
     parser.add_argument("--work", help="parent of the temporary directory")
     parser.add_argument("--keep", action="store_true",
                         help="keep the temporary directory")
@@ -924,7 +948,7 @@ def main():
         if args.json:
             Path(args.json).write_text(json.dumps(s, indent=2))
         if args.update_doc:
-            if s["quick"] or s.get("transfers_only"):
+            if s["quick"] or s.get("transfers_only") or s.get("gaps_only"):
                 raise BenchError("quick runs are not written into %s" % DOC)
             update_doc(s, text)
             print("updated", DOC)

@@ -29,30 +29,29 @@ nice -n 15 bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug \
 asan=$!
 nice -n 15 bash scripts/fuzz.sh --build >build-fuzz/build-only.log 2>&1 &
 fuzz=$!
-background_failed() {
-  if ! wait "$1"; then
-    tail -n 40 "$2"
-    echo "$3 failed"
-    return 0
-  fi
+# Waits for a background build; on failure shows the end of its log.
+built() {
+  wait "$1" && return 0
+  tail -n 40 "$2"
+  echo "failed: $2"
   return 1
 }
 
 status=0
 (cd build && ctest --output-on-failure -j"$jobs" --timeout 300) || status=1
-background_failed $asan build-asan/build.log "sanitizer build" && status=1
-background_failed $fuzz build-fuzz/build-only.log "fuzz build" && status=1
+built $asan build-asan/build.log || status=1
+built $fuzz build-fuzz/build-only.log || status=1
 [ "$status" = 0 ] || exit 1
 
-# Under the sanitizers: every core test, and the end-to-end runs of the
-# nightly job and of every action (the real program with its windows,
-# run driver, actions, host and ZIP library in one process). The fuzz
-# targets run meanwhile (each fuzz target for a short fixed time).
-(cd build-asan && ctest --output-on-failure -j"$jobs" --timeout 600 \
-  -L core) &
-core=$!
+# Under the sanitizers, while each fuzz target runs for a short fixed time:
+# every core test, and the end-to-end runs of the nightly job and of every
+# action (the real program with its windows, run driver, actions, host and
+# ZIP library in one process).
+(cd build-asan &&
+  ctest --output-on-failure -j"$jobs" --timeout 600 -L core &&
+  ctest --output-on-failure -j"$jobs" --timeout 600 \
+    -R '^(NightlyAdd|Actions)\.') &
+sanitized=$!
 bash scripts/fuzz.sh 15 || status=1
-wait $core || status=1
-(cd build-asan && ctest --output-on-failure -j"$jobs" --timeout 600 \
-  -R '^(NightlyAdd|ActionsE2e)') || status=1
+wait $sanitized || status=1
 exit "$status"

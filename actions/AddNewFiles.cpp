@@ -67,6 +67,8 @@ void AddFromList(AddJob& job, const std::string& spec) {
     return;
   }
   for (const std::string& line : lines) {
+    job.ctx.view.ProcessEvents();
+    if (job.ctx.state.cancelRequest) return;
     std::string path = ConfigRelative(job.ctx, line);
     if (!FileExists(path)) continue;
     std::string name = LocalFileName(path);

@@ -175,6 +175,10 @@ void ReadinFilesBBS(RunContext& ctx, const std::string& directory,
   std::string line;
   int lineNumber = 0;
   while (reader.Next(line)) {
+    // A list of 100,000 files must not freeze the window; a cancel stops
+    // before the next file.
+    ctx.view.ProcessEvents();
+    if (ctx.state.cancelRequest) break;
     ++lineNumber;
     ListLine parsed = ParseListLine(line);
     if (!parsed.fileName.empty()) {
@@ -199,7 +203,7 @@ void ReadinFilesBBS(RunContext& ctx, const std::string& directory,
     ctx.view.ShowMessage("IO Error in ReadinFilesBBS");
     return;
   }
-  addPending();
+  if (!ctx.state.cancelRequest) addPending();
 }
 
 bool AddListedFile(RunContext& ctx, const std::string& directory,

@@ -11,8 +11,8 @@ in a temporary directory, runs the real `quillmar` on configuration files
     large transfers.
 
 Usage:
-  bench/run.py [--build DIR] [--quick] [--transfers-only | --extras-only]
-               [--repeat K]
+  bench/run.py [--build DIR] [--quick | --large]
+               [--transfers-only | --extras-only] [--repeat K]
                [--work DIR] [--keep]
                [--json FILE] [--update-doc]
   bench/run.py --report FILE [--update-doc]
@@ -22,6 +22,11 @@ bench/bench_floor (configure it with -DCMAKE_BUILD_TYPE=Release). --work picks
 the file system the data lives on (default: the system's temporary
 directory; on tmpfs the run shows the software's own cost without the disk).
 --update-doc rewrites the matching results section of docs/BENCHMARKS.md.
+--large takes areas of 10,000 and 100,000 records (scan in place, FILES.BBS
+import, listing, move, delete; no transfers), holds every program run to
+64 MiB of peak memory, and times the longest stretch without event
+processing of the main window during one run over 100,000 records and of
+the configuration tool (bench/bench_gaps); one round unless --repeat.
 Exit status: 0 when every target is met, 3 when one is missed, 1 on error.
 
 Times: wall time around each process (time.perf_counter), and the CPU time
@@ -75,6 +80,8 @@ CP_TARGET = 1.5          # large transfers within 1.5x of cp + fsync
 GROWTH_TARGET = 1.3      # growth within 1.3x of linear
 DUPLICATES_TARGET = 1.3  # Duplicates=Refuse within 1.3x of off
 HASH_TARGET = 1.25       # building the index within 1.25x of sha256sum
+LARGE_MEMORY_MIB = 64    # --large: peak memory of every program run
+EVENT_GAP_MS = 100       # --large: events processed at least this often
 
 SIZES = {
     "full": {
@@ -96,6 +103,14 @@ SIZES = {
         "na_entries": 200,
         "extras_files": 1000,
         "index_files": 10,
+    },
+    "large": {
+        "scan": [10000, 100000],
+        "big_files": 0,
+        "import_lines": [20000, 200000],
+        "list_records": [10000, 100000],
+        "move_delete": [10000, 100000],
+        "na_entries": 1000,
     },
 }
 BIG_FILE_SIZE = 8 * MIB
@@ -238,19 +253,25 @@ def median_run(runs):
 class Bench:
     def __init__(self, args):
         self.quick = args.quick
+        self.large = args.large
         self.transfers_only = args.transfers_only
         self.extras_only = args.extras_only
-        self.repeat = max(1, args.repeat)
-        self.sizes = SIZES["quick" if args.quick else "full"]
+        self.gaps_only = args.gaps_only
+        self.repeat = max(1, args.repeat if args.repeat else
+                          1 if args.large else 3)
+        self.kind = "quick" if args.quick else \
+            "large" if args.large else "full"
+        self.sizes = SIZES[self.kind]
         self.build = Path(args.build).resolve()
         self.bin = self.build / "bin"
         self.floor = self.build / "bench" / "bench_floor"
+        self.gaps = self.build / "bench" / "bench_gaps"
         for needed in (self.bin / "quillmar", self.bin / "wcserver",
-                       self.floor):
+                       self.floor) + ((self.gaps,) if self.large else ()):
             if not needed.exists():
                 raise BenchError("missing %s: build the targets quillmar, "
-                                 "wcserver, dunzip, manual and bench_floor in "
-                                 "%s" % (needed, self.build))
+                                 "wcserver, dunzip, manual, bench_floor and "
+                                 "bench_gaps in %s" % (needed, self.build))
         base = Path(args.work) if args.work else Path(tempfile.gettempdir())
         base.mkdir(parents=True, exist_ok=True)
         free = shutil.disk_usage(base).free
@@ -403,7 +424,8 @@ class Bench:
                 n, rs, who, mode=mode)
 
     def scan_add_once(self, n):
-        """One round of the four scan-and-add runs of n new files."""
+        """One round of the four scan-and-add runs of n new files (the two
+        in place alone for --large)."""
         # In place: the files lie in the area's own directory.
         area, directory = self.new_area("inplace-prog-%d" % n)
         make_empty_files(directory, n)
@@ -416,6 +438,8 @@ class Bench:
         r = self.floor_run("add", self.home, area, directory)
         self.expect(area, n)
         yield ("inplace", "floor"), r
+        if self.large:
+            return
 
         # By transfer: the files lie in an upload directory.
         source = self.work / ("upload-%d" % self.next_area)
@@ -575,6 +599,61 @@ class Bench:
             self.expect(target, 0, target_dir)
             self.record("delete", "delete and remove", n, r, "program")
 
+    def responsiveness(self):
+        """--large: the longest stretch without event processing, in the
+        main window during one run of every action over 100,000 records,
+        and in the configuration tool filling its list and opening the
+        configuration of NA entries."""
+        n = max(self.sizes["move_delete"])
+        print("event gaps: one run over %d records; the configuration tool"
+              % n, flush=True)
+        imported, imported_dir = self.new_area("gaps-import")
+        files, text = files_bbs_lines(2 * n)
+        make_empty_files(imported_dir, files, "B", "DAT")
+        with open(imported_dir / "FILES.BBS", "w", newline="") as f:
+            f.write("\r\n".join(text) + "\r\n")
+        scanned, scanned_dir = self.new_area("gaps-scan")
+        make_empty_files(scanned_dir, n)
+        moved, moved_dir = self.new_area("gaps-moved")
+        entries = [
+            (imported, "import", "Add", "Scan For New", "FILES.BBS", "NA",
+             "NA", imported_dir),
+            (scanned, "scan", "Add", "Scan For New", "*.*", "NA", "NA",
+             scanned_dir),
+            (imported, "list", "List", "Full", "*.*", "Per File Area",
+             "LISTING.TXT", imported_dir),
+            (imported, "move", "Move", "Files and Records >to> %d:moved" %
+             moved, "*.*", "NA", "NA", imported_dir),
+            (moved, "delete", "Delete", "Delete and Remove", "*.*", "NA",
+             "NA", moved_dir)]
+        cfg = self.config("gaps", entries)
+        r = self.gap_run("run", cfg)
+        self.expect(scanned, n)
+        self.expect(imported, 0)
+        self.expect(moved, 0, moved_dir)
+        self.record("gaps", "main window: import, scan, list, move, delete",
+                    n, r, "fixed", items=5 * n, gap_ms=r["gap_ms"],
+                    gap_cpu_ms=r["gap_cpu_ms"], gap_where=r["gap_where"])
+        r = self.gap_run("config", self.na_cfg)
+        self.record("gaps", "configuration tool: fill from host, open",
+                    self.sizes["na_entries"], r, "fixed", gap_ms=r["gap_ms"],
+                    gap_cpu_ms=r["gap_cpu_ms"], gap_where=r["gap_where"])
+
+    def gap_run(self, mode, cfg):
+        r = self.runner.run([self.gaps, mode, str(self.prog) + "/", cfg],
+                            env=self.env, cwd=self.work)
+        m = re.search(r"max_gap_ms (\d+) passes (\d+) over_100ms (\d+) "
+                      r"cpu_ms (\d+) during (.*)", r["out"])
+        if not m:
+            raise BenchError("bench_gaps printed no gap: %s" % r["out"])
+        r["gap_ms"], r["gap_cpu_ms"] = int(m.group(1)), int(m.group(4))
+        r["gap_where"] = m.group(5).strip()
+        print("    longest gap %s ms (%s ms of it on the CPU, during \"%s\") "
+              "in %s passes, %s over 100 ms" % (
+                  m.group(1), m.group(4), r["gap_where"], m.group(2),
+                  m.group(3)), flush=True)
+        return r
+
     def na_entries(self):
         n = self.sizes["na_entries"]
         print("configuration of %d NA entries" % n, flush=True)
@@ -586,6 +665,7 @@ class Bench:
                         str(n), str(directory)], check=True)
         r = self.program([(first + i, "na", "NA", "NA", "NA", "NA", "NA",
                            directory) for i in range(n)])
+        self.na_cfg = self.work / ("run%d.cfg" % self.labels)
         self.record("na", "NA entries", n, r, "program")
 
     def settings_extras(self, extras):
@@ -690,14 +770,20 @@ class Bench:
         try:
             self.setup()
             self.baselines()
-            if not self.extras_only:
+            if not self.extras_only and not self.gaps_only:
                 self.scan_add()
-                self.big_transfer()
-            if not self.transfers_only:
+                if not self.large:
+                    self.big_transfer()
+            if not self.transfers_only and not self.gaps_only and \
+                    not self.large:
                 self.extras()
-            if not self.transfers_only and not self.extras_only:
+            if not self.transfers_only and not self.extras_only and \
+                    not self.gaps_only:
                 self.records()
+            if not self.transfers_only:
                 self.na_entries()
+            if self.large:
+                self.responsiveness()
         finally:
             if self.keep:
                 print("work files kept in", self.work)
@@ -709,6 +795,7 @@ class Bench:
 
     def summary(self):
         return {"machine": self.machine, "quick": self.quick,
+                "large": self.large, "gaps_only": self.gaps_only,
                 "transfers_only": self.transfers_only,
                 "extras_only": self.extras_only,
                 "repeat": self.repeat, "sizes": self.sizes,
@@ -761,7 +848,18 @@ def checks(s):
         return out
 
     small, large = s["sizes"]["scan"]
-    for mode, text in (("inplace", "in place"), ("transfer", "by transfer")):
+    modes = () if s.get("gaps_only") else \
+        (("inplace", "in place"),) if s.get("large") else \
+        (("inplace", "in place"), ("transfer", "by transfer"))
+    for mode, text in modes:
+        if s.get("large"):
+            # The targets of the large areas are the program's own growth,
+            # memory and event gaps; the floor's rows are for reference.
+            grows("scan-and-add %s, program: growth %d -> %d" % (
+                text, small, large),
+                find("scan", mode=mode, who="program", n=small)[0],
+                find("scan", mode=mode, who="program", n=large)[0])
+            continue
         for n in (small, large):
             ratio("scan-and-add %s, N=%d: program / host-call floor" % (
                 text, n), find("scan", mode=mode, who="program", n=n)[0],
@@ -776,10 +874,11 @@ def checks(s):
                 find("scan", mode=mode, who=who, n=large)[0])
 
     big = {row["key"]: row for row in find("big")}
-    ratio("8 MiB transfers: program / host-call floor", big["program"],
-          big["floor"], HOST_FLOOR_TARGET)
-    ratio("8 MiB transfers: program / (cp + fsync)", big["program"],
-          big["cp_sync"], CP_TARGET)
+    if big:
+        ratio("8 MiB transfers: program / host-call floor", big["program"],
+              big["floor"], HOST_FLOOR_TARGET)
+        ratio("8 MiB transfers: program / (cp + fsync)", big["program"],
+              big["cp_sync"], CP_TARGET)
 
     for group, label in (("import", "FILES.BBS import (lines)"),
                          ("list", "Full listing (records)"),
@@ -792,6 +891,22 @@ def checks(s):
                                        ordered[-1]["n"]),
               ordered[0], ordered[-1])
 
+    if s.get("large"):
+        heaviest = max((r for r in rows if r["who"] == "program" or
+                        r["group"] == "gaps"), key=lambda r: r["rss_kb"])
+        out.append({"what": "peak memory of every program run (largest: "
+                    "%s, N=%d)" % (heaviest["name"], heaviest["n"]),
+                    "value": heaviest["rss_kb"] / 1024.0, "cpu": None,
+                    "limit": LARGE_MEMORY_MIB, "unit": "MiB",
+                    "met": heaviest["rss_kb"] / 1024.0 <= LARGE_MEMORY_MIB,
+                    "noise": False})
+        for r in find("gaps"):
+            out.append({"what": "longest time without event processing: "
+                        "%s" % r["name"], "value": r["gap_ms"], "cpu": None,
+                        "limit": EVENT_GAP_MS, "unit": "ms",
+                        "met": r["gap_ms"] <= EVENT_GAP_MS, "noise": False})
+    if not big:
+        return out
     # Memory must not follow file sizes: the 8 MiB transfers against the
     # transfers of empty files.
     empty = find("scan", mode="transfer", who="program", n=small)[0]
@@ -816,7 +931,8 @@ def markdown(s):
     w = out.append
     w("Run of %s: %s sizes, %d round%s of the repeatable measurements, "
       "%.0f s in all; data on %s." % (
-          s["date"], "quick" if s["quick"] else "full", s["repeat"],
+          s["date"], "quick" if s["quick"] else
+          "large" if s.get("large") else "full", s["repeat"],
           "" if s["repeat"] == 1 else "s (median kept)", s["duration_s"],
           m.get("disk", "?")))
     w("")
@@ -851,12 +967,13 @@ def markdown(s):
     if not s.get("extras_only"):
         table("Scan-and-add of N new empty files into one area",
               [r for r in rows if r["group"] == "scan"], "net ms per file")
-        big = [r for r in rows if r["group"] == "big"]
+    big = [r for r in rows if r["group"] == "big"]
+    if big:
         w("**Transfer of %d files of 8 MiB (%d MiB)**" % (
             big[0]["n"], big[0]["bytes"] // MIB))
         w("")
-        w("| run | wall s | net s | MiB/s | net ms per file | CPU s | peak "
-          "MiB | load |")
+        w("| run | wall s | net s | MiB/s | net ms per file | CPU s | "
+          "peak MiB | load |")
         w("|---|---:|---:|---:|---:|---:|---:|---:|")
         for r in big:
             w("| %s | %.3f | %.3f | %.0f | %.1f | %.2f | %.1f | %.1f |" % (
@@ -876,6 +993,20 @@ def markdown(s):
           "net ms per item")
     table("Configuration of NA entries",
           [r for r in rows if r["group"] == "na"], "net ms per entry")
+    gaps = [r for r in rows if r["group"] == "gaps"]
+    if gaps:
+        w("**Event processing** (bench_gaps: the longest time between two "
+          "passes of the event loop)")
+        w("")
+        w("| run | N | wall s | CPU s | peak MiB | longest gap ms | "
+          "CPU ms in it | shown then |")
+        w("|---|---:|---:|---:|---:|---:|---:|---|")
+        for r in gaps:
+            w("| %s | %d | %.3f | %.2f | %.1f | %d | %s | %s |" % (
+                r["name"], r["n"], r["wall"], r["cpu"],
+                r["rss_kb"] / 1024.0, r["gap_ms"],
+                r.get("gap_cpu_ms", ""), r.get("gap_where", "")))
+        w("")
     w("**Targets** (verdict on wall time; the CPU column gives the same "
       "measure on CPU time alone; \"below noise\" when a program run's net "
       "time is under 0.15 s or six times the spread of the fixed-cost "
@@ -899,6 +1030,8 @@ def update_doc(s, text):
     tmpfs, "disk" otherwise."""
     kind = "memory" if s["machine"].get("disk", "").startswith("tmpfs") \
         else "disk"
+    if s.get("large"):
+        kind = "large-" + kind
     begin, end = MARK % (kind, "begin"), MARK % (kind, "end")
     doc = DOC.read_text() if DOC.exists() else ""
     if begin not in doc or end not in doc:
@@ -914,16 +1047,23 @@ def main():
         formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default=str(ROOT / "build"),
                         help="CMake build directory (default: build)")
-    parser.add_argument("--quick", action="store_true",
-                        help="small sizes only")
-    parser.add_argument("--repeat", type=int, default=3,
+    sizes = parser.add_mutually_exclusive_group()
+    sizes.add_argument("--quick", action="store_true",
+                       help="small sizes only")
+    sizes.add_argument("--large", action="store_true",
+                       help="areas of 10,000 and 100,000 records, memory "
+                       "and event gaps")
+    parser.add_argument("--repeat", type=int, default=0,
                         help="rounds of the repeatable measurements "
-                        "(default 3)")
+                        "(default 3; 1 with --large)")
     parser.add_argument("--transfers-only", action="store_true",
                         help="only the fixed costs, scan-and-add and the "
                         "8 MiB transfers")
     parser.add_argument("--extras-only", action="store_true",
                         help="only the fixed costs and the extras")
+    parser.add_argument("--gaps-only", action="store_true",
+                        help="with --large: only the fixed costs, the NA "
+                        "entries and the event gaps")
     parser.add_argument("--work", help="parent of the temporary directory")
     parser.add_argument("--keep", action="store_true",
                         help="keep the temporary directory")
@@ -948,7 +1088,7 @@ def main():
             Path(args.json).write_text(json.dumps(s, indent=2))
         if args.update_doc:
             if s["quick"] or s.get("transfers_only") or \
-                    s.get("extras_only"):
+                    s.get("extras_only") or s.get("gaps_only"):
                 raise BenchError("quick runs are not written into %s" % DOC)
             update_doc(s, text)
             print("updated", DOC)

@@ -16,8 +16,10 @@ while [ $# -gt 0 ]; do
   fi
 done
 launcher=()
-# Paths relative to the checkout, so a fresh clone reuses the cache.
-export CCACHE_BASEDIR="$PWD"
+# Paths relative to the checkout, and the build directory left out of the
+# key of objects with debug information, so a clone in another folder reuses
+# the cache (a hit's debug information names the folder it was made in).
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
 command -v ccache >/dev/null &&
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 # Ninja starts faster and schedules two cores better than make; an existing

@@ -7,9 +7,15 @@
 # invariant is copied into fuzz/crashes/<target>/, where the normal build's
 # replay test picks it up, and the script ends with a non-zero status.
 # The long run: bash scripts/fuzz.sh 600
+# bash scripts/fuzz.sh --build: builds the targets only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+build_only=0
+if [ "${1:-}" = --build ]; then
+  build_only=1
+  shift
+fi
 seconds="${1:-20}"
 shift || true
 targets=("$@")
@@ -18,10 +24,15 @@ targets=("$@")
 build=build-fuzz
 sanitize="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
 launcher=()
+# As in build.sh: the cache is shared with clones elsewhere, and Ninja
+# for a new build directory.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
+generator=()
+[ -f "$build/CMakeCache.txt" ] || generator=(-G Ninja)
 command -v ccache >/dev/null &&
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 mkdir -p "$build"
-if ! CC=clang CXX=clang++ cmake -S . -B "$build" "${launcher[@]}" \
+if ! CC=clang CXX=clang++ cmake -S . -B "$build" "${generator[@]}" "${launcher[@]}" \
        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_FUZZ=ON -DQM_BUILD_GUI=OFF \
        -DQM_BUILD_TESTS=OFF -DQM_WERROR=ON "-DCMAKE_C_FLAGS=$sanitize" \
@@ -32,6 +43,7 @@ if ! CC=clang CXX=clang++ cmake -S . -B "$build" "${launcher[@]}" \
   echo "fuzz build failed"
   exit 1
 fi
+[ "$build_only" = 0 ] || exit 0
 
 # Largest input per target: a few configuration records, a ZIP archive of a
 # few kilobytes, a settings file with a value over 1023 characters.

@@ -1,6 +1,11 @@
 #!/usr/bin/env python3
 """Lays out the demo: a program directory with its host, new uploads, a
-FILES.BBS listing and a nightly configuration file."""
+FILES.BBS listing and a nightly configuration file.
+
+  make_demo.py BUILD DEMO                  copies BUILD/bin to DEMO/bin
+  make_demo.py --program-dir PROGDIR DEMO  uses the program directory
+                                           PROGDIR as it is (an installed one)
+Prints the program directory."""
 import os
 import shutil
 import struct
@@ -38,11 +43,17 @@ def zip_with_diz(path, diz_lines, payload_name, payload):
 
 
 def main():
-    build, demo = sys.argv[1], sys.argv[2]
-    if os.path.exists(demo):
-        shutil.rmtree(demo)
-    bindir = os.path.join(demo, "bin")
-    shutil.copytree(os.path.join(build, "bin"), bindir)
+    if sys.argv[1] == "--program-dir":
+        bindir, demo = os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
+        if os.path.exists(demo):
+            shutil.rmtree(demo)
+        os.makedirs(demo)
+    else:
+        build, demo = sys.argv[1], sys.argv[2]
+        if os.path.exists(demo):
+            shutil.rmtree(demo)
+        bindir = os.path.join(demo, "bin")
+        shutil.copytree(os.path.join(build, "bin"), bindir)
     wcserver = os.path.join(bindir, "wcserver")
     home = os.path.join(bindir, "host")
 

@@ -1,21 +1,57 @@
 #!/usr/bin/env bash
 # Sets up, checks the layout, builds and runs every test: the normal build,
-# then the same suite built with the address and undefined-behaviour
-# sanitizers. Both builds treat compiler warnings as errors.
+# then the core tests and a few end-to-end runs built with the address and
+# undefined-behaviour sanitizers, then each fuzz target briefly. Every build
+# treats compiler warnings as errors.
+#
+# Most of the normal suite waits on the program's one-second timers, so the
+# sanitizer and fuzz builds compile (at low priority) while it runs, and
+# ctest runs more tests at once than there are cores.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 export QT_QPA_PLATFORM=offscreen LC_ALL=C
+jobs=$(($(nproc) * 3))
 
 # Every tracked C++ file as .clang-format lays it out.
 git ls-files -z -- '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 
 bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_WERROR=ON
-(cd build && ctest --output-on-failure -j2 --timeout 300)
 
-bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON \
-  -DQM_WERROR=ON
-(cd build-asan && ctest --output-on-failure -j2 --timeout 600)
+# What the sanitizer run needs: the core tests (label "core") and the
+# programs of the end-to-end runs.
+mkdir -p build-asan build-fuzz
+nice -n 15 bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug \
+  -DQM_SANITIZE=ON -DQM_WERROR=ON --target unit_tests --target e2e_tests \
+  --target fuzz_replay_config --target fuzz_replay_filesbbs \
+  --target fuzz_replay_pathlist --target fuzz_replay_settings \
+  --target fuzz_replay_describe >build-asan/build.log 2>&1 &
+asan=$!
+nice -n 15 bash scripts/fuzz.sh --build >build-fuzz/build-only.log 2>&1 &
+fuzz=$!
+# Waits for a background build; on failure shows the end of its log.
+built() {
+  wait "$1" && return 0
+  tail -n 40 "$2"
+  echo "failed: $2"
+  return 1
+}
 
-# Each fuzz target for a short fixed time (clang build in build-fuzz/).
-bash scripts/fuzz.sh 15
+status=0
+(cd build && ctest --output-on-failure -j"$jobs" --timeout 300) || status=1
+built $asan build-asan/build.log || status=1
+built $fuzz build-fuzz/build-only.log || status=1
+[ "$status" = 0 ] || exit 1
+
+# Under the sanitizers, while each fuzz target runs for a short fixed time:
+# every core test, and the end-to-end runs of the nightly job and of every
+# action (the real program with its windows, run driver, actions, host and
+# ZIP library in one process).
+(cd build-asan &&
+  ctest --output-on-failure -j"$jobs" --timeout 600 -L core &&
+  ctest --output-on-failure -j"$jobs" --timeout 600 \
+    -R '^(NightlyAdd|Actions|Extras)\.') &
+sanitized=$!
+bash scripts/fuzz.sh 15 || status=1
+wait $sanitized || status=1
+exit "$status"

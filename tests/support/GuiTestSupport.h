@@ -9,6 +9,7 @@
 #include <string>
 
 #include "runner/gui/MainUnit.h"
+#include "tests/support/TestSupport.h"
 #include "ui/gui/Dialogs.h"
 #include "ui/gui/TextBytes.h"
 
@@ -19,7 +20,7 @@ inline QString Q(const std::string& text) { return qm::gui::ToText(text); }
 // Where window pictures go: QM_SCREENS_DIR, else screens/ in the build.
 inline QString ScreensDir() {
   QString dir = qEnvironmentVariable("QM_SCREENS_DIR");
-  if (dir.isEmpty()) dir = QStringLiteral(QM_BIN_DIR "/../screens");
+  if (dir.isEmpty()) dir = Q(BinDir()) + QStringLiteral("/../screens");
   QDir().mkpath(dir);
   return dir;
 }

@@ -338,7 +338,12 @@ std::string BuildLocale(const std::string& name, const std::string& dir) {
 
 std::string BinDir() {
   if (const char* dir = std::getenv("QM_BIN_DIR")) return dir;
-  return QM_BIN_DIR;
+  return QM_BUILD_BIN_DIR;
+}
+
+std::string SourceDir() {
+  if (const char* dir = std::getenv("QM_SOURCE_DIR")) return dir;
+  return QM_BUILD_SOURCE_DIR;
 }
 
 std::string CopyProgramDir(const std::string& dir) {

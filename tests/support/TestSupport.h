@@ -145,6 +145,8 @@ class BackgroundProcess {
 
 // The build's program directory (QM_BIN_DIR) and a copy of it in dir.
 std::string BinDir();
+// The checkout (QM_SOURCE_DIR, which tests use as a macro).
+std::string SourceDir();
 std::string CopyProgramDir(const std::string& dir);  // returns dir + "/bin"
 
 // Runs "wcserver" from the build with the given arguments.

@@ -302,4 +302,16 @@ TEST_F(FilesBbsTest, TestRunReportsAndChangesNothing) {
   EXPECT_FALSE(qmtest::Exists(tmp / "run.err"));
 }
 
+TEST_F(FilesBbsTest, CancelStopsBeforeTheNextFile) {
+  for (const char* name : {"A.ZIP", "B.ZIP", "C.ZIP"})
+    qmtest::WriteFile(dir + "/" + name, name);
+  List("A.ZIP one\r\n | more\r\nB.ZIP two\r\nC.ZIP three\r\n");
+  // One event per line (the empty area has no walk): the cancel comes as
+  // C.ZIP's line is reached, before B.ZIP is added.
+  run.view.cancelAfterEvents = 3;
+  Read();
+  EXPECT_EQ(Names(), std::vector<std::string>{"A.ZIP"});
+  EXPECT_TRUE(run.state.cancelRequest);
+}
+
 }  // namespace

@@ -112,7 +112,7 @@ void RunConfig(RunContext& ctx, RecordFile& file, const std::string& path) {
   if (!IsConfigFile(path, &ioError)) {
     if (ioError) LogRunError(ctx, "IO Error during Config File Test.");
     // The carriage return is the message's own; only the name is data.
-    const auto message = [&path](const std::string& name) {
+    const auto message = [](const std::string& name) {
       return "File: " + name + "\r" +
              " does not appear to be a Quillmar Config File.";
     };

@@ -396,8 +396,7 @@ std::vector<TFullFileRecord> AreaRecords(int32_t area) {
 ProcessResult CheckWebListing(const std::string& html,
                               const std::string& json) {
   return RunProcess({"/usr/bin/python3",
-                     std::string(QM_SOURCE_DIR) + "/tests/check_web_listing.py",
-                     html, json});
+                     SourceDir() + "/tests/check_web_listing.py", html, json});
 }
 
 bool AddRecord(int32_t area, const std::string& name,

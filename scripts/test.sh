@@ -44,8 +44,8 @@ built $fuzz build-fuzz/build-only.log || status=1
 [ "$status" = 0 ] || exit 1
 
 # Under the sanitizers, while each fuzz target runs for a short fixed time:
-# every core test, and the end-to-end runs of the nightly job and of every
-# action (the real program with its windows, run driver, actions, host and
+# every core test, and the end-to-end runs of the nightly job, of every
+# action and of the extras (the real program with its windows, run driver, actions, host and
 # ZIP library in one process).
 (cd build-asan &&
   ctest --output-on-failure -j"$jobs" --timeout 600 -L core &&

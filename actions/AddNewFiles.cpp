@@ -92,7 +92,13 @@ void ScanForNew(AddJob& job, const std::string& spec) {
     sourceDir = TrailingBackslash(specDir);
     transfer = true;
   }
-  for (const FoundFile& found : FindFiles(pattern)) {
+  // Reading a directory of 100,000 files takes longer than the window may
+  // go unanswered.
+  const auto keepGoing = [&job] {
+    job.ctx.view.ProcessEvents();
+    return !job.ctx.state.cancelRequest;
+  };
+  for (const FoundFile& found : FindFiles(pattern, false, keepGoing)) {
     job.ctx.view.ProcessEvents();
     if (job.ctx.state.cancelRequest) return;
     if (job.names.Contains(found.name)) continue;

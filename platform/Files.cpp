@@ -27,6 +27,9 @@ constexpr uint32_t kIoChunk = 256 * 1024;
 // The disk is set to work on a written file every this many bytes, so that
 // the fsync at its end has little left to wait for.
 constexpr uint64_t kWriteBehind = 2 * 1024 * 1024;
+// A long directory read hands control back this often (a few milliseconds
+// of lstat calls on a cached directory).
+constexpr unsigned kEntriesBetweenCalls = 256;
 
 std::string DirectoryOrDot(const std::string& path) {
   std::string dir = DirectoryPart(path);
@@ -282,14 +285,16 @@ bool WildcardMatch(const std::string& pattern, const std::string& name) {
   return pi == p.size();
 }
 
-std::vector<FoundFile> FindFiles(const std::string& pattern,
-                                 bool includeHidden) {
+std::vector<FoundFile> FindFiles(const std::string& pattern, bool includeHidden,
+                                 const std::function<bool()>& keepGoing) {
   std::vector<FoundFile> found;
   std::string dir = DirectoryOrDot(pattern);
   std::string wildcard = FileNamePart(pattern);
   DIR* d = opendir(dir.c_str());
   if (!d) return found;
+  unsigned read = 0;
   while (dirent* entry = readdir(d)) {
+    if (keepGoing && ++read % kEntriesBetweenCalls == 0 && !keepGoing()) break;
     std::string name = entry->d_name;
     if (name.empty() || name == "." || name == "..") continue;
     if (name[0] == '.' && !includeHidden) continue;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -37,8 +38,11 @@ struct FoundFile {
 };
 // Plain files matching directory + wildcard name; hidden entries (unless
 // asked for), directories and symbolic links are skipped. Sorted by name.
+// keepGoing, if given, is called every few hundred entries so that a caller
+// can answer its window during a long read; false ends the read early.
 std::vector<FoundFile> FindFiles(const std::string& pattern,
-                                 bool includeHidden = false);
+                                 bool includeHidden = false,
+                                 const std::function<bool()>& keepGoing = {});
 
 // open(2) that never blocks on a FIFO or device: the path must name a
 // regular file (or, with O_CREAT, not exist yet). Anything else fails with

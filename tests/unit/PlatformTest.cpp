@@ -119,6 +119,19 @@ TEST(PlatformFiles, SearchSkipsHiddenDirectoriesAndLinks) {
   EXPECT_TRUE(qm::FindFiles(dir / "missing/*.*").empty());
 }
 
+// A window waits for the whole read of a large directory otherwise.
+TEST(PlatformFiles, LongSearchHandsBackControlAndStopsWhenTold) {
+  TempDir dir;
+  for (int i = 0; i < 1000; ++i)
+    qmtest::WriteFile(dir / ("f" + std::to_string(i)), "");
+  int calls = 0;
+  auto all = qm::FindFiles(dir / "*", false, [&] { return ++calls > 0; });
+  EXPECT_EQ(all.size(), 1000u);
+  EXPECT_GE(calls, 3);
+  auto stopped = qm::FindFiles(dir / "*", false, [] { return false; });
+  EXPECT_LT(stopped.size(), 1000u);
+}
+
 TEST(PlatformFiles, TextLinesEndAtCrLfOrPairAndNulEndsText) {
   TempDir dir;
   qmtest::WriteFile(dir / "t.txt",

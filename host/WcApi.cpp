@@ -401,14 +401,13 @@ WcBool WcExistFile(const char* path) {
   LOGGED_IN_SESSION;
   std::string dir, name;
   if (uint32_t code = HostPathDirectory(s, path, dir, name)) return Fail(code);
-  // Storage that is not there (an unmounted share) says nothing of its files.
+  // Storage that is not there (an unmounted share) says nothing of its
+  // files, and writing there would be refused.
   if (!qm::DirectoryExists(dir)) return Fail(WC_ACCESS_DENIED);
   std::string found = qm::ResolveExisting(qm::TrailingBackslash(dir) + name);
   if (!found.empty() && qm::FileExists(found)) return 1;
-  // As writing it would be refused: no storage directory (perhaps a share
-  // that is not mounted), or a directory in the name's place.
-  if (!qm::DirectoryExists(dir) || qm::DirectoryExists(found))
-    return Fail(WC_ACCESS_DENIED);
+  // A directory in the name's place: writing it would be refused too.
+  if (qm::DirectoryExists(found)) return Fail(WC_ACCESS_DENIED);
   return Fail(WC_ITEM_NOT_FOUND);
 }
 

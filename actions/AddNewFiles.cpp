@@ -31,7 +31,7 @@ struct AddJob {
     if (ctx.view.IsTestRun()) {
       if (!LocalFileAccepted(ctx, fullPath, area)) return;
       if (!ScreenUpload(ctx, name, sourceDir, fullPath)) return;
-      if (!AddForeseen(ctx, fullPath, area, transfer)) return;
+      if (transfer && !TransferForeseen(ctx, fullPath, area)) return;
       ctx.view.AddTestRunLine("Add to FA# " + AreaText() + ": " + name +
                               " from: " + sourceDir);
       names.Add(name);

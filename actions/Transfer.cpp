@@ -266,10 +266,9 @@ bool AddFileToArea(RunContext& ctx, const std::string& localPath, int32_t area,
   return ReadBackAndFreshen(ctx, record);
 }
 
-bool AddForeseen(RunContext& ctx, const std::string& localPath, int32_t area,
-                 bool transfer) {
-  if (!LocalFileAccepted(ctx, localPath, area)) return false;
-  if (transfer && !StorageTakes(area, LocalFileName(localPath))) {
+bool TransferForeseen(RunContext& ctx, const std::string& localPath,
+                      int32_t area) {
+  if (!StorageTakes(area, LocalFileName(localPath))) {
     LogRunError(ctx, CopyFailedLine(localPath));
     return false;
   }

@@ -55,12 +55,11 @@ Lookup LookUpRecord(int32_t area, const std::string& name, TFileRecord& record);
 bool AddFileToArea(RunContext& ctx, const std::string& localPath, int32_t area,
                    bool transfer, const std::string& descSpec,
                    bool describe = true);
-// The test run's AddFileToArea: false, with the line the real run would
-// log, for what it would refuse that can be known without changing
-// anything (a name or size the host refuses, a storage that cannot take
-// the copy).
-bool AddForeseen(RunContext& ctx, const std::string& localPath, int32_t area,
-                 bool transfer);
+// The test run's check of a transfer: false, with the line the real run
+// would log, when the area's storage cannot take the copy (it is missing,
+// or a directory stands in the name's place).
+bool TransferForeseen(RunContext& ctx, const std::string& localPath,
+                      int32_t area);
 
 // Updates the host record's size and local file time from the stored file.
 bool FreshenFileRecord(RunContext& ctx, const TFullFileRecord& record);

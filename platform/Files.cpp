@@ -51,6 +51,7 @@ struct DirIndex {
 
 std::mutex indexMutex;
 std::unordered_map<std::string, DirIndex> indexes;
+thread_local const LongReadBreaks* currentBreaks = nullptr;
 
 bool SameTime(const timespec& a, const timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
@@ -68,12 +69,16 @@ bool MayBeStale(const DirIndex& index) {
          Nanoseconds(index.builtAt) - Nanoseconds(index.mtime) < 50000000;
 }
 
-DirIndex& Rebuild(const std::string& dir, const struct stat& st) {
+// Reads without the index's lock held: the breaks may look up names again.
+DirIndex ReadIndex(const std::string& dir, const struct stat& st) {
   DirIndex index;
   index.mtime = st.st_mtim;
   clock_gettime(CLOCK_REALTIME, &index.builtAt);
   if (DIR* d = opendir(dir.c_str())) {
+    unsigned read = 0;
     while (dirent* entry = readdir(d)) {
+      if (currentBreaks && ++read % kEntriesBetweenCalls == 0)
+        currentBreaks->Take();
       std::string name = entry->d_name;
       if (name == "." || name == "..") continue;
       index.byUpper.emplace(UpperCase(name), name);
@@ -81,17 +86,29 @@ DirIndex& Rebuild(const std::string& dir, const struct stat& st) {
     }
     closedir(d);
   }
-  if (indexes.size() > 4096) indexes.clear();
-  return indexes[dir] = std::move(index);
+  return index;
 }
 
-DirIndex* IndexFor(const std::string& dir) {
+// Calls use, under the lock, with the index of dir as it is now: the cached
+// one unless it is outdated or reread is asked for. False when dir is no
+// directory.
+template <typename Use>
+bool WithIndex(const std::string& dir, bool reread, Use use) {
   struct stat st {};
-  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
-  auto found = indexes.find(dir);
-  if (found != indexes.end() && SameTime(found->second.mtime, st.st_mtim))
-    return &found->second;
-  return &Rebuild(dir, st);
+  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  if (!reread) {
+    std::lock_guard<std::mutex> lock(indexMutex);
+    auto found = indexes.find(dir);
+    if (found != indexes.end() && SameTime(found->second.mtime, st.st_mtim)) {
+      use(found->second);
+      return true;
+    }
+  }
+  DirIndex fresh = ReadIndex(dir, st);
+  std::lock_guard<std::mutex> lock(indexMutex);
+  if (indexes.size() > 4096) indexes.clear();
+  use(indexes[dir] = std::move(fresh));
+  return true;
 }
 
 void EraseName(DirIndex& index, const std::string& name) {
@@ -165,6 +182,13 @@ bool LinkTarget(std::string& path) {
 
 }  // namespace
 
+LongReadBreaks::LongReadBreaks(std::function<void()> onBreak)
+    : onBreak_(std::move(onBreak)), previous_(currentBreaks) {
+  currentBreaks = this;
+}
+
+LongReadBreaks::~LongReadBreaks() { currentBreaks = previous_; }
+
 bool WriteAll(int fd, const void* data, size_t size, size_t* written) {
   const char* p = static_cast<const char*>(data);
   size_t done = 0;
@@ -189,18 +213,23 @@ std::string ResolveExisting(const std::string& path) {
   if (StatPath(path, st)) return path;
   std::string name = FileNamePart(path);
   if (name.empty() || name == "." || name == "..") return {};
-  std::string dir = DirectoryOrDot(path);
-  std::lock_guard<std::mutex> lock(indexMutex);
-  DirIndex* index = IndexFor(dir);
-  for (int attempt = 0; index && attempt < 2; ++attempt) {
-    auto range = index->byUpper.equal_range(UpperCase(name));
-    for (auto it = range.first; it != range.second; ++it) {
-      std::string candidate = DirectoryPart(path) + it->second;
+  const std::string dir = DirectoryOrDot(path);
+  const std::string upper = UpperCase(name);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    std::vector<std::string> names;
+    bool mayBeStale = false;
+    if (!WithIndex(dir, attempt > 0, [&](const DirIndex& index) {
+          auto range = index.byUpper.equal_range(upper);
+          for (auto it = range.first; it != range.second; ++it)
+            names.push_back(it->second);
+          mayBeStale = MayBeStale(index);
+        }))
+      break;
+    for (const std::string& found : names) {
+      std::string candidate = DirectoryPart(path) + found;
       if (StatPath(candidate, st)) return candidate;
     }
-    if (attempt > 0 || !MayBeStale(*index) || stat(dir.c_str(), &st) != 0)
-      break;
-    index = &Rebuild(dir, st);
+    if (!mayBeStale) break;
   }
   return {};
 }
@@ -563,10 +592,11 @@ std::vector<std::string> HiddenNamesNow(const std::string& dir) {
 // A writer opens once per file it writes, so it looks through the cached
 // index instead of reading the directory each time.
 std::vector<std::string> HiddenNamesIndexed(const std::string& dir) {
-  std::lock_guard<std::mutex> lock(indexMutex);
-  DirIndex* index = IndexFor(dir);
-  if (!index) return {};
-  return {index->hidden.begin(), index->hidden.end()};
+  std::vector<std::string> names;
+  WithIndex(dir, false, [&](const DirIndex& index) {
+    names.assign(index.hidden.begin(), index.hidden.end());
+  });
+  return names;
 }
 
 }  // namespace

@@ -44,6 +44,23 @@ std::vector<FoundFile> FindFiles(const std::string& pattern,
                                  bool includeHidden = false,
                                  const std::function<bool()>& keepGoing = {});
 
+// While one exists, a long directory read on this thread that nobody asked
+// for directly (the case-blind name index of a large directory, read when
+// a name is looked up) calls onBreak every few hundred entries, so that a
+// window can answer in between. The read goes on after each break.
+class LongReadBreaks {
+ public:
+  explicit LongReadBreaks(std::function<void()> onBreak);
+  ~LongReadBreaks();
+  LongReadBreaks(const LongReadBreaks&) = delete;
+  LongReadBreaks& operator=(const LongReadBreaks&) = delete;
+  void Take() const { onBreak_(); }
+
+ private:
+  std::function<void()> onBreak_;
+  const LongReadBreaks* previous_;
+};
+
 // open(2) that never blocks on a FIFO or device: the path must name a
 // regular file (or, with O_CREAT, not exist yet). Anything else fails with
 // errno set, the descriptor otherwise comes back in blocking mode.

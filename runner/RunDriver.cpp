@@ -102,6 +102,9 @@ void RunConfig(RunContext& ctx, RecordFile& file, const std::string& path) {
     RunState& state;
     ~EndExtras() { EndUploadScreen(state); }
   } endExtras{state};
+  // The first lookup of a name in a directory of 100,000 files reads it
+  // whole, which takes longer than the window may go unanswered.
+  const LongReadBreaks answerWindow([&view] { view.ProcessEvents(); });
   state.logBaseName = path;
   state.configDir = DirectoryPart(path);
   // Record file times are local; ages are measured from here.

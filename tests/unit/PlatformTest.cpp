@@ -130,6 +130,23 @@ TEST(PlatformFiles, LongSearchHandsBackControlAndStopsWhenTold) {
   EXPECT_GE(calls, 3);
   auto stopped = qm::FindFiles(dir / "*", false, [] { return false; });
   EXPECT_LT(stopped.size(), 1000u);
+
+  // The name index read by a case-blind lookup breaks too, while the
+  // lookup that wanted it waits; a lookup made during a break gets through.
+  int breaks = 0;
+  std::string inBreak;
+  {
+    const qm::LongReadBreaks answer([&] {
+      if (++breaks == 1) inBreak = qm::ResolveExisting(dir / "F999");
+    });
+    EXPECT_EQ(qm::ResolveExisting(dir / "F7"), dir / "f7");
+  }
+  EXPECT_GE(breaks, 3);
+  EXPECT_EQ(inBreak, dir / "f999");
+  const int before = breaks;  // none once their owner is gone
+  qmtest::WriteFile(dir / "g", "");
+  EXPECT_EQ(qm::ResolveExisting(dir / "G"), dir / "g");
+  EXPECT_EQ(breaks, before);
 }
 
 TEST(PlatformFiles, TextLinesEndAtCrLfOrPairAndNulEndsText) {

@@ -19,7 +19,10 @@ launcher=()
 # Paths relative to the checkout, and the build directory left out of the
 # key of objects with debug information, so a clone in another folder reuses
 # the cache (a hit's debug information names the folder it was made in).
+# Precompiled headers are cached only when their macros and the time macros
+# are not held against them.
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
+export CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
 command -v ccache >/dev/null &&
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 # Ninja starts faster and schedules two cores better than make; an existing

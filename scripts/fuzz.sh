@@ -8,38 +8,39 @@
 # replay test picks it up, and the script ends with a non-zero status.
 # The long run: bash scripts/fuzz.sh 600
 # bash scripts/fuzz.sh --build: builds the targets only.
+# bash scripts/fuzz.sh --prebuilt DIR SECONDS: runs the targets a build with
+# QM_FUZZ already holds (the test command's sanitizer build) in DIR.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build_only=0
+build=build-fuzz
+prebuilt=0
 if [ "${1:-}" = --build ]; then
   build_only=1
   shift
+elif [ "${1:-}" = --prebuilt ]; then
+  build=$2
+  prebuilt=1
+  shift 2
 fi
 seconds="${1:-20}"
 shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(config filesbbs pathlist settings describe)
 
-build=build-fuzz
 sanitize="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
-launcher=()
-# As in build.sh: the cache is shared with clones elsewhere, and Ninja
-# for a new build directory.
-export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
-generator=()
-[ -f "$build/CMakeCache.txt" ] || generator=(-G Ninja)
-command -v ccache >/dev/null &&
-  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+build_targets=(--target dunzip)
+for t in "${targets[@]}"; do build_targets+=(--target "fuzz_$t"); done
 mkdir -p "$build"
-if ! CC=clang CXX=clang++ cmake -S . -B "$build" "${generator[@]}" "${launcher[@]}" \
-       -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-       -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_FUZZ=ON -DQM_BUILD_GUI=OFF \
-       -DQM_BUILD_TESTS=OFF -DQM_WERROR=ON "-DCMAKE_C_FLAGS=$sanitize" \
-       "-DCMAKE_CXX_FLAGS=$sanitize" >"$build/configure.log" 2>&1 ||
-   ! cmake --build "$build" -j2 --target dunzip "${targets[@]/#/fuzz_}" \
+if [ "$prebuilt" = 0 ] &&
+   ! bash scripts/build.sh "$build" -DCMAKE_C_COMPILER=clang \
+       -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+       -DQM_FUZZ=ON -DQM_BUILD_GUI=OFF -DQM_BUILD_TESTS=OFF -DQM_WERROR=ON \
+       "-DCMAKE_C_FLAGS=$sanitize" "-DCMAKE_CXX_FLAGS=$sanitize" \
+       "${build_targets[@]}" \
        >"$build/build.log" 2>&1; then
-  tail -n 30 "$build/configure.log" "$build/build.log" 2>/dev/null
+  tail -n 30 "$build/build.log"
   echo "fuzz build failed"
   exit 1
 fi

@@ -12,8 +12,6 @@ namespace qmtest {
 
 namespace {
 
-constexpr size_t kChunkHeader = 5;  // an LZMA2 chunk that resets nothing
-
 void Number(std::string& out, uint64_t value) {
   for (int n = 0; n < 8; ++n)
     if (value < (uint64_t{1} << (7 * (n + 1)))) {

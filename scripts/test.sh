@@ -21,14 +21,16 @@ bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_WERROR=ON
 # The sanitizer build, with clang, holds what the sanitizer run needs (the
 # core tests, labelled "core", and the programs of the end-to-end runs) and
 # the fuzz targets: the libraries are compiled once for both, at -O1 so the
-# fuzz targets run about as fast as in their own optimized build.
+# fuzz targets run about as fast as in their own optimized build. Line
+# tables are all the sanitizers' reports need of the debug information.
 mkdir -p build-asan
 sanitize="-O1 -fsanitize=fuzzer-no-link"
 nice -n 15 bash scripts/build.sh build-asan -DCMAKE_C_COMPILER=clang \
   -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON \
   -DQM_FUZZ=ON -DQM_WERROR=ON "-DCMAKE_C_FLAGS=$sanitize" \
-  "-DCMAKE_CXX_FLAGS=$sanitize" --target unit_tests --target e2e_tests \
-  --target fuzz_programs >build-asan/build.log 2>&1 &
+  "-DCMAKE_CXX_FLAGS=$sanitize" -DCMAKE_C_FLAGS_DEBUG=-gline-tables-only \
+  -DCMAKE_CXX_FLAGS_DEBUG=-gline-tables-only --target unit_tests \
+  --target e2e_tests --target fuzz_programs >build-asan/build.log 2>&1 &
 asan=$!
 # Waits for a background build; on failure shows the end of its log.
 built() {

@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 #include <unordered_set>
@@ -74,17 +75,16 @@ DirIndex ReadIndex(const std::string& dir, const struct stat& st) {
   DirIndex index;
   index.mtime = st.st_mtim;
   clock_gettime(CLOCK_REALTIME, &index.builtAt);
-  if (DIR* d = opendir(dir.c_str())) {
-    unsigned read = 0;
-    while (dirent* entry = readdir(d)) {
-      if (currentBreaks && ++read % kEntriesBetweenCalls == 0)
-        currentBreaks->Take();
-      std::string name = entry->d_name;
-      if (name == "." || name == "..") continue;
-      index.byUpper.emplace(UpperCase(name), name);
-      if (name[0] == '.') index.hidden.insert(name);
-    }
-    closedir(d);
+  // A break that throws must not leave the directory open.
+  const std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(dir.c_str()), closedir);
+  unsigned read = 0;
+  while (dirent* entry = d ? readdir(d.get()) : nullptr) {
+    if (currentBreaks && ++read % kEntriesBetweenCalls == 0)
+      currentBreaks->Take();
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    index.byUpper.emplace(UpperCase(name), name);
+    if (name[0] == '.') index.hidden.insert(name);
   }
   return index;
 }

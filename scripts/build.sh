@@ -20,8 +20,10 @@ launcher=()
 # key of objects with debug information, so a clone in another folder reuses
 # the cache (a hit's debug information names the folder it was made in).
 # Precompiled headers are cached only when their macros and the time macros
-# are not held against them.
-export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
+# are not held against them. Depend mode takes the headers from the
+# compiler's dependency file instead of running the preprocessor once more
+# on every miss (a sixth of a cold build).
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true CCACHE_DEPEND=true
 export CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
 command -v ccache >/dev/null &&
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)

@@ -65,8 +65,18 @@ void CheckParsed(const std::string& line) {
   size_t p = 0;
   if (!line.empty() && qm::IsNameChar(static_cast<unsigned char>(line[0]))) {
     p = std::min(line.find(' '), line.size());
-    Check(parsed.fileName == line.substr(0, p),
-          "a file line's name is its text up to the first space");
+    std::string name = line.substr(0, p);
+    // A name in 8.3 columns, padded before its dot ("ACTIONS .ASC"), may
+    // be read whole.
+    if (parsed.fileName != name && line.size() > 9 && line[7] == ' ' &&
+        line[8] == '.') {
+      const size_t end = std::min(line.find(' ', 9), line.size());
+      name += line.substr(8, end - 8);
+      p = end;
+    }
+    Check(parsed.fileName == name,
+          "a file line's name is its text up to the first space, or a "
+          "padded 8.3 name");
   } else {
     Check(parsed.fileName.empty(), "other lines have no file name");
   }

@@ -131,6 +131,13 @@ class Statement {
 };
 
 // Tells an unattended run's standard error how far a long build has come.
+// A stored file's row key, area and name, as parameters 1 and 2.
+void BindKey(sqlite3_stmt* stmt, const IndexedFile& file) {
+  sqlite3_bind_int(stmt, 1, file.area);
+  sqlite3_bind_blob(stmt, 2, file.name.data(), int(file.name.size()),
+                    SQLITE_TRANSIENT);
+}
+
 class ProgressLines {
  public:
   explicit ProgressLines(bool enabled) : enabled_(enabled) {
@@ -350,9 +357,7 @@ void ContentIndex::Write(const std::vector<IndexedFile>& changed,
     for (const IndexedFile& file : changed) {
       if (!ok) break;
       sqlite3_stmt* stmt = put.get();
-      sqlite3_bind_int(stmt, 1, file.area);
-      sqlite3_bind_blob(stmt, 2, file.name.data(), int(file.name.size()),
-                        SQLITE_TRANSIENT);
+      BindKey(stmt, file);
       sqlite3_bind_int64(stmt, 3, static_cast<sqlite3_int64>(file.size));
       sqlite3_bind_int64(stmt, 4, static_cast<sqlite3_int64>(file.time));
       sqlite3_bind_blob(stmt, 5, file.hash.data(), int(file.hash.size()),
@@ -363,9 +368,7 @@ void ContentIndex::Write(const std::vector<IndexedFile>& changed,
     for (const IndexedFile& file : removed) {
       if (!ok) break;
       sqlite3_stmt* stmt = drop.get();
-      sqlite3_bind_int(stmt, 1, file.area);
-      sqlite3_bind_blob(stmt, 2, file.name.data(), int(file.name.size()),
-                        SQLITE_TRANSIENT);
+      BindKey(stmt, file);
       ok = sqlite3_step(stmt) == SQLITE_DONE;
       sqlite3_reset(stmt);
     }

@@ -123,6 +123,15 @@ std::string PackedZeros(const std::string& before, uint64_t& zeros,
   throw std::runtime_error("lzma2 chunks of zeros do not settle");
 }
 
+// A bit vector of count bits, most significant first, whose first set bits
+// are set.
+std::string LeadingBits(uint64_t set, uint64_t count) {
+  std::string bits((count + 7) / 8, '\0');
+  for (uint64_t i = 0; i < set; ++i)
+    bits[i / 8] = static_cast<char>(bits[i / 8] | (0x80 >> (i % 8)));
+  return bits;
+}
+
 std::string Utf16Names(const std::vector<std::string>& names) {
   std::string out;
   for (const std::string& name : names) {
@@ -231,15 +240,12 @@ void MakeSevenZip(const std::string& path,
   header += '\x05';
   Number(header, files);
   if (emptyFiles > 0) {
-    std::string bits((files + 7) / 8, '\0');
-    for (uint64_t i = 0; i < emptyFiles; ++i)
-      bits[i / 8] = static_cast<char>(bits[i / 8] | (0x80 >> (i % 8)));
+    // The empty streams come first, and every one of them is an empty file.
+    const std::string bits = LeadingBits(emptyFiles, files);
     header += '\x0E';
     Number(header, bits.size());
     header += bits;
-    std::string empty((emptyFiles + 7) / 8, '\0');
-    for (uint64_t i = 0; i < emptyFiles; ++i)
-      empty[i / 8] = static_cast<char>(empty[i / 8] | (0x80 >> (i % 8)));
+    const std::string empty = LeadingBits(emptyFiles, emptyFiles);
     header += '\x0F';
     Number(header, empty.size());
     header += empty;

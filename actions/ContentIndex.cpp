@@ -212,6 +212,10 @@ bool ContentIndex::OpenDatabase(RunContext& ctx, const std::string& path,
   // Never a link or a special file: the program's own regular file only.
   if (lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
   for (int attempt = 0; attempt < 2; ++attempt) {
+    // Made here so that it follows the folder's sharing; SQLite gives its
+    // journal the database's modes.
+    const int made = OpenRegularFile(path, O_WRONLY | O_CREAT | O_EXCL);
+    if (made >= 0) close(made);
     int code = sqlite3_open_v2(
         path.c_str(), &db_,
         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,

@@ -1,7 +1,9 @@
 #include "host/HostStore.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -295,6 +297,10 @@ bool HostStore::Create(const std::string& home, const std::string& password,
     error = "cannot create the directory " + home;
     return false;
   }
+  // Made here so that it follows the home's sharing; SQLite gives its
+  // -wal and -shm files the database's modes.
+  const int made = OpenRegularFile(path, O_WRONLY | O_CREAT | O_EXCL);
+  if (made >= 0) close(made);
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db,
                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);

@@ -219,7 +219,9 @@ WcBool MwLogin(const char* password) {
   }
   std::string lockPath =
       qm::TrailingBackslash(s.connectedHome) + qm::host::kLockName;
-  int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // Read access is all a lock needs: a lock file another user made with
+  // narrower modes still lets this one in.
+  int fd = qm::OpenRegularFile(lockPath, O_RDONLY | O_CREAT);
   if (fd < 0) {
     s.store.Close();
     return Fail(WC_ACCESS_DENIED);

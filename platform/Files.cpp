@@ -269,6 +269,14 @@ bool DeleteLocalFile(const std::string& path) {
   return true;
 }
 
+bool IdentifyFile(const std::string& path, FileIdentity& id) {
+  const std::string found = ResolveExisting(path);
+  struct stat st {};
+  if (found.empty() || stat(found.c_str(), &st) != 0) return false;
+  id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  return true;
+}
+
 bool MoveLocalFile(const std::string& from, const std::string& to) {
   if (fault::ShouldFail(fault::Kind::File)) return false;
   if (rename(from.c_str(), to.c_str()) != 0) return false;
@@ -277,15 +285,43 @@ bool MoveLocalFile(const std::string& from, const std::string& to) {
   return true;
 }
 
+unsigned SharedModeBits(const std::string& directory, bool folder) {
+  struct stat st {};
+  if (stat(DirectoryOrDot(directory).c_str(), &st) != 0 ||
+      !S_ISDIR(st.st_mode) || (st.st_mode & S_IWGRP) == 0)
+    return 0;
+  if (!folder) return S_IRGRP | S_IWGRP;
+  return S_IRWXG | (st.st_mode & S_ISGID);
+}
+
+namespace {
+
+// Through a descriptor of the new folder itself: a link put in its place
+// meanwhile is never followed.
+bool MakeDirectory(const std::string& path) {
+  if (mkdir(path.c_str(), 0777) != 0) return errno == EEXIST;
+  const unsigned bits = SharedModeBits(DirectoryPart(path), true);
+  if (bits == 0) return true;
+  const int fd =
+      open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  struct stat st {};
+  if (fd >= 0 && fstat(fd, &st) == 0 && st.st_uid == geteuid())
+    fchmod(fd, (st.st_mode & 07777) | bits);
+  if (fd >= 0) close(fd);
+  return true;
+}
+
+}  // namespace
+
 bool ForceDirectories(const std::string& path) {
   if (fault::ShouldFail(fault::Kind::File)) return false;
   if (path.empty()) return false;
   std::string current;
   for (size_t i = 0; i <= path.size(); ++i) {
     if (i == path.size() || path[i] == '/') {
-      if (!current.empty() && !DirectoryExists(current)) {
-        if (mkdir(current.c_str(), 0777) != 0 && errno != EEXIST) return false;
-      }
+      if (!current.empty() && !DirectoryExists(current) &&
+          !MakeDirectory(current))
+        return false;
     }
     if (i < path.size()) current += path[i];
   }
@@ -341,10 +377,26 @@ std::vector<FoundFile> FindFiles(const std::string& pattern, bool includeHidden,
 }
 
 int OpenRegularFile(const std::string& path, int flags, unsigned mode) {
-  const int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC,
-                      static_cast<mode_t>(mode));
+  // Created here or opened as it is: only a file this call made gets the
+  // folder's group bits.
+  int fd = -1;
+  bool created = false;
+  for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
+    if ((flags & O_CREAT) != 0) {
+      fd = open(path.c_str(), flags | O_EXCL | O_NONBLOCK | O_CLOEXEC,
+                static_cast<mode_t>(mode));
+      created = fd >= 0;
+      if (fd >= 0 || errno != EEXIST || (flags & O_EXCL) != 0) break;
+    }
+    fd = open(path.c_str(), (flags & ~O_CREAT) | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0 || errno != ENOENT || (flags & O_CREAT) == 0) break;
+  }
   if (fd < 0) return -1;
   struct stat st {};
+  if (created && fstat(fd, &st) == 0) {
+    const unsigned bits = SharedModeBits(DirectoryPart(path), false);
+    if ((st.st_mode & bits) != bits) fchmod(fd, (st.st_mode & 07777) | bits);
+  }
   const int status = fcntl(fd, F_GETFL);
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || status < 0 ||
       ((flags & O_NONBLOCK) == 0 &&
@@ -465,7 +517,8 @@ bool AtomicWriter::Open(const std::string& path, bool followLinks) {
   if (followLinks && !LinkTarget(target_)) return false;
   mode_t mask = umask(0);
   umask(mask);
-  mode_t mode = 0666 & ~mask;
+  std::string dir = DirectoryPart(target_);
+  mode_t mode = (0666 & ~mask) | SharedModeBits(dir, false);
   struct stat st {};
   if (lstat(target_.c_str(), &st) == 0) {
     if (S_ISREG(st.st_mode)) {
@@ -475,7 +528,6 @@ bool AtomicWriter::Open(const std::string& path, bool followLinks) {
       return false;
     }
   }
-  std::string dir = DirectoryPart(target_);
   // A killed run's write to this target would otherwise stay for good.
   RemoveAbandonedWrites(dir, mark_, FileNamePart(target_));
   temp_ =

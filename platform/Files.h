@@ -23,11 +23,27 @@ bool DirectoryExists(const std::string& path);
 bool RealDirectoryExists(const std::string& path);
 // Anything at all, a dangling symbolic link included.
 bool PathExists(const std::string& path);
+// Which file a path names (device and inode), whatever the letter case of
+// its last component and however its folders are spelt. False when none.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+bool IdentifyFile(const std::string& path, FileIdentity& id);
 bool DeleteLocalFile(const std::string& path);
 // rename(2) that keeps the name lookup's cache in step.
 bool MoveLocalFile(const std::string& from, const std::string& to);
 // Creates every missing level; true when the directory exists afterwards.
+// Each level made follows SharedModeBits.
 bool ForceDirectories(const std::string& path);
+
+// What the program creates in a folder its group may write is made usable
+// by every member of the group, whatever the creator's umask: a new file
+// gets group read and write, a new folder group rwx, and set-group-ID when
+// the folder above has it. Elsewhere the umask decides, and nothing that
+// exists is ever changed. The bits to add to what is made in directory:
+unsigned SharedModeBits(const std::string& directory, bool folder);
 
 // "*" and "?" without regard to case; "*.*" matches every name.
 bool WildcardMatch(const std::string& pattern, const std::string& name);
@@ -63,7 +79,8 @@ class LongReadBreaks {
 
 // open(2) that never blocks on a FIFO or device: the path must name a
 // regular file (or, with O_CREAT, not exist yet). Anything else fails with
-// errno set, the descriptor otherwise comes back in blocking mode.
+// errno set, the descriptor otherwise comes back in blocking mode. A file
+// it creates gets SharedModeBits.
 int OpenRegularFile(const std::string& path, int flags, unsigned mode = 0666);
 // The same as a stdio stream in the given fopen mode; null on failure.
 std::FILE* OpenRegularStream(const std::string& path, int flags,

@@ -273,6 +273,55 @@ TEST(PlatformFiles, ForceDirectoriesMakesEveryLevel) {
   EXPECT_FALSE(qm::ForceDirectories(dir / "file/sub/"));
 }
 
+// What a run makes in a folder its group may write (a log, the settings, a
+// listing, Temp/) is the group's to use whatever the creator's umask, so the
+// next run of another member can; elsewhere the umask decides, and what
+// exists keeps its modes.
+TEST(PlatformFiles, NewFilesInAGroupFolderAreTheGroupsWhateverTheUmask) {
+  TempDir dir;
+  struct Row {
+    mode_t folder, umask, file, subfolder;
+  };
+  const Row rows[] = {
+      {0755, 022, 0644, 0755},   {0755, 002, 0664, 0775},
+      {0775, 022, 0664, 0775},   {0775, 077, 0660, 0770},
+      {02770, 022, 0664, 02775}, {02770, 077, 0660, 02770},
+  };
+  const auto modeOf = [](const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
+  };
+  int n = 0;
+  for (const Row& row : rows) {
+    const std::string folder = dir / std::to_string(n++);
+    SCOPED_TRACE(folder);
+    qmtest::MakeDirs(folder);
+    ASSERT_EQ(chmod(folder.c_str(), row.folder), 0);
+    qmtest::WriteFile(folder + "/kept.err", "x");
+    ASSERT_EQ(chmod((folder + "/kept.err").c_str(), 0600), 0);
+    const mode_t before = umask(row.umask);
+    for (const char* name : {"/new.err", "/kept.err"}) {
+      const int fd =
+          qm::OpenRegularFile(folder + name, O_WRONLY | O_APPEND | O_CREAT);
+      EXPECT_GE(fd, 0);
+      if (fd >= 0) close(fd);
+    }
+    uint32_t done = 0;
+    for (const char* name : {"/quillmar.ini", "/kept.err"}) {
+      qm::AtomicWriter writer;
+      EXPECT_TRUE(writer.Open(folder + name) && writer.Write("y", 1, done) &&
+                  writer.Commit());
+    }
+    EXPECT_TRUE(qm::ForceDirectories(folder + "/Temp/deep/"));
+    umask(before);
+    EXPECT_EQ(modeOf(folder + "/new.err"), row.file);
+    EXPECT_EQ(modeOf(folder + "/quillmar.ini"), row.file);
+    EXPECT_EQ(modeOf(folder + "/Temp"), row.subfolder);
+    EXPECT_EQ(modeOf(folder + "/Temp/deep"), row.subfolder);
+    EXPECT_EQ(modeOf(folder + "/kept.err"), 0600u);
+  }
+}
+
 TEST(PlatformFileTime, ConvertsAndFormatsWithoutZoneShift) {
   // 2000-01-02 03:04:05 UTC
   uint64_t ft = qm::UnixToFileTime(946782245);

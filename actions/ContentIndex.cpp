@@ -191,7 +191,7 @@ bool StoredFileStat(int32_t area, const std::string& name, uint64_t& size,
 }
 
 ContentIndex::ContentIndex(RunContext& ctx) {
-  const std::string path = ctx.state.programDir + kDatabaseName;
+  const std::string path = StateFolder(ctx.state) + kDatabaseName;
   std::vector<IndexedFile> rows;
   if (!OpenDatabase(ctx, path, rows)) {
     rows.clear();

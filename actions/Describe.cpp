@@ -62,7 +62,7 @@ class ExtractingLabel {
 }  // namespace
 
 std::string TempDirectory(const RunState& state) {
-  return TrailingBackslash(state.programDir) + "Temp/";
+  return TrailingBackslash(StateFolder(state)) + "Temp/";
 }
 
 namespace {

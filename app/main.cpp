@@ -79,6 +79,14 @@ int main(int argc, char** argv) {
   // Any argument makes the start unattended: nothing may wait for a person.
   qm::gui::Seam().unattended = QCoreApplication::arguments().size() > 1;
 
+  auto options = qm::gui::MainFormOptions::FromCommandLine(argc, argv);
+  if (!options.refused.empty()) {
+    std::cerr << "quillmar: " << options.refused << '\n';
+    if (!qm::gui::Seam().unattended)
+      qm::gui::ShowWarning(nullptr, qm::gui::ToText(options.refused));
+    return 2;
+  }
+
   auto* splash = new qm::gui::TSplashForm;
   splash->show();
   splash->repaint();
@@ -88,7 +96,6 @@ int main(int argc, char** argv) {
 
   int exitCode = 0;
   {
-    auto options = qm::gui::MainFormOptions::FromCommandLine(argc, argv);
     options.splash = splash;
     options.report = &std::cout;
     if (command.mode == qm::CommandLine::Mode::TestRun) {

@@ -1,10 +1,14 @@
 #include "platform/Paths.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <climits>
+#include <cstring>
 
 namespace qm {
 
@@ -62,6 +66,78 @@ std::string ProgramDirectory() {
 }
 
 std::string ProgramFileName() { return FileNamePart(ExecutablePath()); }
+
+namespace {
+
+bool OnlyRootMayChange(const struct stat& st) {
+  return st.st_uid == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// The pointer's text, or why it cannot be trusted.
+bool ReadPointer(const std::string& path, std::string& text,
+                 std::string& problem) {
+  const int fd =
+      open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    problem = "cannot be read (" + std::string(std::strerror(errno)) + ")";
+    return false;
+  }
+  struct stat st {};
+  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (!regular || !OnlyRootMayChange(st)) {
+    close(fd);
+    problem = regular ? "must be root's and writable by root alone"
+                      : "is not a regular file";
+    return false;
+  }
+  char buffer[4096];
+  const ssize_t n = read(fd, buffer, sizeof buffer);
+  close(fd);
+  if (n < 0) {
+    problem = "cannot be read";
+    return false;
+  }
+  text.assign(buffer, static_cast<size_t>(n));
+  return true;
+}
+
+}  // namespace
+
+ProgramFolders FindProgramFolders(const std::string& programDir) {
+  ProgramFolders folders;
+  folders.files = TrailingBackslash(programDir);
+  const std::string pointer = folders.files + kStatePointerName;
+  struct stat st {};
+  if (lstat(pointer.c_str(), &st) != 0 && errno == ENOENT) {
+    folders.state = folders.files;
+    return folders;
+  }
+  std::string text, problem;
+  struct stat dir {};
+  if (stat(folders.files.c_str(), &dir) != 0 || !OnlyRootMayChange(dir)) {
+    problem = "is in a folder that is not root's alone";
+  } else if (ReadPointer(pointer, text, problem)) {
+    std::string named;
+    size_t from = 0;
+    while (from < text.size() && named.empty()) {
+      size_t end = text.find('\n', from);
+      if (end == std::string::npos) end = text.size();
+      const std::string line = Trim(text.substr(from, end - from));
+      if (!line.empty() && line[0] != '#') named = line;
+      from = end + 1;
+    }
+    struct stat state {};
+    if (named.empty() || named[0] != '/')
+      problem = "must name a folder by its absolute path";
+    else if (stat(named.c_str(), &state) != 0 || !S_ISDIR(state.st_mode))
+      problem = "names " + named + ", which is not a folder";
+    else
+      folders.state = TrailingBackslash(named);
+  }
+  if (folders.state.empty())
+    folders.refused = pointer + " is not used: it " + problem;
+  return folders;
+}
 
 std::string UpperCase(std::string text) {
   for (char& c : text)

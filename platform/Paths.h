@@ -23,6 +23,23 @@ std::string ProgramDirectory();
 // The running executable's file name (no directory).
 std::string ProgramFileName();
 
+// The file beside the program that names its state folder.
+inline constexpr char kStatePointerName[] = "quillmar.state";
+
+// Where the program's own files are (the ZIP library, Help/) and where its
+// state is (settings, jobs, logs, Temp/, the duplicate index). The state is
+// in the program directory itself unless kStatePointerName there names
+// another folder: its first line that is neither blank nor a "#" comment,
+// an absolute path. The pointer is used only when it is a regular file and
+// it and the program directory are root's and writable by no one else:
+// whoever could change it could choose what root's runs read and write.
+struct ProgramFolders {
+  std::string files;    // with a trailing separator
+  std::string state;    // with a trailing separator
+  std::string refused;  // why a pointer there is not used; then state is ""
+};
+ProgramFolders FindProgramFolders(const std::string& programDir);
+
 std::string UpperCase(std::string text);  // ASCII letters only
 bool EqualsNoCase(const std::string& a, const std::string& b);
 std::string Trim(const std::string& text);  // blanks and control characters

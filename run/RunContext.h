@@ -45,7 +45,10 @@ struct RunCounts {
 class UploadScreen;
 
 struct RunState {
-  std::string programDir;       // executable's directory, trailing separator
+  std::string programDir;  // executable's directory, trailing separator
+  // The state folder (settings, jobs, logs, Temp/), trailing separator;
+  // empty: the program directory (see StateFolder).
+  std::string stateDir;
   std::string homeDir;          // host home directory in effect
   std::string commandLineFile;  // full path of the command-line file
   std::string configDir;        // directory of the configuration file run
@@ -66,6 +69,12 @@ struct RunState {
   // check); made at the first add that needs it.
   std::shared_ptr<UploadScreen> uploadScreen;
 };
+
+// Where the run's settings, jobs named without a directory, logs, Temp/ and
+// duplicate index are: the program directory unless a state folder is set.
+inline const std::string& StateFolder(const RunState& state) {
+  return state.stateDir.empty() ? state.programDir : state.stateDir;
+}
 
 enum class ActionLabel { None, Add, Delete, Move };
 

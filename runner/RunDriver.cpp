@@ -201,7 +201,7 @@ void AutoRunConfigs(
       throw std::runtime_error("Cannot open file \"" + commandFile + "\"");
     }
     for (std::string& line : lines) {
-      if (DirectoryPart(line).empty()) line = state.programDir + line;
+      if (DirectoryPart(line).empty()) line = StateFolder(state) + line;
       if (FileExists(line)) {
         showConfigFile(FileNamePart(line));
         RunConfig(ctx, file, line);

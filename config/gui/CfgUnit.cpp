@@ -184,10 +184,10 @@ TCfgForm::TCfgForm(QWidget* parent, qm::RunState& state)
 TCfgForm::~TCfgForm() = default;
 
 std::string TCfgForm::SettingsPath() const {
-  return ConfigToolSettingsPath(state_.programDir);
+  return ConfigToolSettingsPath(StateFolder(state_));
 }
 
-QString TCfgForm::ProgramDirText() const { return ToText(state_.programDir); }
+QString TCfgForm::ProgramDirText() const { return ToText(StateFolder(state_)); }
 
 void TCfgForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);

@@ -95,7 +95,10 @@ void UseApplicationFont() {
 MainFormOptions MainFormOptions::FromCommandLine(int argc,
                                                  const char* const* argv) {
   MainFormOptions options;
-  options.programDir = ProgramDirectory();
+  const ProgramFolders folders = FindProgramFolders(ProgramDirectory());
+  options.programDir = folders.files;
+  options.stateDir = folders.state;
+  options.refused = folders.refused;
   options.exeName = ProgramFileName();
   // From the bytes, not from Qt's list, which would lose a job file's name
   // that is not UTF-8.
@@ -219,8 +222,10 @@ void TMainForm::FormCreate() {
   state_.cancelRequest = false;
   state_.allFilesListed.clear();
   state_.programDir = TrailingBackslash(options_.programDir);
+  if (!options_.stateDir.empty())
+    state_.stateDir = TrailingBackslash(options_.stateDir);
   // The home directory in effect starts as the host's own home.
-  state_.homeDir = TrailingBackslash(FindHostHome(state_.programDir));
+  state_.homeDir = TrailingBackslash(FindHostHome(StateFolder(state_)));
   WcSetHostHome(state_.homeDir.c_str());
 
   LoginPrompts prompts;
@@ -279,7 +284,7 @@ void TMainForm::showEvent(QShowEvent* event) {
 }
 
 void TMainForm::FormShow() {
-  settingsPath_ = MainSettingsPath(state_.programDir, options_.exeName);
+  settingsPath_ = MainSettingsPath(StateFolder(state_), options_.exeName);
   view_.ClearPanels();
   state_.autoRun = false;
 
@@ -316,8 +321,9 @@ void TMainForm::FormShow() {
   // it is reported like a missing file rather than left waiting.
   if (!automatic_) return;
   const std::string argument = ToBytes(options_.arguments.first());
-  std::string path =
-      DirectoryPart(argument).empty() ? state_.programDir + argument : argument;
+  std::string path = DirectoryPart(argument).empty()
+                         ? StateFolder(state_) + argument
+                         : argument;
   const std::string found = ResolveExisting(path);
   if (!found.empty() && FileExists(found)) {
     state_.commandLineFile = found;
@@ -423,7 +429,7 @@ void TMainForm::b_RunCfgClick() {
   const QString name =
       OpenFileName(this, QStringLiteral("Open Config File..."),
                    QStringLiteral("config files (*.cfg);;all files (*)"),
-                   ToText(state_.programDir));
+                   ToText(StateFolder(state_)));
   if (name.isEmpty()) return;
   memo_TestRun->clear();
   Guarded([this, &name] { RunConfig(ctx_, recordFile_, ToBytes(name)); });

@@ -31,7 +31,10 @@ class ToxForm;
 void UseApplicationFont();
 
 struct MainFormOptions {
-  std::string programDir;     // with a trailing separator
+  std::string programDir;  // with a trailing separator
+  std::string stateDir;    // the state folder; empty: programDir
+  // Why the file naming the state folder is not used; the start then ends.
+  std::string refused;
   std::string exeName;        // names the settings file
   QStringList arguments;      // after the program name; any makes it unattended
   QWidget* splash = nullptr;  // taken over; released when the login ends
@@ -43,7 +46,7 @@ struct MainFormOptions {
   // Where an unattended run reports: a test run's lines, else its summary.
   std::ostream* report = nullptr;
 
-  // The running program's directory, name and arguments (as the
+  // The running program's folders, name and arguments (as the
   // application object leaves them).
   static MainFormOptions FromCommandLine(int argc, const char* const* argv);
 };

@@ -1,4 +1,7 @@
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "tests/e2e/E2eSupport.h"
 
@@ -212,6 +215,24 @@ TEST_F(Startup, LogThatIsAFifoNeverHoldsTheRun) {
   EXPECT_NE(result.err.find("IO Error\nNo path set for FA# 1: entry skipped\n"),
             std::string::npos)
       << result.err;
+}
+
+// A pointer to the state folder that someone other than root could have
+// written is never followed: the start ends before any login.
+TEST_F(Startup, UntrustedStatePointerEndsTheStart) {
+  qmtest::MakeHost(home, {{1, "Uploads", "a"}});
+  NaConfig();
+  const std::string pointer = bin + "/quillmar.state";
+  qmtest::WriteFile(pointer, tmp.path() + "\n");
+  ASSERT_EQ(chmod(pointer.c_str(), 0666), 0);
+  auto result = Quillmar({"quiet.cfg"}, 30);
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_EQ(result.err.rfind("quillmar: " + pointer + " is not used: it ", 0),
+            0u)
+      << result.err;
+  EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1);
+  EXPECT_FALSE(qmtest::Exists(bin + "/Login.err"));
+  EXPECT_FALSE(qmtest::Exists(tmp / "quiet.err"));
 }
 
 TEST_F(Startup, MissingZipLibraryEndsWithExitCodeOne) {

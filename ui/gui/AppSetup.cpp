@@ -50,7 +50,7 @@ const char* TSetupDlg::ServerProgramName() {
 TSetupDlg::TSetupDlg(QWidget* parent, qm::RunState& state, std::string exeName)
     : QDialog(parent), state_(state) {
   settingsPath_ = MainSettingsPath(
-      state_.programDir, exeName.empty() ? ProgramFileName() : exeName);
+      StateFolder(state_), exeName.empty() ? ProgramFileName() : exeName);
   setObjectName(QStringLiteral("SetupDlg"));
   setWindowTitle(QStringLiteral("Setup"));
 

@@ -79,10 +79,12 @@ bool ServerLogin(const std::string& password) {
     s.ServerMessage = "Server Context Not Created." + Reason(s.ConnectError);
     return false;
   }
+  s.LoginError = 0;
   s.ServerLoggedIn = MwLogin(password.c_str()) != 0;
   if (!s.ServerLoggedIn) {
+    s.LoginError = WcGetLastError();
     s.ServerMessage =
-        "Failed to Login to Wildcat Server!" + Reason(WcGetLastError());
+        "Failed to Login to Wildcat Server!" + Reason(s.LoginError);
     return false;
   }
   return true;
@@ -172,6 +174,39 @@ std::string WcErrorName(uint32_t code) {
     default:
       return "Unrecoginzed error.";
   }
+}
+
+std::string LoginFailureLine(const std::string& home,
+                             const std::string& logPath, bool logged) {
+  const Session& s = TheSession();
+  const uint32_t code = s.LoginError != 0 ? s.LoginError : s.ConnectError;
+  std::string why;
+  switch (code) {
+    case WC_ALREADY_LOGGED_IN:
+    case WC_USER_ALREADY_LOGGED_IN:
+      why = "another program holds it as its configuration utility";
+      break;
+    case WC_INCORRECT_PASSWORD:
+      why =
+          "it has a wcConfig password, and an unattended start logs in "
+          "without one";
+      break;
+    case WC_ACCESS_DENIED:
+      why =
+          "its database cannot be written (permissions, or a full or "
+          "read-only disk)";
+      break;
+    case WC_INVALID_CONNECTION_ID:
+      why = "no host database is there (wcsrv.ini names the host's home)";
+      break;
+    default:
+      why = s.ServerMessage;
+      break;
+  }
+  if (code != 0) why += " (" + WcErrorName(code) + ")";
+  return "quillmar: could not log in to the host " + home + ": " + why +
+         (logged ? "; see " + logPath
+                 : "; " + logPath + " could not be written");
 }
 
 namespace {

@@ -13,6 +13,7 @@ struct Session {
   bool ServerLoggedIn = false;
   std::string ServerMessage;  // the session's last message
   uint32_t ConnectError = 0;  // the host's code when the connect failed
+  uint32_t LoginError = 0;    // the host's code when the last login failed
 };
 
 // The host home named by wcsrv.ini in programDir ([Server] Home=, relative
@@ -27,6 +28,12 @@ void ServerLogout();
 
 // The name of a host error code, or "Unrecoginzed error.".
 std::string WcErrorName(uint32_t code);
+
+// The one line an unattended start prints when its login failed: the
+// host, the reason as the sysop can act on it, and where it was logged
+// (or that the log could not be written).
+std::string LoginFailureLine(const std::string& home,
+                             const std::string& logPath, bool logged);
 
 // What the start-up login needs from the window system.
 struct LoginPrompts {

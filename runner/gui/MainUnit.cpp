@@ -349,8 +349,15 @@ void TMainForm::FailedLoginTimer() {
   // Asked for first: the end is queued, so a box that says the log could
   // not be written cannot hold it back.
   EndApplication(2);
-  state_.logBaseName = state_.programDir + "Login.err";
+  state_.logBaseName = StateFolder(state_) + "Login.err";
+  const int unlogged = state_.counts.unlogged;
   LogRunError(ctx_, TheSession().ServerMessage);
+  // What cron mails and the journal keeps: nothing ran, and why.
+  if (automatic_)
+    std::cerr << LoginFailureLine(state_.homeDir,
+                                  LogFileName(state_.logBaseName),
+                                  state_.counts.unlogged == unlogged)
+              << std::endl;
 }
 
 void TMainForm::Guarded(const std::function<void()>& run) {

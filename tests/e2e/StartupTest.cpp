@@ -36,6 +36,12 @@ TEST_F(Startup, WrongPasswordWritesLoginErrAndEnds) {
   auto result = Quillmar({"quiet.cfg"});
   EXPECT_FALSE(result.timedOut);
   EXPECT_EQ(result.exitCode, 2);
+  // What cron mails: one line, the reason and where it was logged.
+  EXPECT_EQ(result.err, "quillmar: could not log in to the host " + home +
+                            "/: it has a wcConfig password, and an unattended "
+                            "start logs in without one (WC_INCORRECT_PASSWORD)"
+                            "; see " +
+                            bin + "/Login.err\n");
   std::string log = qmtest::ReadFile(bin + "/Login.err");
   EXPECT_EQ(log.rfind("Created on: ", 0), 0u) << log;
   EXPECT_NE(log.find("\r\n" + std::string(79, '*') + "\r\n"),
@@ -54,6 +60,10 @@ TEST_F(Startup, BusyHostWritesLoginErrAndEnds) {
   auto result = Quillmar({"quiet.cfg"});
   EXPECT_FALSE(result.timedOut);
   EXPECT_EQ(result.exitCode, 2);
+  EXPECT_EQ(result.err, "quillmar: could not log in to the host " + home +
+                            "/: another program holds it as its configuration "
+                            "utility (WC_ALREADY_LOGGED_IN); see " +
+                            bin + "/Login.err\n");
   EXPECT_NE(qmtest::ReadFile(bin + "/Login.err")
                 .find("Failed to Login to Wildcat Server!"),
             std::string::npos);
@@ -80,19 +90,45 @@ TEST_F(Startup, HostOnAFullDiskWritesLoginErrAndEnds) {
   }
   EXPECT_FALSE(result.timedOut);
   EXPECT_EQ(result.exitCode, 2) << result.err;
+  EXPECT_NE(result.err.find("its database cannot be written (permissions, or "
+                            "a full or read-only disk) (WC_ACCESS_DENIED)"),
+            std::string::npos)
+      << result.err;
   EXPECT_NE(qmtest::ReadFile(bin + "/Login.err")
                 .find("The host database cannot be written.\r\n"),
             std::string::npos);
   EXPECT_FALSE(qmtest::Exists(bin + "/quiet.err"));
 }
 
+// A test run that cannot log in says so too; Login.err gets its line.
 TEST_F(Startup, SecondFailedLoginAppendsOneLine) {
   NaConfig();
   auto first = Quillmar({"quiet.cfg"});
   EXPECT_EQ(first.exitCode, 2);
   std::string once = qmtest::ReadFile(bin + "/Login.err");
-  auto second = Quillmar({"quiet.cfg"});
+  // A log that cannot be written is named as such.
+  const std::string log = bin + "/Login.err";
+  ASSERT_EQ(rename(log.c_str(), (log + ".kept").c_str()), 0);
+  qmtest::MakeFifo(log);
+  auto unwritten = Quillmar({"--test-run", "quiet.cfg"});
+  EXPECT_EQ(unwritten.exitCode, 2);
+  EXPECT_NE(
+      unwritten.err.find("quillmar: could not log in to the host " + home +
+                         "/: no host database is there (wcsrv.ini"
+                         " names the host's home) "
+                         "(WC_INVALID_CONNECTION_ID); " +
+                         bin + "/Login.err could not be written\n"),
+      std::string::npos)
+      << unwritten.err;
+  ASSERT_EQ(unlink(log.c_str()), 0);
+  ASSERT_EQ(rename((log + ".kept").c_str(), log.c_str()), 0);
+  auto second = Quillmar({"--test-run", "quiet.cfg"});
   EXPECT_EQ(second.exitCode, 2);
+  EXPECT_EQ(second.err, "quillmar: could not log in to the host " + home +
+                            "/: no host database is there (wcsrv.ini names "
+                            "the host's home) (WC_INVALID_CONNECTION_ID); "
+                            "see " +
+                            bin + "/Login.err\n");
   std::string twice = qmtest::ReadFile(bin + "/Login.err");
   EXPECT_EQ(twice.substr(0, once.size()), once);
   EXPECT_EQ(twice.substr(once.size()), "Server Context Not Created.\r\n");

@@ -33,7 +33,8 @@ constexpr const char* kUsage =
     "       wcserver file add HOME --area N --name NAME [--desc LINE]... "
     "[--from FILE]\n"
     "       wcserver file list HOME --area N [--json]\n"
-    "       wcserver hold HOME --seconds S\n";
+    "       wcserver hold HOME --seconds S\n"
+    "       wcserver -h | --help | -V | --version\n";
 
 // Areas with relative paths resolve against the home, so it is made
 // absolute once.
@@ -250,6 +251,14 @@ int Hold(const std::string& home, const Options& o) {
 int Run(const std::vector<std::string>& args) {
   if (args.empty()) throw UsageError{"no command"};
   const std::string& command = args[0];
+  if (args.size() == 1 && (command == "--help" || command == "-h")) {
+    std::cout << kUsage;
+    return 0;
+  }
+  if (args.size() == 1 && (command == "--version" || command == "-V")) {
+    std::cout << "wcserver (Quillmar) " << QM_VERSION << '\n';
+    return 0;
+  }
   if (command == "init") {
     if (args.size() < 2) throw UsageError{"init needs HOME"};
     return Init(AbsoluteHome(args[1]),

@@ -176,6 +176,17 @@ TEST_F(Startup, OptionsAreAnsweredOrRefusedBeforeLogin) {
   const std::vector<Row> rows = {
       {{"--help"}, 0, "usage: quillmar ", ""},
       {{"--version"}, 0, "Quillmar " QM_TEST_VERSION "\n", ""},
+      {{"-h"}, 0, "usage: quillmar ", ""},
+      {{"-V"}, 0, "Quillmar " QM_TEST_VERSION "\n", ""},
+      {{"-x", "quiet.cfg"},
+       2,
+       "",
+       "quillmar: unknown option -x (see quillmar --help)\n"},
+      {{"quiet.cfg", "other.cfg"},
+       2,
+       "",
+       "quillmar: one FILE only, not also other.cfg (a list file runs "
+       "several) (see quillmar --help)\n"},
       {{"--dry-run", "quiet.cfg"},
        2,
        "",

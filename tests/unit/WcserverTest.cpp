@@ -65,6 +65,17 @@ TEST_F(WcserverTest, InitMakesAHostWithTheServerProgram) {
 
   ExpectFailure(Wcserver({"init", home}));  // never over an existing host
   EXPECT_NE(Wcserver({"bogus"}).exitCode, 0);
+  // Asked for its usage or version, it answers on standard output.
+  const std::pair<const char*, const char*> asked[] = {
+      {"--help", "usage: wcserver init HOME"},
+      {"-h", "usage: wcserver init HOME"},
+      {"--version", "wcserver (Quillmar) "},
+      {"-V", "wcserver (Quillmar) "}};
+  for (const auto& [ask, answer] : asked) {
+    const auto r = Wcserver({ask});
+    ExpectOk(r);
+    EXPECT_EQ(r.out.rfind(answer, 0), 0u) << r.out;
+  }
   ExpectFailure(Wcserver({"area", "list", dir / "nothing"}));
 
   // A mistyped option makes no host with a default in its place.

@@ -1,5 +1,6 @@
 #include "actions/AddNewFiles.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "actions/ExistingNames.h"
@@ -78,6 +79,17 @@ void AddFromList(AddJob& job, const std::string& spec) {
   }
 }
 
+// The listings the configuration's own List entries write into a folder,
+// as files: they are output, never uploads.
+std::vector<FileIdentity> OwnListings(const RunContext& ctx) {
+  std::vector<FileIdentity> listings;
+  for (const std::string& path : ctx.state.listingOutputs) {
+    FileIdentity id;
+    if (IdentifyFile(path, id)) listings.push_back(id);
+  }
+  return listings;
+}
+
 void ScanForNew(AddJob& job, const std::string& spec) {
   std::string pattern = ConfigRelative(job.ctx, spec);
   std::string specDir = DirectoryPart(pattern);
@@ -98,10 +110,15 @@ void ScanForNew(AddJob& job, const std::string& spec) {
     job.ctx.view.ProcessEvents();
     return !job.ctx.state.cancelRequest;
   };
+  const std::vector<FileIdentity> listings = OwnListings(job.ctx);
   for (const FoundFile& found : FindFiles(pattern, false, keepGoing)) {
     job.ctx.view.ProcessEvents();
     if (job.ctx.state.cancelRequest) return;
     if (job.names.Contains(found.name)) continue;
+    FileIdentity id;
+    if (!listings.empty() && IdentifyFile(sourceDir + found.name, id) &&
+        std::find(listings.begin(), listings.end(), id) != listings.end())
+      continue;
     job.Add(found.name, sourceDir, sourceDir + found.name, transfer);
   }
 }

@@ -23,6 +23,13 @@ void ListAction(RunContext& ctx, int32_t area, const std::string& mode,
                 const std::string& spec, const std::string& destKind,
                 const std::string& outputFile, const std::string& path);
 
+// The file a List entry writes: an "All Files List" output relative to the
+// configuration file's folder, any other in the entry's Path.
+std::string ListingOutputPath(const RunContext& ctx,
+                              const std::string& destKind,
+                              const std::string& outputFile,
+                              const std::string& path);
+
 // Listing layout, lines without their ends. The header of an area:
 std::vector<std::string> ListingHeader(const std::string& areaName);
 // The lines of one file: mode "Single", "Full" or anything else for

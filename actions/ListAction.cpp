@@ -123,7 +123,8 @@ std::unique_ptr<ListingOutput> OpenOutput(RunContext& ctx,
     return shared;
   }
   auto own = std::make_unique<ReplacingOutput>();
-  if (!own->Open(directory + FileNamePart(outputFile))) return nullptr;
+  if (!own->Open(ListingOutputPath(ctx, destKind, outputFile, directory)))
+    return nullptr;
   return own;
 }
 
@@ -132,9 +133,7 @@ void WebListAction(RunContext& ctx, int32_t area, const TFileArea& areaRecord,
                    const std::string& destKind, const std::string& outputFile,
                    const std::string& path) {
   const bool allFiles = destKind == kAllFilesList;
-  const std::string target =
-      allFiles ? AllFilesListPath(ctx, outputFile)
-               : TrailingBackslash(path) + FileNamePart(outputFile);
+  const std::string target = ListingOutputPath(ctx, destKind, outputFile, path);
   if (!WriteWebListing(ctx, area, areaRecord, mode, spec, target, allFiles)) {
     LogRunError(ctx, "IO Error during File List Creation.");
     return;
@@ -143,6 +142,14 @@ void WebListAction(RunContext& ctx, int32_t area, const TFileArea& areaRecord,
 }
 
 }  // namespace
+
+std::string ListingOutputPath(const RunContext& ctx,
+                              const std::string& destKind,
+                              const std::string& outputFile,
+                              const std::string& path) {
+  if (destKind == kAllFilesList) return AllFilesListPath(ctx, outputFile);
+  return TrailingBackslash(path) + FileNamePart(outputFile);
+}
 
 std::vector<std::string> ListingHeader(const std::string& areaName) {
   const std::string rule = "  " + std::string(75, '=');

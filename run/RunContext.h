@@ -59,6 +59,9 @@ struct RunState {
   RunCounts counts;             // of the current unattended run
   // The "All Files List" outputs created this run.
   std::set<std::string> allFilesListed;
+  // Where the List entries of the configuration file being run write, so
+  // that its "Scan For New" never takes a listing for an upload.
+  std::vector<std::string> listingOutputs;
   // The areas of each web "All Files List" written so far; an output not in
   // allFilesListed starts afresh.
   std::map<std::string, std::vector<std::string>> webListed;

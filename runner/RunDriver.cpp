@@ -57,6 +57,25 @@ void DispatchMove(RunContext& ctx, int32_t area,
              KeyValue(keys, "Path"));
 }
 
+// The files the List entries of a configuration file write, read before any
+// entry runs, so that a "Scan For New" ahead of its List entry knows them.
+std::vector<std::string> ListingOutputs(const RunContext& ctx,
+                                        const std::string& path) {
+  std::vector<std::string> outputs;
+  RecordFile file;
+  if (!file.OpenForReading(path)) return outputs;
+  const int count = file.RecordCount();
+  for (int k = 1; k <= count; ++k) {
+    ConfigRecord record{};
+    if (!file.Read(k, record.data())) continue;
+    const AreaConfigEntry entry = DecodeEntry(record);
+    if (entry.FileAction == "List")
+      outputs.push_back(ListingOutputPath(ctx, entry.DescAction,
+                                          entry.DescActionSpec, entry.Path));
+  }
+  return outputs;
+}
+
 }  // namespace
 
 void DispatchEntry(RunContext& ctx, const std::vector<std::string>& keys) {
@@ -128,6 +147,7 @@ void RunConfig(RunContext& ctx, RecordFile& file, const std::string& path) {
   }
 
   state.allFilesListed.clear();
+  state.listingOutputs = ListingOutputs(ctx, path);
   view.SetBusyCursor(true);
   view.SetGaugeMaximum(GetFileAreaCount());
 

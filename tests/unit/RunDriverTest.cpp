@@ -122,6 +122,27 @@ TEST_F(RunDriverTest, RunDispatchesEachEntryAndTidiesUp) {
   EXPECT_FALSE(Exists(dir / "night.err"));
 }
 
+// A "Scan For New" of a folder that the same configuration's List entries
+// write into never records those listings as uploads, whichever entry
+// comes first and however the listing's name is spelt.
+TEST_F(RunDriverTest, ScanForNewLeavesTheConfigurationsOwnListings) {
+  const std::string games = home + "/games/";
+  qmtest::MakeDirs(games);
+  qmtest::WriteFile(games + "GAME.ZIP", "upload");
+  qmtest::WriteFile(games + "all.txt", "an old listing, in other letters");
+  const std::string path = WriteConfig(
+      dir / "night.cfg",
+      {ConfigEntry(1, "Add", "Scan For New", "*.*", "NA", "NA", games),
+       ConfigEntry(1, "List", "Single", "*.*", "Per File Area", "Files.BBS",
+                   games),
+       ConfigEntry(1, "List", "Single", "*.*", "All Files List",
+                   "host/games/ALL.TXT", "")});
+  for (int night = 0; night < 2; ++night) qm::RunConfig(run.ctx, file, path);
+  EXPECT_EQ(Records(1), Names{"GAME.ZIP"});
+  EXPECT_NE(ReadFile(games + "Files.BBS").find("GAME.ZIP"), std::string::npos);
+  EXPECT_NE(ReadFile(games + "all.txt").find("GAME.ZIP"), std::string::npos);
+}
+
 TEST_F(RunDriverTest, TestRunChangesNothing) {
   ASSERT_TRUE(qmtest::AddRecord(1, "DEMO.ZIP", {"Demo"}));
   ASSERT_TRUE(qmtest::AddRecord(1, "OLD.TXT", {"Old"}));

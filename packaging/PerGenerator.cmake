@@ -1,5 +1,6 @@
 # Read by cpack for each generator: the Debian package takes the system
-# layout, the archive the bare program directory.
+# layout, the archive the bare program directory; both are stripped.
+set(CPACK_STRIP_FILES ON)
 if(CPACK_GENERATOR STREQUAL "DEB")
   set(CPACK_COMPONENTS_ALL deb)
 else()

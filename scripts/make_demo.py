@@ -5,7 +5,9 @@ FILES.BBS listing and a nightly configuration file.
   make_demo.py BUILD DEMO                  copies BUILD/bin to DEMO/bin
   make_demo.py --program-dir PROGDIR DEMO  uses the program directory
                                            PROGDIR as it is (an installed one)
-Prints the program directory."""
+  make_demo.py --host WCSERVER HOME DEMO   the host in HOME (made with the
+                                           program WCSERVER), the job in DEMO
+Prints the folder that holds the job nightly.cfg."""
 import os
 import shutil
 import struct
@@ -43,7 +45,13 @@ def zip_with_diz(path, diz_lines, payload_name, payload):
 
 
 def main():
-    if sys.argv[1] == "--program-dir":
+    home = None
+    if sys.argv[1] == "--host":
+        wcserver = os.path.abspath(sys.argv[2])
+        home, demo = os.path.abspath(sys.argv[3]), os.path.abspath(sys.argv[4])
+        bindir = demo
+        os.makedirs(demo, exist_ok=True)
+    elif sys.argv[1] == "--program-dir":
         bindir, demo = os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
         if os.path.exists(demo):
             shutil.rmtree(demo)
@@ -54,8 +62,9 @@ def main():
             shutil.rmtree(demo)
         bindir = os.path.join(demo, "bin")
         shutil.copytree(os.path.join(build, "bin"), bindir)
-    wcserver = os.path.join(bindir, "wcserver")
-    home = os.path.join(bindir, "host")
+    if home is None:
+        wcserver = os.path.join(bindir, "wcserver")
+        home = os.path.join(bindir, "host")
 
     def run(*args):
         subprocess.run([wcserver, *args], check=True, stdout=subprocess.DEVNULL)

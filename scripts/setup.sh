@@ -14,6 +14,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
   fonts-liberation2 python3 python3-html5lib
   locales
+  lintian
 )
 # The manual's pictures of the web listings need a real browser; the test
 # command never does.

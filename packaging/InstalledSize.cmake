@@ -1,0 +1,31 @@
+# Run by cpack after each package is made: cpack's Installed-Size also
+# counts its own archives of the package, so the field is set again here,
+# counted as dpkg counts it (each file in whole KiB, any other entry one).
+foreach(deb IN LISTS CPACK_PACKAGE_FILES)
+  if(NOT deb MATCHES "\\.deb$")
+    continue()
+  endif()
+  set(tree ${deb}.tree)
+  file(REMOVE_RECURSE ${tree})
+  execute_process(COMMAND dpkg-deb -R ${deb} ${tree} COMMAND_ERROR_IS_FATAL ANY)
+  file(GLOB_RECURSE entries LIST_DIRECTORIES true RELATIVE ${tree} ${tree}/*)
+  set(kib 0)
+  foreach(entry IN LISTS entries)
+    if(entry MATCHES "^DEBIAN(/|$)")
+      continue()
+    endif()
+    if(IS_SYMLINK ${tree}/${entry} OR IS_DIRECTORY ${tree}/${entry})
+      math(EXPR kib "${kib} + 1")
+    else()
+      file(SIZE ${tree}/${entry} bytes)
+      math(EXPR kib "${kib} + (${bytes} + 1023) / 1024")
+    endif()
+  endforeach()
+  file(READ ${tree}/DEBIAN/control control)
+  string(REGEX REPLACE "Installed-Size: [0-9]+" "Installed-Size: ${kib}"
+         control "${control}")
+  file(WRITE ${tree}/DEBIAN/control "${control}")
+  execute_process(COMMAND dpkg-deb --root-owner-group -Zgzip -b ${tree} ${deb}
+                  OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+  file(REMOVE_RECURSE ${tree})
+endforeach()

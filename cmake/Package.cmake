@@ -99,7 +99,11 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_SOURCE_DIR}/packaging/postinst ${CMAKE_SOURCE_DIR}/packaging/prerm
     ${CMAKE_SOURCE_DIR}/packaging/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/packaging/InstalledSize.cmake)
+# cpack's own compression is undone by FinishPackages: the fastest.
+set(CPACK_DEBIAN_COMPRESSION_TYPE zstd)
+set(CPACK_POST_BUILD_SCRIPTS
+    ${CMAKE_SOURCE_DIR}/packaging/FinishPackages.cmake)
+set(CPACK_QM_OBJCOPY ${CMAKE_OBJCOPY})
 # Each generator packs its own component.
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/packaging/PerGenerator.cmake)
 include(CPack)

@@ -347,6 +347,11 @@ def count_run(out):
     global runs
     if "Files added: " in out:
         runs += 1
+        # The job named without a folder is the state folder's, wherever
+        # the command was typed (the sysop's folder holds a copy of it).
+        if "problems logged: " in out and \
+                " in %s/nightly.err" % state not in out:
+            fail("the run did not take the state folder's job:\n" + out)
 
 
 def new_upload():

@@ -35,7 +35,7 @@ class TSetupDlg : public QDialog {
   QLineEdit* e_SysopName;
   QLineEdit* e_BBSName;
   QLineEdit* e_wcHomeDir;
-  // Page "Extras": what goes beyond the peers, each off unless chosen.
+  // Page "Extras": the features added on top, each off unless chosen.
   QWidget* Extras;
   QComboBox* cb_Duplicates;  // Off, Report, Refuse
   QLineEdit* e_UploadCheck;

@@ -100,7 +100,8 @@ TEST_F(Startup, HostOnAFullDiskWritesLoginErrAndEnds) {
   EXPECT_FALSE(qmtest::Exists(bin + "/quiet.err"));
 }
 
-// A test run that cannot log in says so too; Login.err gets its line.
+// Each failed login appends its line to Login.err; a test run that cannot
+// log in says so too, and names a Login.err it could not write.
 TEST_F(Startup, SecondFailedLoginAppendsOneLine) {
   NaConfig();
   auto first = Quillmar({"quiet.cfg"});
@@ -122,7 +123,7 @@ TEST_F(Startup, SecondFailedLoginAppendsOneLine) {
       << unwritten.err;
   ASSERT_EQ(unlink(log.c_str()), 0);
   ASSERT_EQ(rename((log + ".kept").c_str(), log.c_str()), 0);
-  auto second = Quillmar({"--test-run", "quiet.cfg"});
+  auto second = Quillmar({"quiet.cfg"});
   EXPECT_EQ(second.exitCode, 2);
   EXPECT_EQ(second.err, "quillmar: could not log in to the host " + home +
                             "/: no host database is there (wcsrv.ini names "

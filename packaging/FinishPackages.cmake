@@ -3,8 +3,8 @@
 # - The programs lose the compiler's note of its version (.comment), as
 #   dh_strip removes it.
 # - The debug symbols package gets the documentation of the package it
-#   belongs to (a link) and md5sums of its own paths (cpack writes them with
-#   its scratch folder's).
+#   belongs to (a link), md5sums of its own paths (cpack writes them with
+#   its scratch folder's) and files that are not executable.
 # - Installed-Size is counted again as dpkg counts it (each file in whole
 #   KiB, any other entry one): cpack also counts its own archives.
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
@@ -39,6 +39,10 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
     if(programs AND magic STREQUAL "7f454c46")
       execute_process(COMMAND ${CPACK_QM_OBJCOPY} --remove-section=.comment
                               ${path} COMMAND_ERROR_IS_FATAL ANY)
+    elseif(NOT programs)
+      # Debugging information is read, never run.
+      file(CHMOD ${path} PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ
+           WORLD_READ)
     endif()
     file(SIZE ${path} bytes)
     math(EXPR kib "${kib} + (${bytes} + 1023) / 1024")

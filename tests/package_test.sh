@@ -107,6 +107,17 @@ while read -r mode owner path; do
   esac
   [ "$mode" = "$want" ] || fail "$path is $mode, not $want"
 done <"$work/contents"
+# The debug symbols: read, never run.
+dpkg-deb -c "$ddeb" | awk '{ print $1, $2, $6 }' |
+  while read -r mode owner path; do
+    case "$mode" in
+    d*) want=drwxr-xr-x ;;
+    l*) want=lrwxrwxrwx ;;
+    *) want=-rw-r--r-- ;;
+    esac
+    [ "$owner $mode" = "root/root $want" ] ||
+      fail "$(basename "$ddeb"): $path is $mode $owner, not $want root/root"
+  done
 for f in usr/lib/quillmar/quillmar usr/lib/quillmar/wcserver \
   usr/lib/quillmar/libdunzip.so usr/lib/quillmar/quillmar.state \
   usr/share/quillmar/Help/Manual.htm usr/share/doc/quillmar/copyright \

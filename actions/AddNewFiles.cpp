@@ -1,5 +1,7 @@
 #include "actions/AddNewFiles.h"
 
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "actions/ExistingNames.h"
@@ -98,7 +100,14 @@ void ScanForNew(AddJob& job, const std::string& spec) {
     job.ctx.view.ProcessEvents();
     return !job.ctx.state.cancelRequest;
   };
-  for (const FoundFile& found : FindFiles(pattern, false, keepGoing)) {
+  const FoundFiles listing = FindFiles(pattern, false, keepGoing);
+  // A folder that is not there holds nothing new; one that cannot be read
+  // is a problem, never "nothing new".
+  if (listing.error != 0 && listing.error != ENOENT)
+    LogRunError(job.ctx, "Could not read folder: " + sourceDir +
+                             " for file area #" + job.AreaText() + " (" +
+                             std::strerror(listing.error) + ")");
+  for (const FoundFile& found : listing.files) {
     job.ctx.view.ProcessEvents();
     if (job.ctx.state.cancelRequest) return;
     if (job.names.Contains(found.name)) continue;

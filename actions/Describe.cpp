@@ -18,7 +18,7 @@ namespace {
 
 std::vector<std::string> PlainFiles(const std::string& directory) {
   std::vector<std::string> paths;
-  for (const FoundFile& file : FindFiles(directory + "*.*"))
+  for (const FoundFile& file : FindFiles(directory + "*.*").files)
     paths.push_back(directory + file.name);
   return paths;
 }
@@ -27,7 +27,7 @@ std::vector<std::string> PlainFiles(const std::string& directory) {
 // out hidden here although it is an ordinary file in the archive.
 std::set<std::string> HiddenFiles(const std::string& directory) {
   std::set<std::string> names;
-  for (const FoundFile& file : FindFiles(directory + "*", true))
+  for (const FoundFile& file : FindFiles(directory + "*", true).files)
     if (file.name[0] == '.') names.insert(file.name);
   return names;
 }
@@ -69,12 +69,14 @@ namespace {
 
 enum class ArchiveKind { None, Zip, Other };
 
-// A name ending in another format's extension is that format even when
-// ".ZIP" occurs earlier in it; otherwise ".ZIP" or ".EXE" anywhere makes a
-// ZIP archive (or a self-extracting one).
+// By the file's own name, never the folders above it: one ending in another
+// format's extension is that format even when ".ZIP" occurs earlier in it;
+// otherwise ".ZIP" or ".EXE" anywhere in it makes a ZIP archive (or a
+// self-extracting one).
 ArchiveKind KindOf(const std::string& path) {
-  if (IsReadableArchiveName(path)) return ArchiveKind::Other;
-  std::string upper = UpperCase(path);
+  const std::string name = path.substr(path.rfind('/') + 1);
+  if (IsReadableArchiveName(name)) return ArchiveKind::Other;
+  std::string upper = UpperCase(name);
   if (upper.find(".ZIP") != std::string::npos ||
       upper.find(".EXE") != std::string::npos)
     return ArchiveKind::Zip;

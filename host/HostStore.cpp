@@ -119,6 +119,9 @@ bool IsConstraint(int rc) { return (rc & 0xff) == SQLITE_CONSTRAINT; }
 // not a host's.
 uint32_t OpenFailure(int rc) {
   switch (rc & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return WC_DATABASE_LOCKED;
     case SQLITE_READONLY:
     case SQLITE_IOERR:
     case SQLITE_FULL:
@@ -366,14 +369,17 @@ uint32_t HostStore::CheckWritable() {
   // made in. This one writes a page (an unchanged row is not written) and
   // leaves the value as it was.
   Transaction tx(db_);
-  if (!tx.Begun() ||
-      !Exec(db_,
-            "UPDATE settings SET value = value || '-' WHERE key = 'format'") ||
-      !Exec(db_,
-            "UPDATE settings SET value = substr(value, 1, length(value) - 1) "
-            "WHERE key = 'format'"))
-    return Fail(WC_ACCESS_DENIED);
-  return tx.Commit() ? kOk : Fail(WC_ACCESS_DENIED);
+  if (tx.Begun() &&
+      Exec(db_,
+           "UPDATE settings SET value = value || '-' WHERE key = 'format'") &&
+      Exec(db_,
+           "UPDATE settings SET value = substr(value, 1, length(value) - 1) "
+           "WHERE key = 'format'") &&
+      tx.Commit())
+    return kOk;
+  // A writer that holds the database is no reason to think it unwritable.
+  const uint32_t code = OpenFailure(sqlite3_errcode(db_));
+  return Fail(code == WC_DATABASE_LOCKED ? code : WC_ACCESS_DENIED);
 }
 
 uint32_t HostStore::Setting(const std::string& key, std::string& value) {

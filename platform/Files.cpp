@@ -314,15 +314,26 @@ bool WildcardMatch(const std::string& pattern, const std::string& name) {
   return pi == p.size();
 }
 
-std::vector<FoundFile> FindFiles(const std::string& pattern, bool includeHidden,
-                                 const std::function<bool()>& keepGoing) {
-  std::vector<FoundFile> found;
+FoundFiles FindFiles(const std::string& pattern, bool includeHidden,
+                     const std::function<bool()>& keepGoing) {
+  FoundFiles result;
+  std::vector<FoundFile>& found = result.files;
   std::string dir = DirectoryOrDot(pattern);
   std::string wildcard = FileNamePart(pattern);
-  DIR* d = opendir(dir.c_str());
-  if (!d) return found;
+  DIR* d =
+      fault::ShouldFail(fault::Kind::File) ? nullptr : opendir(dir.c_str());
+  if (!d) {
+    result.error = errno;
+    return result;
+  }
   unsigned read = 0;
-  while (dirent* entry = readdir(d)) {
+  for (;;) {
+    errno = 0;
+    dirent* entry = readdir(d);
+    if (!entry) {
+      result.error = errno;
+      break;
+    }
     if (keepGoing && ++read % kEntriesBetweenCalls == 0 && !keepGoing()) break;
     std::string name = entry->d_name;
     if (name.empty() || name == "." || name == "..") continue;
@@ -337,7 +348,7 @@ std::vector<FoundFile> FindFiles(const std::string& pattern, bool includeHidden,
   std::sort(
       found.begin(), found.end(),
       [](const FoundFile& a, const FoundFile& b) { return a.name < b.name; });
-  return found;
+  return result;
 }
 
 int OpenRegularFile(const std::string& path, int flags, unsigned mode) {

@@ -36,13 +36,18 @@ struct FoundFile {
   std::string name;
   uint64_t size = 0;
 };
+struct FoundFiles {
+  std::vector<FoundFile> files;
+  // Why the directory could not be read (to its end): an errno value, or 0.
+  // A directory that does not exist gives ENOENT and no files.
+  int error = 0;
+};
 // Plain files matching directory + wildcard name; hidden entries (unless
 // asked for), directories and symbolic links are skipped. Sorted by name.
 // keepGoing, if given, is called every few hundred entries so that a caller
 // can answer its window during a long read; false ends the read early.
-std::vector<FoundFile> FindFiles(const std::string& pattern,
-                                 bool includeHidden = false,
-                                 const std::function<bool()>& keepGoing = {});
+FoundFiles FindFiles(const std::string& pattern, bool includeHidden = false,
+                     const std::function<bool()>& keepGoing = {});
 
 // While one exists, a long directory read on this thread that nobody asked
 // for directly (the case-blind name index of a large directory, read when

@@ -173,3 +173,6 @@ WcBool WcAbandonFile(WcHandle handle);
 // Removes the stored file of a host path that no record names (a transfer
 // whose record was refused); WC_DUPLICATE_RECORD when a record names it.
 WcBool WcDeleteFile(const char* path);
+// The code after a failure because another program holds the host
+// database locked (longer than the host waits for it).
+enum : uint32_t { WC_DATABASE_LOCKED = 0x20000024 };

@@ -8,6 +8,7 @@
 #include "actions/AddNewFiles.h"
 #include "actions/UnzipFile.h"
 #include "host/HostAdmin.h"
+#include "platform/FaultInjection.h"
 #include "platform/Paths.h"
 #include "tests/support/TestSupport.h"
 
@@ -162,9 +163,19 @@ TEST_F(AddNewFilesTest, FromFileListInOtherCaseScans) {
 TEST_F(AddNewFilesTest, AreaProblemsAreLogged) {
   qm::AddNewFiles(run.ctx, 9, "Scan For New", "*.*", "NA", "file_id.diz", area);
   qm::AddNewFiles(run.ctx, 3, "Scan For New", "*.*", "NA", "file_id.diz", area);
+  // A folder that is not there holds nothing new; one that cannot be read
+  // says why.
+  Scan(tmp / "missing/*.*", area);
+  qmtest::WriteFile(Up("NEW.ZIP"), "new");
+  qm::fault::Arm(qm::fault::Kind::File, 1);  // the folder's read
+  Scan(tmp / "up/*.*", area);
+  qm::fault::Disarm();
   EXPECT_EQ(Log(),
             (Names{"Could not load file area #9 info for WIN Server.",
-                   "Could not load file area #3 Path info for WIN Server."}));
+                   "Could not load file area #3 Path info for WIN Server.",
+                   "Could not read folder: " + tmp / "up/" +
+                       " for file area #1 (Input/output error)"}));
+  EXPECT_EQ(Recorded(), Names{});
 }
 
 // Without a Path only a spec with its own directory has anything to work

@@ -105,10 +105,14 @@ TEST_F(Describe, EmptyMemberGivesNoDescription) {
 }
 
 TEST_F(Describe, ArchiveNamesAndCountFailure) {
-  // Not an archive by name: nothing is tried, nothing logged.
-  std::string text = dir_ / "readme.txt";
-  WriteFile(text, "plain text");
-  EXPECT_FALSE(qm::DescribeFromArchive(run_.ctx, text, "*", record_));
+  // Not an archive by its own name (a folder's name does not count):
+  // nothing is tried, nothing logged.
+  qmtest::MakeDirs(dir_ / "uploads.zip.d");
+  for (const std::string name : {"readme.txt", "uploads.zip.d/readme.txt"}) {
+    std::string text = dir_ / name;
+    WriteFile(text, "plain text");
+    EXPECT_FALSE(qm::DescribeFromArchive(run_.ctx, text, "*", record_));
+  }
   EXPECT_FALSE(Exists(Temp()));
   EXPECT_EQ(Log(), "");
   EXPECT_FALSE(run_.view.extractingVisible);

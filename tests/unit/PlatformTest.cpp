@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -112,11 +113,36 @@ TEST(PlatformFiles, SearchSkipsHiddenDirectoriesAndLinks) {
   qmtest::MakeDirs(dir / "sub.zip");
   ASSERT_EQ(symlink((dir / "a.zip").c_str(), (dir / "link.zip").c_str()), 0);
   auto found = qm::FindFiles(dir / "*.zip");
-  ASSERT_EQ(found.size(), 2u);
-  EXPECT_EQ(found[0].name, "B.ZIP");
-  EXPECT_EQ(found[0].size, 2u);
-  EXPECT_EQ(found[1].name, "a.zip");
-  EXPECT_TRUE(qm::FindFiles(dir / "missing/*.*").empty());
+  EXPECT_EQ(found.error, 0);
+  ASSERT_EQ(found.files.size(), 2u);
+  EXPECT_EQ(found.files[0].name, "B.ZIP");
+  EXPECT_EQ(found.files[0].size, 2u);
+  EXPECT_EQ(found.files[1].name, "a.zip");
+}
+
+// A folder that cannot be read is never taken for an empty one.
+TEST(PlatformFiles, SearchSaysWhyAFolderCannotBeRead) {
+  TempDir dir;
+  qmtest::WriteFile(dir / "a.zip", "1");
+  auto missing = qm::FindFiles(dir / "missing/*.*");
+  EXPECT_TRUE(missing.files.empty());
+  EXPECT_EQ(missing.error, ENOENT);
+
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  const int lowestFree = dup(0);
+  ASSERT_GE(lowestFree, 0);
+  close(lowestFree);
+  rlimit none = saved;
+  none.rlim_cur = static_cast<rlim_t>(lowestFree);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+  auto starved = qm::FindFiles(dir / "*");
+  setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_EQ(starved.error, EMFILE);
+
+  ASSERT_EQ(chmod(dir.path().c_str(), 0700), 0);
+  qmtest::AsUnprivileged nobody;
+  EXPECT_EQ(qm::FindFiles(dir / "*").error, EACCES);
 }
 
 // A window waits for the whole read of a large directory otherwise.
@@ -126,10 +152,11 @@ TEST(PlatformFiles, LongSearchHandsBackControlAndStopsWhenTold) {
     qmtest::WriteFile(dir / ("f" + std::to_string(i)), "");
   int calls = 0;
   auto all = qm::FindFiles(dir / "*", false, [&] { return ++calls > 0; });
-  EXPECT_EQ(all.size(), 1000u);
+  EXPECT_EQ(all.files.size(), 1000u);
   EXPECT_GE(calls, 3);
   auto stopped = qm::FindFiles(dir / "*", false, [] { return false; });
-  EXPECT_LT(stopped.size(), 1000u);
+  EXPECT_LT(stopped.files.size(), 1000u);
+  EXPECT_EQ(stopped.error, 0);
 
   // The name index read by a case-blind lookup breaks too, while the
   // lookup that wanted it waits; a lookup made during a break gets through.

@@ -72,7 +72,8 @@ void AddFromList(AddJob& job, const std::string& spec) {
     job.ctx.view.ProcessEvents();
     if (job.ctx.state.cancelRequest) return;
     std::string path = ConfigRelative(job.ctx, line);
-    if (!FileExists(path)) continue;
+    // A link is passed over like one a scan finds.
+    if (!FileExists(path) || LinkExists(path)) continue;
     std::string name = LocalFileName(path);
     if (job.names.Contains(name)) continue;
     std::string dir = path.substr(0, path.size() - name.size());

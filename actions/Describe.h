@@ -9,12 +9,24 @@
 
 namespace qm {
 
+// Fills the record's descriptions from the archive at path (its name tells
+// the format; log lines name it); the bytes are read from readFrom when
+// given (a private copy of it).
 bool DescribeFromArchive(RunContext& ctx, const std::string& path,
-                         const std::string& memberSpec,
-                         TFullFileRecord& record);
+                         const std::string& memberSpec, TFullFileRecord& record,
+                         const std::string& readFrom = {});
+
+// A member that came out of an archive (they are at most 64 KiB).
+struct ExtractedMember {
+  std::string name;
+  std::string bytes;
+};
+// The members matching the spec, extracted in a private folder of Temp
+// that is gone again afterwards: visible names in order, then hidden ones.
 bool ExtractDescriptionFiles(RunContext& ctx, const std::string& archive,
                              const std::string& memberSpec,
-                             std::vector<std::string>& files);
+                             std::vector<ExtractedMember>& files,
+                             const std::string& readFrom = {});
 // The temp directory: program directory + "Temp/".
 std::string TempDirectory(const RunState& state);
 

@@ -45,7 +45,7 @@ std::string Acceptable(const std::string& name, const std::string& localPath) {
     return {};
   const std::string found = ResolveExisting(localPath);
   struct stat st {};
-  if (found.empty() || stat(found.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+  if (found.empty() || lstat(found.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
       uint64_t(st.st_size) >= kSizeLimit)
     return {};
   return found;

@@ -42,6 +42,22 @@ CREATE TABLE moves(id INTEGER PRIMARY KEY, source TEXT NOT NULL,
                    target TEXT NOT NULL);
 )sql";
 
+// The adds journal, made at login in a host older than it: a copy on its
+// way into storage (its file's identity, and the upload's as it was read),
+// and what a login repaired of such copies for the next run to report.
+const char* const kJournal = R"sql(
+CREATE TABLE IF NOT EXISTS adds(id INTEGER PRIMARY KEY,
+                   area INTEGER NOT NULL, fold TEXT NOT NULL,
+                   name TEXT NOT NULL, stored TEXT NOT NULL,
+                   device INTEGER NOT NULL, inode INTEGER NOT NULL,
+                   source TEXT NOT NULL, sourcedevice INTEGER NOT NULL,
+                   sourceinode INTEGER NOT NULL, sourcesize INTEGER NOT NULL,
+                   sourcetime INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS repairs(id INTEGER PRIMARY KEY,
+                   area INTEGER NOT NULL, name TEXT NOT NULL,
+                   recorded INTEGER NOT NULL, source TEXT NOT NULL);
+)sql";
+
 constexpr const char* kRecordColumns =
     "id, area, name, description, uploader, size, filetime, lastaccessed, "
     "downloads, haslong, longdesc";
@@ -217,6 +233,10 @@ bool StoredFileFacts(const std::string& path, int32_t& size,
   return true;
 }
 
+int64_t Nanoseconds(const timespec& t) {
+  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
 std::string JoinName(const std::string& dir, const std::string& name) {
   return TrailingBackslash(dir) + name;
 }
@@ -304,7 +324,7 @@ bool HostStore::Create(const std::string& home, const std::string& password,
   bool ok = rc == SQLITE_OK && Exec(db, "PRAGMA journal_mode=WAL");
   if (ok) {
     Transaction tx(db);
-    ok = tx.Begun() && Exec(db, kSchema);
+    ok = tx.Begun() && Exec(db, kSchema) && Exec(db, kJournal);
     const std::pair<const char*, std::string> settings[] = {
         {"format", kFormat},
         {"password", password},
@@ -547,7 +567,10 @@ uint32_t HostStore::RemoveUnrecordedFile(int32_t area,
   std::string path;
   if ((code = FindStoredFile(area, name, path))) return code;
   if (path.empty()) return WC_ITEM_NOT_FOUND;
-  return DeleteLocalFile(path) ? kOk : WC_ACCESS_DENIED;
+  if (!DeleteLocalFile(path)) return WC_ACCESS_DENIED;
+  // A crash before this leaves an intent whose copy is gone: nothing to do.
+  if (!JournalAbsent()) EndAdds(area, name);
+  return kOk;
 }
 
 uint32_t HostStore::FindRecord(int32_t area, const std::string& name,
@@ -611,6 +634,9 @@ uint32_t HostStore::AddRecord(const TFullFileRecord& in, uint32_t* id) {
     record.Info.Size = size;
     record.Info.FileTime = time;
   }
+  // The record and the end of its copy's add intent go together.
+  Transaction tx(db_);
+  if (!tx.Begun()) return Fail(WC_NO_ACTION_TAKEN);
   Statement st(db_,
                "INSERT INTO files(area, name, fold, description, uploader, "
                "size, filetime, lastaccessed, downloads, haslong, longdesc) "
@@ -619,7 +645,76 @@ uint32_t HostStore::AddRecord(const TFullFileRecord& in, uint32_t* id) {
   int rc = st.Step();
   if (rc != SQLITE_DONE)
     return IsConstraint(rc) ? WC_DUPLICATE_RECORD : Fail(WC_NO_ACTION_TAKEN);
-  if (id) *id = static_cast<uint32_t>(sqlite3_last_insert_rowid(db_));
+  const int64_t rowId = sqlite3_last_insert_rowid(db_);
+  if (!JournalAbsent() && EndAdds(record.Info.Area, name) != kOk)
+    return Fail(WC_NO_ACTION_TAKEN);
+  if (!tx.Commit()) return Fail(WC_NO_ACTION_TAKEN);
+  if (id) *id = static_cast<uint32_t>(rowId);
+  return kOk;
+}
+
+bool HostStore::JournalAbsent() {
+  Statement st(db_,
+               "SELECT 1 FROM sqlite_master WHERE type = 'table' AND "
+               "name = 'adds'");
+  return st.Step() != SQLITE_ROW;
+}
+
+uint32_t HostStore::EnsureJournal() {
+  return Exec(db_, kJournal) ? kOk : Fail(WC_NO_ACTION_TAKEN);
+}
+
+uint32_t HostStore::EndAdds(int32_t area, const std::string& name) {
+  Statement st(db_, "DELETE FROM adds WHERE area = ?1 AND fold = ?2");
+  return st.Bind(1, area).Bind(2, FoldName(name)).Step() == SQLITE_DONE
+             ? kOk
+             : Fail(WC_NO_ACTION_TAKEN);
+}
+
+uint32_t HostStore::NoteAdd(int32_t area, const std::string& name,
+                            const std::string& stored, const struct stat& copy,
+                            const std::string& source, int64_t& id) {
+  struct stat from {};
+  if (lstat(source.c_str(), &from) != 0) from = {};
+  Statement st(db_,
+               "INSERT INTO adds(area, fold, name, stored, device, inode, "
+               "source, sourcedevice, sourceinode, sourcesize, sourcetime) "
+               "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+  st.Bind(1, area)
+      .Bind(2, FoldName(name))
+      .Bind(3, name)
+      .Bind(4, stored)
+      .Bind(5, static_cast<int64_t>(copy.st_dev))
+      .Bind(6, static_cast<int64_t>(copy.st_ino))
+      .Bind(7, source)
+      .Bind(8, static_cast<int64_t>(from.st_dev))
+      .Bind(9, static_cast<int64_t>(from.st_ino))
+      .Bind(10, static_cast<int64_t>(from.st_size))
+      .Bind(11, Nanoseconds(from.st_mtim));
+  if (st.Step() != SQLITE_DONE) return Fail(WC_NO_ACTION_TAKEN);
+  id = sqlite3_last_insert_rowid(db_);
+  return kOk;
+}
+
+uint32_t HostStore::DropAdd(int64_t id) {
+  Statement st(db_, "DELETE FROM adds WHERE id = ?1");
+  return st.Bind(1, id).Step() == SQLITE_DONE ? kOk : Fail(WC_NO_ACTION_TAKEN);
+}
+
+uint32_t HostStore::TakeRepairNote(RepairNote& note) {
+  Transaction tx(db_);
+  if (!tx.Begun()) return Fail(WC_NO_ACTION_TAKEN);
+  Statement st(db_,
+               "SELECT id, area, name, recorded, source FROM repairs "
+               "ORDER BY id LIMIT 1");
+  const int rc = st.Step();
+  if (rc == SQLITE_DONE) return WC_ITEM_NOT_FOUND;
+  if (rc != SQLITE_ROW) return Fail(WC_NO_ACTION_TAKEN);
+  note = {static_cast<int32_t>(st.Int(1)), st.Text(2), st.Int(3) != 0,
+          st.Text(4)};
+  Statement done(db_, "DELETE FROM repairs WHERE id = ?1");
+  if (done.Bind(1, st.Int(0)).Step() != SQLITE_DONE || !tx.Commit())
+    return Fail(WC_NO_ACTION_TAKEN);
   return kOk;
 }
 
@@ -809,11 +904,78 @@ void HostStore::RepairMoves() {
     Statement st(db_, "DELETE FROM moves WHERE id = ?1");
     st.Bind(1, intent.id).Step();
   }
+  if (!JournalAbsent()) RepairAdds();
   // Writes into the storage that a crash cut short.
   RemoveAbandonedWrites(home_, kWriteMark);
   for (const AreaRow& area : areas) {
     std::string dir = AreaDirectory(area);
     if (!dir.empty()) RemoveAbandonedWrites(dir, kWriteMark);
+  }
+}
+
+void HostStore::RepairAdds() {
+  struct Intent {
+    int64_t id;
+    int32_t area;
+    std::string name, stored, source;
+    int64_t device, inode, sourceDevice, sourceInode, sourceSize, sourceTime;
+  };
+  std::vector<Intent> intents;
+  {
+    Statement st(db_,
+                 "SELECT id, area, name, stored, device, inode, source, "
+                 "sourcedevice, sourceinode, sourcesize, sourcetime FROM adds "
+                 "ORDER BY id");
+    while (st.Step() == SQLITE_ROW)
+      intents.push_back({st.Int(0), static_cast<int32_t>(st.Int(1)), st.Text(2),
+                         st.Text(3), st.Text(6), st.Int(4), st.Int(5),
+                         st.Int(7), st.Int(8), st.Int(9), st.Int(10)});
+  }
+  for (const Intent& intent : intents) {
+    TFullFileRecord recorded;
+    const uint32_t found =
+        FindRecord(intent.area, intent.name, KeyMatch::Equal, recorded);
+    if (found != kOk && found != WC_RECORD_NOT_FOUND) continue;
+    struct stat copy {
+    }, source{};
+    // Only the copy the run made, and only while no record names it: a file
+    // someone else put there, or one with a record, is never touched.
+    const bool ours = found == WC_RECORD_NOT_FOUND &&
+                      lstat(intent.stored.c_str(), &copy) == 0 &&
+                      S_ISREG(copy.st_mode) &&
+                      static_cast<int64_t>(copy.st_dev) == intent.device &&
+                      static_cast<int64_t>(copy.st_ino) == intent.inode;
+    if (ours) {
+      // The upload still as the run read it: the copy goes, and the next run
+      // adds the upload again with its description. Otherwise the copy is
+      // all there is of it, and it is recorded.
+      const bool uploadThere =
+          lstat(intent.source.c_str(), &source) == 0 &&
+          S_ISREG(source.st_mode) &&
+          static_cast<int64_t>(source.st_dev) == intent.sourceDevice &&
+          static_cast<int64_t>(source.st_ino) == intent.sourceInode &&
+          static_cast<int64_t>(source.st_size) == intent.sourceSize &&
+          Nanoseconds(source.st_mtim) == intent.sourceTime;
+      bool repaired = false;
+      if (uploadThere) {
+        repaired = DeleteLocalFile(intent.stored);
+      } else {
+        TFullFileRecord record{};
+        record.Info.Area = intent.area;
+        SetFieldText(record.Info.Name, kFileNameSize, intent.name);
+        repaired = AddRecord(record) == kOk;
+      }
+      if (!repaired) continue;  // tried again at the next login
+      Statement note(db_,
+                     "INSERT INTO repairs(area, name, recorded, source) "
+                     "VALUES(?1, ?2, ?3, ?4)");
+      note.Bind(1, intent.area)
+          .Bind(2, intent.name)
+          .Bind(3, uploadThere ? 0 : 1)
+          .Bind(4, intent.source)
+          .Step();
+    }
+    DropAdd(intent.id);
   }
 }
 

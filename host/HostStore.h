@@ -3,6 +3,8 @@
 // directories the areas name. Operations give 0 or a host error code.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -43,6 +45,15 @@ struct VolumeRow {
   std::string description;
   std::string path;
   bool offline = false;
+};
+
+// What a login did with a copy a killed add left in storage without its
+// record.
+struct RepairNote {
+  int32_t area = 0;
+  std::string name;
+  bool recorded = false;  // recorded (its upload was gone), else removed
+  std::string source;     // where the run read the upload
 };
 
 // Where a file-record walk or lookup starts.
@@ -108,9 +119,25 @@ class HostStore {
   // Updates a located record; a changed area moves the stored file along.
   uint32_t UpdateRecord(const TFileRecord& info, const TFullFileRecord* full);
   uint32_t DeleteRecord(const TFileRecord& record, bool deleteFile);
-  // Finishes what a crash interrupted: stored-file moves and removals;
-  // temporary files of writes cut short are removed from the storage.
+  // Finishes what a crash interrupted: stored-file moves and removals, and
+  // adds (their copies, below); temporary files of writes cut short are
+  // removed from the storage.
   void RepairMoves();
+
+  // The adds journal (made by EnsureJournal in an older host). An add notes
+  // its copy before a byte of it is written: the file being written (copy)
+  // that will be stored, and the upload it comes from. The note ends with
+  // the record of that name (AddRecord), the copy's removal
+  // (RemoveUnrecordedFile) or DropAdd; one a crash left is repaired at the
+  // next login, and the repair noted for TakeRepairNote.
+  uint32_t EnsureJournal();
+  uint32_t NoteAdd(int32_t area, const std::string& name,
+                   const std::string& stored, const struct stat& copy,
+                   const std::string& source, int64_t& id);
+  uint32_t DropAdd(int64_t id);
+  // The oldest repair not yet reported, taken from the host;
+  // WC_ITEM_NOT_FOUND when there is none.
+  uint32_t TakeRepairNote(RepairNote& note);
 
  private:
   uint32_t Fail(uint32_t code);  // keeps the database's message
@@ -119,6 +146,9 @@ class HostStore {
   uint32_t WriteRecord(const TFullFileRecord& record);
   // True when a record's stored file is the file at path.
   bool RecordOwns(const std::vector<AreaRow>& areas, const std::string& path);
+  bool JournalAbsent();  // a host from before the adds journal, not logged in
+  uint32_t EndAdds(int32_t area, const std::string& name);
+  void RepairAdds();
 
   sqlite3* db_ = nullptr;
   std::string home_;

@@ -258,6 +258,14 @@ bool PathExists(const std::string& path) {
          lstat(WithoutTrailingSeparator(path).c_str(), &st) == 0;
 }
 
+bool LinkExists(const std::string& path) {
+  const std::string found = ResolveExisting(path);
+  struct stat st {};
+  return !found.empty() &&
+         lstat(WithoutTrailingSeparator(found).c_str(), &st) == 0 &&
+         S_ISLNK(st.st_mode);
+}
+
 bool DeleteLocalFile(const std::string& path) {
   if (fault::ShouldFail(fault::Kind::File)) return false;
   std::string found = ResolveExisting(path);
@@ -404,6 +412,12 @@ bool ReadTextLines(const std::string& path, std::vector<std::string>& lines) {
   lines.clear();
   std::string bytes;
   if (!ReadWholeFile(path, bytes)) return false;
+  lines = TextLines(std::move(bytes));
+  return true;
+}
+
+std::vector<std::string> TextLines(std::string bytes) {
+  std::vector<std::string> lines;
   size_t end = bytes.find('\0');
   if (end != std::string::npos) bytes.resize(end);
   std::string line;
@@ -418,17 +432,17 @@ bool ReadTextLines(const std::string& path, std::vector<std::string>& lines) {
     }
   }
   if (!line.empty()) lines.push_back(line);
-  return true;
+  return lines;
 }
 
 LocalReader::~LocalReader() { Close(); }
 
-bool LocalReader::Open(const std::string& path) {
+bool LocalReader::Open(const std::string& path, bool followLinks) {
   Close();
   if (fault::ShouldFail(fault::Kind::File)) return false;
   std::string found = ResolveExisting(path);
   if (found.empty()) return false;
-  fd_ = OpenRegularFile(found, O_RDONLY);
+  fd_ = OpenRegularFile(found, O_RDONLY | (followLinks ? 0 : O_NOFOLLOW));
   if (fd_ < 0) return false;
   struct stat st {};
   if (fstat(fd_, &st) != 0) {
@@ -478,6 +492,8 @@ bool AtomicWriter::Open(const std::string& path, bool followLinks) {
   umask(mask);
   mode_t mode = 0666 & ~mask;
   struct stat st {};
+  foundDevice_ = 0;
+  foundInode_ = 0;
   if (lstat(target_.c_str(), &st) == 0) {
     if (S_ISREG(st.st_mode)) {
       mode = st.st_mode & 07777;
@@ -485,6 +501,8 @@ bool AtomicWriter::Open(const std::string& path, bool followLinks) {
       errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
       return false;
     }
+    foundDevice_ = st.st_dev;
+    foundInode_ = st.st_ino;
   }
   std::string dir = DirectoryPart(target_);
   // A killed run's write to this target would otherwise stay for good.
@@ -559,7 +577,9 @@ bool AtomicWriter::Commit() {
   if (ok && buffered_) posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
   ok = close(fd_) == 0 && ok;
   fd_ = -1;
-  if (ok) ok = rename(temp_.c_str(), target_.c_str()) == 0;
+  if (ok)
+    ok = keepNewcomers_ ? RenameKeepingNewcomers()
+                        : rename(temp_.c_str(), target_.c_str()) == 0;
   if (ok) {
     // The new name is durable only with its directory. The file is in
     // place by now, so a directory that cannot be synced fails nothing.
@@ -571,10 +591,64 @@ bool AtomicWriter::Commit() {
     }
     NoteChange(target_, FileNamePart(target_), FileNamePart(temp_));
   } else {
+    const int error = errno;
     unlink(temp_.c_str());
+    errno = error;
   }
   temp_.clear();
   return ok;
+}
+
+namespace {
+
+bool Is(const struct stat& st, dev_t device, ino_t inode) {
+  return st.st_dev == device && st.st_ino == inode;
+}
+
+}  // namespace
+
+bool AtomicWriter::RenameKeepingNewcomers() {
+  const int error = EEXIST;
+  if (foundInode_ == 0) {
+    // Nothing was there: the name is taken only if it is still free.
+    if (renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, target_.c_str(),
+                  RENAME_NOREPLACE) == 0)
+      return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system without it: a link fails the same way on a taken name.
+    if (link(temp_.c_str(), target_.c_str()) == 0) {
+      unlink(temp_.c_str());
+      return true;
+    }
+    if (errno == EEXIST) return false;
+    struct stat st {};
+    if (lstat(target_.c_str(), &st) == 0) {
+      errno = error;
+      return false;
+    }
+    return rename(temp_.c_str(), target_.c_str()) == 0;
+  }
+  // The file seen at Open is swapped out and looked at; anything else that
+  // came meanwhile is swapped back, untouched.
+  if (renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, target_.c_str(),
+                RENAME_EXCHANGE) == 0) {
+    struct stat out {};
+    if (lstat(temp_.c_str(), &out) == 0 && Is(out, foundDevice_, foundInode_)) {
+      unlink(temp_.c_str());
+      return true;
+    }
+    renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, target_.c_str(),
+              RENAME_EXCHANGE);
+    errno = error;
+    return false;
+  }
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  struct stat st {};
+  if (lstat(target_.c_str(), &st) == 0 && !Is(st, foundDevice_, foundInode_)) {
+    errno = error;
+    return false;
+  }
+  return rename(temp_.c_str(), target_.c_str()) == 0;
 }
 
 void AtomicWriter::Abandon() {

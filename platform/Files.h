@@ -3,6 +3,8 @@
 // replace a target only when they are complete.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -23,6 +25,9 @@ bool DirectoryExists(const std::string& path);
 bool RealDirectoryExists(const std::string& path);
 // Anything at all, a dangling symbolic link included.
 bool PathExists(const std::string& path);
+// The path itself (its last component found without regard to case) is a
+// symbolic link, whatever it points at.
+bool LinkExists(const std::string& path);
 bool DeleteLocalFile(const std::string& path);
 // rename(2) that keeps the name lookup's cache in step.
 bool MoveLocalFile(const std::string& from, const std::string& to);
@@ -84,6 +89,7 @@ inline bool WriteAll(int fd, std::string_view bytes) {
 
 // Text file lines: a line ends at CR, LF or CR LF; a NUL ends the text.
 bool ReadTextLines(const std::string& path, std::vector<std::string>& lines);
+std::vector<std::string> TextLines(std::string bytes);
 bool ReadWholeFile(const std::string& path, std::string& bytes);
 
 // Sequential reader with the platform's read-ahead hint. Small reads are
@@ -91,7 +97,8 @@ bool ReadWholeFile(const std::string& path, std::string& bytes);
 class LocalReader {
  public:
   ~LocalReader();
-  bool Open(const std::string& path);
+  // Without followLinks a path that is itself a symbolic link fails.
+  bool Open(const std::string& path, bool followLinks = true);
   bool Read(void* buffer, uint32_t count, uint32_t& done);
   uint64_t Size() const { return size_; }
   void Close();
@@ -116,20 +123,29 @@ inline constexpr char kDefaultWriteMark[] = ".tmp.";
 // A committed file and its name are durable. A buffered writer makes few
 // large writes, so a failure of the disk may surface only at a later Write
 // or at Commit().
+// keepNewcomers: Commit() replaces only the file that was at the target when
+// Open() looked (or none), never one put there meanwhile: it fails instead
+// with errno EEXIST.
 class AtomicWriter {
  public:
   explicit AtomicWriter(std::string mark = kDefaultWriteMark,
-                        bool buffered = false)
-      : mark_(std::move(mark)), buffered_(buffered) {}
+                        bool buffered = false, bool keepNewcomers = false)
+      : mark_(std::move(mark)),
+        buffered_(buffered),
+        keepNewcomers_(keepNewcomers) {}
   ~AtomicWriter();
   bool Open(const std::string& path, bool followLinks = false);
   bool Write(const void* buffer, uint32_t count, uint32_t& done);
   bool Commit();
   void Abandon();
   const std::string& TempPath() const { return temp_; }
+  const std::string& TargetPath() const { return target_; }
+  // The temporary file's descriptor while it is being written.
+  int Fd() const { return fd_; }
 
  private:
   bool Flush();
+  bool RenameKeepingNewcomers();
 
   int fd_ = -1;
   std::unique_ptr<char[]> buffer_;
@@ -141,6 +157,10 @@ class AtomicWriter {
   std::string temp_;
   std::string mark_;
   bool buffered_;
+  bool keepNewcomers_;
+  // What stood at the target when it was opened (st_ino 0: nothing).
+  dev_t foundDevice_ = 0;
+  ino_t foundInode_ = 0;
 };
 
 // Removes the temporary files of AtomicWriter writes made with mark whose

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -73,6 +74,14 @@ FileSizeLimit::~FileSizeLimit() {
   setrlimit(RLIMIT_FSIZE, &limit);
   signal(SIGXFSZ, previous_);
 }
+
+bool MountSmallTmpfs(const std::string& dir, uint64_t bytes) {
+  const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+  return mount("tmpfs", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+               options.c_str()) == 0;
+}
+
+void Unmount(const std::string& dir) { umount2(dir.c_str(), MNT_DETACH); }
 
 void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

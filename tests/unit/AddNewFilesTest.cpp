@@ -129,10 +129,16 @@ TEST_F(AddNewFilesTest, FileListAddsListedFiles) {
   qmtest::MakeDirs(tmp / "cfg/rel");
   qmtest::WriteFile(tmp / "cfg/rel/REL.ZIP", "rel");
   qmtest::MakeDirs(tmp / "cfg/lists");
+  // A line naming a link is passed over like a link a scan finds.
+  qmtest::MakeDirs(tmp / "private");
+  qmtest::WriteFile(tmp / "private/SECRET.TXT", "secret");
+  ASSERT_EQ(
+      symlink((tmp / "private/SECRET.TXT").c_str(), Up("LINK.TXT").c_str()), 0);
   qmtest::WriteFile(tmp / "cfg/lists/new.lst",
                     area + "/in.zip\r\n" + Up("OUT.ZIP") + "\n\r\n" +
                         Up("MISSING.ZIP") + "\r\n" + Up("old.zip") + "\r" +
-                        "rel/REL.ZIP\r\n" + Up("OUT.ZIP") + "\r\n");
+                        "rel/REL.ZIP\r\n" + Up("OUT.ZIP") + "\r\n" +
+                        Up("link.txt") + "\r\n");
   FromList("lists/new.lst");
   EXPECT_EQ(Recorded(), (Names{"in.zip", "OLD.ZIP", "OUT.ZIP", "REL.ZIP"}));
   EXPECT_EQ(Copies(), 2u);  // OUT.ZIP and REL.ZIP, once each

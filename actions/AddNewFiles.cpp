@@ -40,8 +40,12 @@ struct AddJob {
       RememberUpload(ctx, area, name, fullPath);
       return;
     }
-    if (!ScreenUpload(ctx, name, sourceDir, fullPath)) return;
-    if (AddFileToArea(ctx, fullPath, area, transfer, descSpec, describe)) {
+    UploadContent content;  // what a transfer stores, once checked
+    if (!ScreenUpload(ctx, name, sourceDir, fullPath,
+                      transfer ? &content : nullptr))
+      return;
+    if (AddFileToArea(ctx, fullPath, area, transfer, descSpec, describe,
+                      content.Path())) {
       names.Add(name);
       RememberUpload(ctx, area, name, fullPath);
     }

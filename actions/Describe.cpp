@@ -38,6 +38,11 @@ std::string TempDirectory(const RunState& state) {
   return TrailingBackslash(state.programDir) + "Temp/";
 }
 
+void LogTempUnusable(RunContext& ctx, const std::string& why) {
+  LogRunError(ctx, "Temp cannot be used: " + TempDirectory(ctx.state) + " (" +
+                       why + ")");
+}
+
 namespace {
 
 enum class ArchiveKind { None, Zip, Other };
@@ -56,14 +61,9 @@ ArchiveKind KindOf(const std::string& path) {
   return ArchiveKind::None;
 }
 
-void LogTempUnusable(RunContext& ctx, const std::string& why) {
-  LogRunError(ctx, "Temp cannot be used: " + TempDirectory(ctx.state) + " (" +
-                       why + ")");
-}
+}  // namespace
 
-// A folder of this extraction's own in Temp (Temp made when missing); false,
-// logged, when Temp cannot be used. Temp that cannot be made stops the run.
-bool PrepareTemp(RunContext& ctx, PrivateFolder& folder) {
+bool MakeWorkFolder(RunContext& ctx, PrivateFolder& folder) {
   const std::string temp = TempDirectory(ctx.state);
   std::string reason;
   switch (folder.Make(temp, reason)) {
@@ -80,6 +80,8 @@ bool PrepareTemp(RunContext& ctx, PrivateFolder& folder) {
   }
   return false;
 }
+
+namespace {
 
 // The archive opened once, never through a link and never blocking on a
 // special file; readers that want a path get one that names this file
@@ -188,7 +190,7 @@ bool ExtractDescriptionFiles(RunContext& ctx, const std::string& archive,
   if (kind == ArchiveKind::Zip)
     ctx.unzip->lpszZipFile.SetText(opened.ok() ? opened.Path() : archive);
   PrivateFolder folder;
-  if (!PrepareTemp(ctx, folder)) return false;
+  if (!MakeWorkFolder(ctx, folder)) return false;
   // One that is not there (or no file) reads as no archive.
   const std::string source = opened.ok() ? opened.Path() : archive;
   bool ok =

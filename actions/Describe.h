@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/TempFolder.h"
 #include "run/RunContext.h"
 #include "server/WcApi.h"
 
@@ -29,5 +30,11 @@ bool ExtractDescriptionFiles(RunContext& ctx, const std::string& archive,
                              const std::string& readFrom = {});
 // The temp directory: program directory + "Temp/".
 std::string TempDirectory(const RunState& state);
+// Makes a private folder in Temp for one piece of work; false, logged,
+// when Temp cannot be used. Temp that cannot be made stops the run (a
+// std::runtime_error).
+bool MakeWorkFolder(RunContext& ctx, PrivateFolder& folder);
+// Logs that Temp cannot be used, and why.
+void LogTempUnusable(RunContext& ctx, const std::string& why);
 
 }  // namespace qm

@@ -64,6 +64,12 @@ class FileSizeLimit {
 bool MountSmallTmpfs(const std::string& dir, uint64_t bytes);
 void Unmount(const std::string& dir);
 
+// True once the process is gone (or a zombie nobody reaps) within the
+// time; false when it still runs then.
+bool ProcessEnds(int pid, int waitSeconds = 5);
+// The numbers in a file of one process id per line.
+std::vector<int> PidsIn(const std::string& path);
+
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -289,6 +291,39 @@ TEST_F(AddNewFilesTest, DescriptionsComeFromArchivesUnlessNA) {
   EXPECT_STREQ(records[0].Info.Description, "Great game");
   EXPECT_STREQ(records[1].Info.Description, "");
   EXPECT_EQ(Log(), Names{});
+}
+
+// An uploader rewriting the upload the moment the check has read it: a
+// transfer stores the private copy that was checked; a file recorded where
+// it lies is refused when it changed while it was checked.
+TEST_F(AddNewFilesTest, WhatTheUploadCheckPassedIsWhatIsStored) {
+  const std::string check = tmp / "check.sh";
+  qmtest::WriteFile(check,
+                    "#!/bin/sh\n"
+                    "grep -q evil \"$1\" && exit 1\n"
+                    "name=$(basename \"$1\")\n"
+                    "for dir in \"$UP\" \"$AREA\"; do\n"
+                    "  [ -f \"$dir/$name\" ] && printf evil > \"$dir/$name\"\n"
+                    "done\n"
+                    "exit 0\n");
+  ASSERT_EQ(chmod(check.c_str(), 0755), 0);
+  setenv("UP", (tmp / "up").c_str(), 1);
+  setenv("AREA", area.c_str(), 1);
+  run.state.extras.uploadCheck = check + " %f";
+  run.state.extras.uploadCheckSeconds = 20;
+  run.state.counts.uploadChecksRefused = 0;
+  qmtest::WriteFile(Up("COPIED.ZIP"), "clean upload");
+  qmtest::WriteFile(area + "/INPLACE.ZIP", "clean in place");
+  Scan(tmp / "up/*.*", area);
+  Scan("*.ZIP", area);
+  unsetenv("UP");
+  unsetenv("AREA");
+  EXPECT_EQ(Recorded(), Names{"COPIED.ZIP"});
+  EXPECT_EQ(qmtest::ReadFile(area + "/COPIED.ZIP"), "clean upload");
+  EXPECT_EQ(qmtest::ListDir(tmp / "prog/Temp"), Names{});
+  EXPECT_EQ(Log(), Names{"Upload check refused: " + area +
+                         "/INPLACE.ZIP (it changed while it was checked)"});
+  EXPECT_EQ(run.state.counts.uploadChecksRefused, 1);
 }
 
 TEST_F(AddNewFilesTest, CancelStopsBetweenFiles) {

@@ -297,7 +297,9 @@ bool AddFileToArea(RunContext& ctx, const std::string& localPath, int32_t area,
 
 void ReportAddRepairs(RunContext& ctx) {
   TRepairNote note{};
-  while (WcTakeRepairNote(note)) {
+  // Told before it is done with: a crash in between tells it twice, never
+  // not at all.
+  while (WcGetRepairNote(note)) {
     const std::string source = FieldText(note.Source, sizeof note.Source);
     LogRunError(ctx, "Repaired after a stopped run: FA# " +
                          std::to_string(note.Area) + ": " +
@@ -308,6 +310,7 @@ void ReportAddRepairs(RunContext& ctx) {
                                               source + " is gone or changed"
                                         : "the copy was removed, its upload " +
                                               source + " is still there"));
+    if (!WcRepairNoteDone(note.Id)) break;
   }
 }
 

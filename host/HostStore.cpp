@@ -1,7 +1,9 @@
 #include "host/HostStore.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -50,7 +52,7 @@ CREATE TABLE IF NOT EXISTS adds(id INTEGER PRIMARY KEY,
                    area INTEGER NOT NULL, fold TEXT NOT NULL,
                    name TEXT NOT NULL, stored TEXT NOT NULL,
                    device INTEGER NOT NULL, inode INTEGER NOT NULL,
-                   source TEXT NOT NULL, sourcedevice INTEGER NOT NULL,
+                   born INTEGER NOT NULL, source TEXT NOT NULL, sourcedevice INTEGER NOT NULL,
                    sourceinode INTEGER NOT NULL, sourcesize INTEGER NOT NULL,
                    sourcetime INTEGER NOT NULL);
 CREATE TABLE IF NOT EXISTS repairs(id INTEGER PRIMARY KEY,
@@ -235,6 +237,30 @@ bool StoredFileFacts(const std::string& path, int32_t& size,
 
 int64_t Nanoseconds(const timespec& t) {
   return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// Which file a regular file is, also after its inode number was freed and
+// given to another file: its birth time tells them apart where the file
+// system keeps one (born 0 where it does not).
+struct FileIdentity {
+  int64_t device = 0, inode = 0, born = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+bool Identify(int dirFd, const std::string& path, FileIdentity& id) {
+  struct statx st {};
+  const int flags = path.empty() ? AT_EMPTY_PATH : AT_SYMLINK_NOFOLLOW;
+  if (statx(dirFd, path.c_str(), flags, STATX_TYPE | STATX_INO | STATX_BTIME,
+            &st) != 0 ||
+      !S_ISREG(st.stx_mode))
+    return false;
+  id.device = static_cast<int64_t>(makedev(st.stx_dev_major, st.stx_dev_minor));
+  id.inode = static_cast<int64_t>(st.stx_ino);
+  id.born = (st.stx_mask & STATX_BTIME)
+                ? static_cast<int64_t>(st.stx_btime.tv_sec) * 1000000000 +
+                      st.stx_btime.tv_nsec
+                : 0;
+  return true;
 }
 
 std::string JoinName(const std::string& dir, const std::string& name) {
@@ -672,25 +698,29 @@ uint32_t HostStore::EndAdds(int32_t area, const std::string& name) {
 }
 
 uint32_t HostStore::NoteAdd(int32_t area, const std::string& name,
-                            const std::string& stored, const struct stat& copy,
+                            const std::string& stored, int copyFd,
                             const std::string& source, int64_t& id) {
+  FileIdentity copy;
+  if (!Identify(copyFd, "", copy)) return WC_ACCESS_DENIED;
   struct stat from {};
   if (lstat(source.c_str(), &from) != 0) from = {};
   Statement st(db_,
                "INSERT INTO adds(area, fold, name, stored, device, inode, "
-               "source, sourcedevice, sourceinode, sourcesize, sourcetime) "
-               "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+               "born, source, sourcedevice, sourceinode, sourcesize, "
+               "sourcetime) "
+               "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
   st.Bind(1, area)
       .Bind(2, FoldName(name))
       .Bind(3, name)
       .Bind(4, stored)
-      .Bind(5, static_cast<int64_t>(copy.st_dev))
-      .Bind(6, static_cast<int64_t>(copy.st_ino))
-      .Bind(7, source)
-      .Bind(8, static_cast<int64_t>(from.st_dev))
-      .Bind(9, static_cast<int64_t>(from.st_ino))
-      .Bind(10, static_cast<int64_t>(from.st_size))
-      .Bind(11, Nanoseconds(from.st_mtim));
+      .Bind(5, copy.device)
+      .Bind(6, copy.inode)
+      .Bind(7, copy.born)
+      .Bind(8, source)
+      .Bind(9, static_cast<int64_t>(from.st_dev))
+      .Bind(10, static_cast<int64_t>(from.st_ino))
+      .Bind(11, static_cast<int64_t>(from.st_size))
+      .Bind(12, Nanoseconds(from.st_mtim));
   if (st.Step() != SQLITE_DONE) return Fail(WC_NO_ACTION_TAKEN);
   id = sqlite3_last_insert_rowid(db_);
   return kOk;
@@ -701,21 +731,21 @@ uint32_t HostStore::DropAdd(int64_t id) {
   return st.Bind(1, id).Step() == SQLITE_DONE ? kOk : Fail(WC_NO_ACTION_TAKEN);
 }
 
-uint32_t HostStore::TakeRepairNote(RepairNote& note) {
-  Transaction tx(db_);
-  if (!tx.Begun()) return Fail(WC_NO_ACTION_TAKEN);
+uint32_t HostStore::OldestRepairNote(RepairNote& note) {
   Statement st(db_,
                "SELECT id, area, name, recorded, source FROM repairs "
                "ORDER BY id LIMIT 1");
   const int rc = st.Step();
   if (rc == SQLITE_DONE) return WC_ITEM_NOT_FOUND;
   if (rc != SQLITE_ROW) return Fail(WC_NO_ACTION_TAKEN);
-  note = {static_cast<int32_t>(st.Int(1)), st.Text(2), st.Int(3) != 0,
-          st.Text(4)};
-  Statement done(db_, "DELETE FROM repairs WHERE id = ?1");
-  if (done.Bind(1, st.Int(0)).Step() != SQLITE_DONE || !tx.Commit())
-    return Fail(WC_NO_ACTION_TAKEN);
+  note = {st.Int(0), static_cast<int32_t>(st.Int(1)), st.Text(2),
+          st.Int(3) != 0, st.Text(4)};
   return kOk;
+}
+
+uint32_t HostStore::RemoveRepairNote(int64_t id) {
+  Statement st(db_, "DELETE FROM repairs WHERE id = ?1");
+  return st.Bind(1, id).Step() == SQLITE_DONE ? kOk : Fail(WC_NO_ACTION_TAKEN);
 }
 
 uint32_t HostStore::WriteRecord(const TFullFileRecord& record) {
@@ -918,33 +948,33 @@ void HostStore::RepairAdds() {
     int64_t id;
     int32_t area;
     std::string name, stored, source;
-    int64_t device, inode, sourceDevice, sourceInode, sourceSize, sourceTime;
+    FileIdentity copy;
+    int64_t sourceDevice, sourceInode, sourceSize, sourceTime;
   };
   std::vector<Intent> intents;
   {
     Statement st(db_,
-                 "SELECT id, area, name, stored, device, inode, source, "
+                 "SELECT id, area, name, stored, device, inode, born, source, "
                  "sourcedevice, sourceinode, sourcesize, sourcetime FROM adds "
                  "ORDER BY id");
     while (st.Step() == SQLITE_ROW)
       intents.push_back({st.Int(0), static_cast<int32_t>(st.Int(1)), st.Text(2),
-                         st.Text(3), st.Text(6), st.Int(4), st.Int(5),
-                         st.Int(7), st.Int(8), st.Int(9), st.Int(10)});
+                         st.Text(3), st.Text(7),
+                         FileIdentity{st.Int(4), st.Int(5), st.Int(6)},
+                         st.Int(8), st.Int(9), st.Int(10), st.Int(11)});
   }
   for (const Intent& intent : intents) {
     TFullFileRecord recorded;
     const uint32_t found =
         FindRecord(intent.area, intent.name, KeyMatch::Equal, recorded);
     if (found != kOk && found != WC_RECORD_NOT_FOUND) continue;
-    struct stat copy {
-    }, source{};
+    struct stat source {};
+    FileIdentity stored;
     // Only the copy the run made, and only while no record names it: a file
     // someone else put there, or one with a record, is never touched.
     const bool ours = found == WC_RECORD_NOT_FOUND &&
-                      lstat(intent.stored.c_str(), &copy) == 0 &&
-                      S_ISREG(copy.st_mode) &&
-                      static_cast<int64_t>(copy.st_dev) == intent.device &&
-                      static_cast<int64_t>(copy.st_ino) == intent.inode;
+                      Identify(AT_FDCWD, intent.stored, stored) &&
+                      stored == intent.copy;
     if (ours) {
       // The upload still as the run read it: the copy goes, and the next run
       // adds the upload again with its description. Otherwise the copy is

@@ -3,8 +3,6 @@
 // directories the areas name. Operations give 0 or a host error code.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -50,6 +48,7 @@ struct VolumeRow {
 // What a login did with a copy a killed add left in storage without its
 // record.
 struct RepairNote {
+  int64_t id = 0;
   int32_t area = 0;
   std::string name;
   bool recorded = false;  // recorded (its upload was gone), else removed
@@ -125,19 +124,20 @@ class HostStore {
   void RepairMoves();
 
   // The adds journal (made by EnsureJournal in an older host). An add notes
-  // its copy before a byte of it is written: the file being written (copy)
+  // its copy before a byte of it is written: the file being written (copyFd)
   // that will be stored, and the upload it comes from. The note ends with
   // the record of that name (AddRecord), the copy's removal
   // (RemoveUnrecordedFile) or DropAdd; one a crash left is repaired at the
-  // next login, and the repair noted for TakeRepairNote.
+  // next login, and the repair noted until RemoveRepairNote.
   uint32_t EnsureJournal();
   uint32_t NoteAdd(int32_t area, const std::string& name,
-                   const std::string& stored, const struct stat& copy,
+                   const std::string& stored, int copyFd,
                    const std::string& source, int64_t& id);
   uint32_t DropAdd(int64_t id);
-  // The oldest repair not yet reported, taken from the host;
-  // WC_ITEM_NOT_FOUND when there is none.
-  uint32_t TakeRepairNote(RepairNote& note);
+  // The oldest repair not yet reported; WC_ITEM_NOT_FOUND when there is
+  // none.
+  uint32_t OldestRepairNote(RepairNote& note);
+  uint32_t RemoveRepairNote(int64_t id);
 
  private:
   uint32_t Fail(uint32_t code);  // keeps the database's message

@@ -549,23 +549,27 @@ WcBool WcJournalAdd(WcHandle handle, const char* localPath) {
   OpenFile* file = FindFile(s, handle);
   if (!file || !file->write || file->addIntent != 0 || !localPath)
     return Fail(WC_INVALID_OBJECT_ID);
-  struct stat copy {};
-  if (fstat(file->writer.Fd(), &copy) != 0) return Fail(WC_ACCESS_DENIED);
   return Result(s.store.NoteAdd(file->area, file->name,
-                                file->writer.TargetPath(), copy, localPath,
-                                file->addIntent));
+                                file->writer.TargetPath(), file->writer.Fd(),
+                                localPath, file->addIntent));
 }
 
-WcBool WcTakeRepairNote(TRepairNote& note) {
+WcBool WcGetRepairNote(TRepairNote& note) {
   LOGGED_IN_SESSION;
   qm::host::RepairNote taken;
-  if (uint32_t code = s.store.TakeRepairNote(taken)) return Fail(code);
+  if (uint32_t code = s.store.OldestRepairNote(taken)) return Fail(code);
   note = TRepairNote{};
+  note.Id = static_cast<uint32_t>(taken.id);
   note.Area = taken.area;
   qm::SetFieldText(note.Name, sizeof note.Name, taken.name);
   note.Recorded = taken.recorded ? 1 : 0;
   qm::SetFieldText(note.Source, sizeof note.Source, taken.source);
   return 1;
+}
+
+WcBool WcRepairNoteDone(uint32_t id) {
+  LOGGED_IN_SESSION;
+  return Result(s.store.RemoveRepairNote(id));
 }
 
 WcBool WcDeleteFile(const char* path) {

@@ -182,19 +182,23 @@ enum : uint32_t { WC_DATABASE_LOCKED = 0x20000024 };
 // added or the copy is removed or abandoned. A login after a crash removes
 // a copy still without a record when the local file is still there as it
 // was (so that the next run adds it again), and otherwise records it; each
-// such repair is kept for WcTakeRepairNote. A close never replaces a file
+// such repair is kept for WcGetRepairNote. A close never replaces a file
 // that came to the target (or got a record) while the handle was open:
 // WC_ITEM_ALREADY_EXISTS (WC_DUPLICATE_RECORD) then, and both stay.
 WcBool WcJournalAdd(WcHandle handle, const char* localPath);
 
 #pragma pack(push, 1)
 struct TRepairNote {
+  uint32_t Id;
   int32_t Area;
   char Name[kFileNameSize];
   int32_t Recorded;        // 1: recorded (its local file was gone); 0: removed
   char Source[kPathSize];  // the local file, cut to fit
 };
 #pragma pack(pop)
-// The oldest repair a login made that no one has taken yet, removed from
-// the host; WC_ITEM_NOT_FOUND when there is none.
-WcBool WcTakeRepairNote(TRepairNote& note);
+// The oldest repair a login made that is not yet done with
+// (WC_ITEM_NOT_FOUND when there is none); WcRepairNoteDone removes it once
+// it has been told, so that a crash in between tells it again rather than
+// never.
+WcBool WcGetRepairNote(TRepairNote& note);
+WcBool WcRepairNoteDone(uint32_t id);

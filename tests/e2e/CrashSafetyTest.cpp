@@ -1,11 +1,16 @@
-// The real program killed (SIGKILL) at random points of the reference job:
-// after each kill and the next login the host must be sound, and running
-// the job again must end where an uninterrupted run ends.
+// The real program killed (SIGKILL) at random points of the reference job,
+// run with the extras on (duplicates refused, an upload check): after each
+// kill and the next login the host must be sound (no stored upload without
+// its record, no intent or temporary file left) and nothing the upload check
+// started may outlive the run; running the job again must end where an
+// uninterrupted run ends, with every repair told in its log and nothing
+// left in Temp.
 // QM_CRASH_KILLS sets the number of kills, QM_CRASH_SEED the seed. The
 // suite keeps one seed so a run fails or passes the same way each time;
 // scripts/faults-long.sh draws a new seed per run.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,9 +19,11 @@
 #include <functional>
 #include <iostream>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "platform/Files.h"
+#include "run/RunLog.h"
 #include "tests/e2e/E2eSupport.h"
 #include "tests/support/ReferenceJob.h"
 
@@ -78,14 +85,50 @@ class CrashSafety : public qmtest::ProgramDirTest {
     return true;
   }
 
-  // Logs in (which repairs what a crash left), then lists what is wrong.
-  std::vector<std::string> RepairAndCheck(const qmtest::ReferenceJob& job) {
+  // Logs in (which repairs what a crash left), then lists what is wrong;
+  // the repairs the next runs are to tell are kept in told.
+  std::vector<std::string> RepairAndCheck(const qmtest::ReferenceJob& job,
+                                          std::set<std::string>& told) {
     {
       qmtest::HostLogin login(job.home());
       EXPECT_TRUE(login.ok);
     }
+    for (const std::string& note : job.PendingRepairs()) told.insert(note);
     return job.Problems();
   }
+
+  // The upload check of every run: each process it is made of, and one it
+  // leaves running in the background, are noted in checkPids.
+  void TurnOnExtras() {
+    checkPids = tmp / "check.pids";
+    const std::string check = tmp / "check.sh";
+    qmtest::WriteFile(check, "#!/bin/sh\necho $$ >> " + checkPids +
+                                 "\nsleep 0.02 &\necho $! >> " + checkPids +
+                                 "\nwait\nexit 0\n");
+    chmod(check.c_str(), 0755);
+    qmtest::WriteFile(bin + "/quillmar.ini",
+                      "[Extras]\r\nDuplicates=Refuse\r\nUploadCheck=" + check +
+                          " %f\r\nUploadCheckSeconds=60\r\n");
+  }
+
+  // What a killed run's upload checks left running.
+  std::vector<int> Survivors() {
+    std::vector<int> alive;
+    for (int pid : qmtest::PidsIn(checkPids))
+      if (!qmtest::ProcessEnds(pid, 5)) alive.push_back(pid);
+    qmtest::WriteFile(checkPids, "");
+    return alive;
+  }
+
+  // Private folders and the ZIP library's files in Temp.
+  std::vector<std::string> TempLeftovers() {
+    std::vector<std::string> names = qmtest::ListDir(bin + "/Temp");
+    std::erase_if(names,
+                  [](const std::string& name) { return name[0] != '.'; });
+    return names;
+  }
+
+  std::string checkPids;
 
  private:
   int jobs_ = 0;
@@ -97,6 +140,7 @@ TEST_F(CrashSafety, KilledRunsLeaveTheHostSoundAndRerunsFinishTheJob) {
   std::cout << "[ seed ] QM_CRASH_SEED=" << seed << "\n";
   RecordProperty("seed", std::to_string(seed));
   std::mt19937_64 random(seed);
+  TurnOnExtras();
 
   auto reference = NewJob();
   int exitCode = -1;
@@ -132,9 +176,11 @@ TEST_F(CrashSafety, KilledRunsLeaveTheHostSoundAndRerunsFinishTheJob) {
   std::uniform_int_distribution<int64_t> working(
       std::max<int64_t>(0, (firstWrite - margin).count()),
       (listed + margin).count());
-  uint64_t killed = 0, finishedEarly = 0, attempts = 0;
+  uint64_t killed = 0, finishedEarly = 0, attempts = 0, repairs = 0;
+  size_t checks = 0;
   while (killed < kills) {
     auto job = NewJob();
+    std::set<std::string> told;
     for (int k = 0; k < kKillsPerJob && killed < kills; ++k) {
       Clock::duration after(attempts++ % 4 == 0 ? anywhere(random)
                                                 : working(random));
@@ -146,8 +192,10 @@ TEST_F(CrashSafety, KilledRunsLeaveTheHostSoundAndRerunsFinishTheJob) {
       } else {
         ++killed;
       }
+      checks += qmtest::PidsIn(checkPids).size();
+      EXPECT_EQ(Survivors(), std::vector<int>{});
       // A killed listing's temporary file goes with the next listing.
-      std::vector<std::string> problems = RepairAndCheck(*job);
+      std::vector<std::string> problems = RepairAndCheck(*job, told);
       std::erase_if(problems, [](const std::string& problem) {
         return problem.starts_with("temporary file left: ") &&
                problem.find(qm::kDefaultWriteMark) != std::string::npos;
@@ -157,13 +205,30 @@ TEST_F(CrashSafety, KilledRunsLeaveTheHostSoundAndRerunsFinishTheJob) {
     SCOPED_TRACE("seed " + std::to_string(seed) + ", rerun after kills");
     ASSERT_TRUE(RunJob(*job, std::chrono::seconds(120), exitCode));
     EXPECT_EQ(exitCode, 0);
-    EXPECT_EQ(RepairAndCheck(*job), std::vector<std::string>{});
+    EXPECT_EQ(Survivors(), std::vector<int>{});
+    EXPECT_EQ(RepairAndCheck(*job, told), std::vector<std::string>{});
     EXPECT_EQ(job->Snapshot(), expected);
+    EXPECT_EQ(TempLeftovers(), std::vector<std::string>{});
+    // Each repair was told by a run after it (a run killed between telling
+    // and marking it told tells it again).
+    EXPECT_EQ(job->PendingRepairs(), std::vector<std::string>{});
+    const std::string log =
+        qmtest::Exists(qm::LogFileName(job->configPath()))
+            ? qmtest::ReadFile(qm::LogFileName(job->configPath()))
+            : "";
+    for (const std::string& note : told)
+      EXPECT_NE(log.find("Repaired after a stopped run: " + note +
+                         " was stored without a record; the copy was removed"),
+                std::string::npos)
+          << note;
+    repairs += told.size();
     if (HasFailure()) break;  // its seed gives the same kill times again
   }
   std::cout
       << "[ kills ] " << killed << " killed, " << finishedEarly
-      << " finished before their kill, clean run "
+      << " finished before their kill, " << repairs
+      << " adds repaired at the next login, " << checks
+      << " upload-check processes (none outlived its run), clean run "
       << std::chrono::duration_cast<std::chrono::milliseconds>(whole).count()
       << " ms\n";
 }

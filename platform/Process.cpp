@@ -68,6 +68,10 @@ void Report(int out, char kind, int status) {
 [[noreturn]] void Supervise(pid_t run, const char* program, char* const* argv,
                             char* const* envp, int report) {
   setpgid(0, 0);
+  // None of the run's descriptors: held here, the host's lock would outlast
+  // a killed run, and the command gets none of them either.
+  if (report > 3) close_range(3, static_cast<unsigned>(report) - 1, 0);
+  close_range(static_cast<unsigned>(report) + 1, ~0u, 0);
   sigset_t waited;
   sigemptyset(&waited);
   sigaddset(&waited, SIGUSR1);

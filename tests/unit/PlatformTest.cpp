@@ -10,6 +10,7 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
+#include "platform/TempFolder.h"
 #include "tests/support/TestSupport.h"
 
 using qmtest::TempDir;
@@ -143,6 +144,32 @@ TEST(PlatformFiles, SearchSaysWhyAFolderCannotBeRead) {
   ASSERT_EQ(chmod(dir.path().c_str(), 0700), 0);
   qmtest::AsUnprivileged nobody;
   EXPECT_EQ(qm::FindFiles(dir / "*").error, EACCES);
+}
+
+// A folder made in a group's shared folder is the group's to use too,
+// whatever the umask; elsewhere the umask rules.
+TEST(PlatformFiles, FolderInASharedFolderIsShared) {
+  TempDir dir;
+  qmtest::MakeDirs(dir / "shared");
+  qmtest::MakeDirs(dir / "own");
+  ASSERT_EQ(chmod((dir / "shared").c_str(), 02775), 0);
+  ASSERT_EQ(chmod((dir / "own").c_str(), 0755), 0);
+  const mode_t saved = umask(077);
+  for (const std::string parent : {"shared", "own"}) {
+    const int fd = open((dir / parent).c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(qm::MakeDirectoryLikeParent(fd, "Temp"));
+    EXPECT_FALSE(qm::MakeDirectoryLikeParent(fd, "Temp"));
+    EXPECT_EQ(errno, EEXIST);
+    close(fd);
+  }
+  umask(saved);
+  struct stat shared {
+  }, own{};
+  ASSERT_EQ(stat((dir / "shared/Temp").c_str(), &shared), 0);
+  ASSERT_EQ(stat((dir / "own/Temp").c_str(), &own), 0);
+  EXPECT_EQ(shared.st_mode & 07777, 02770u);
+  EXPECT_EQ(own.st_mode & 07777, 0700u);
 }
 
 // A window waits for the whole read of a large directory otherwise.

@@ -609,6 +609,10 @@ bool Is(const struct stat& st, dev_t device, ino_t inode) {
 
 bool AtomicWriter::RenameKeepingNewcomers() {
   const int error = EEXIST;
+  struct stat now {};
+  // What was there is gone meanwhile: the name is taken only while free.
+  if (foundInode_ != 0 && lstat(target_.c_str(), &now) != 0 && errno == ENOENT)
+    foundInode_ = 0;
   if (foundInode_ == 0) {
     // Nothing was there: the name is taken only if it is still free.
     if (renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, target_.c_str(),

@@ -144,6 +144,12 @@ std::string CopyFailedLine(const std::string& localPath) {
   return "Error copying file: " + localPath + " to filearea server path";
 }
 
+// An add never replaces a stored file, whoever put it there and when.
+std::string HeldNameLine(const std::string& localPath, int32_t area) {
+  return CopyFailedLine(localPath) + ": file area #" + std::to_string(area) +
+         " already holds a file of that name (it stays as it is)";
+}
+
 }  // namespace
 
 std::string HostPath(int32_t area, const std::string& name) {
@@ -255,12 +261,11 @@ bool AddFileToArea(RunContext& ctx, const std::string& localPath, int32_t area,
     if (!TransferFile(ctx, content, HostPath(area, name),
                       "Copy File to FileArea #" + areaText,
                       AbsolutePath(upload))) {
-      std::string line = CopyFailedLine(localPath);
       const uint32_t why = WcGetLastError();
-      if (why == WC_ITEM_ALREADY_EXISTS || why == WC_DUPLICATE_RECORD)
-        line += ": another file took its name in file area #" + areaText +
-                " meanwhile (it stays as it is)";
-      LogRunError(ctx, line);
+      const bool held =
+          why == WC_ITEM_ALREADY_EXISTS || why == WC_DUPLICATE_RECORD;
+      LogRunError(ctx, held ? HeldNameLine(localPath, area)
+                            : CopyFailedLine(localPath));
       return false;
     }
   }
@@ -316,7 +321,11 @@ void ReportAddRepairs(RunContext& ctx) {
 
 bool TransferForeseen(RunContext& ctx, const std::string& localPath,
                       int32_t area) {
-  if (!StorageTakes(area, LocalFileName(localPath))) {
+  if (WcExistFile(HostPath(area, LocalFileName(localPath)).c_str())) {
+    LogRunError(ctx, HeldNameLine(localPath, area));
+    return false;
+  }
+  if (WcGetLastError() != WC_ITEM_NOT_FOUND) {
     LogRunError(ctx, CopyFailedLine(localPath));
     return false;
   }

@@ -61,7 +61,8 @@ bool AddFileToArea(RunContext& ctx, const std::string& localPath, int32_t area,
                    bool describe = true, const std::string& contentPath = {});
 // The test run's check of a transfer: false, with the line the real run
 // would log, when the area's storage cannot take the copy (it is missing,
-// or a directory stands in the name's place).
+// a directory stands in the name's place, or it stores a file of that
+// name: an add never replaces one).
 bool TransferForeseen(RunContext& ctx, const std::string& localPath,
                       int32_t area);
 

@@ -52,8 +52,9 @@ CREATE TABLE IF NOT EXISTS adds(id INTEGER PRIMARY KEY,
                    area INTEGER NOT NULL, fold TEXT NOT NULL,
                    name TEXT NOT NULL, stored TEXT NOT NULL,
                    device INTEGER NOT NULL, inode INTEGER NOT NULL,
-                   born INTEGER NOT NULL, source TEXT NOT NULL, sourcedevice INTEGER NOT NULL,
-                   sourceinode INTEGER NOT NULL, sourcesize INTEGER NOT NULL,
+                   born INTEGER NOT NULL, source TEXT NOT NULL,
+                   sourcedevice INTEGER NOT NULL, sourceinode INTEGER NOT NULL,
+                   sourcesize INTEGER NOT NULL,
                    sourcetime INTEGER NOT NULL);
 CREATE TABLE IF NOT EXISTS repairs(id INTEGER PRIMARY KEY,
                    area INTEGER NOT NULL, name TEXT NOT NULL,
@@ -975,6 +976,10 @@ void HostStore::RepairAdds() {
     const bool ours = found == WC_RECORD_NOT_FOUND &&
                       Identify(AT_FDCWD, intent.stored, stored) &&
                       stored == intent.copy;
+    // Storage that is not there (a share not mounted) may hold the copy.
+    if (!ours && found == WC_RECORD_NOT_FOUND &&
+        !DirectoryExists(DirectoryPart(intent.stored)))
+      continue;
     if (ours) {
       // The upload still as the run read it: the copy goes, and the next run
       // adds the upload again with its description. Otherwise the copy is
@@ -986,6 +991,18 @@ void HostStore::RepairAdds() {
           static_cast<int64_t>(source.st_ino) == intent.sourceInode &&
           static_cast<int64_t>(source.st_size) == intent.sourceSize &&
           Nanoseconds(source.st_mtim) == intent.sourceTime;
+      // Noted before it is done: a crash in between has it told twice (the
+      // next login does it again), never not at all.
+      Statement note(db_,
+                     "INSERT INTO repairs(area, name, recorded, source) "
+                     "VALUES(?1, ?2, ?3, ?4)");
+      if (note.Bind(1, intent.area)
+              .Bind(2, intent.name)
+              .Bind(3, uploadThere ? 0 : 1)
+              .Bind(4, intent.source)
+              .Step() != SQLITE_DONE)
+        continue;
+      const int64_t noted = sqlite3_last_insert_rowid(db_);
       bool repaired = false;
       if (uploadThere) {
         repaired = DeleteLocalFile(intent.stored);
@@ -995,15 +1012,10 @@ void HostStore::RepairAdds() {
         SetFieldText(record.Info.Name, kFileNameSize, intent.name);
         repaired = AddRecord(record) == kOk;
       }
-      if (!repaired) continue;  // tried again at the next login
-      Statement note(db_,
-                     "INSERT INTO repairs(area, name, recorded, source) "
-                     "VALUES(?1, ?2, ?3, ?4)");
-      note.Bind(1, intent.area)
-          .Bind(2, intent.name)
-          .Bind(3, uploadThere ? 0 : 1)
-          .Bind(4, intent.source)
-          .Step();
+      if (!repaired) {
+        RemoveRepairNote(noted);
+        continue;  // tried again at the next login
+      }
     }
     DropAdd(intent.id);
   }

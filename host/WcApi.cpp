@@ -549,6 +549,9 @@ WcBool WcJournalAdd(WcHandle handle, const char* localPath) {
   OpenFile* file = FindFile(s, handle);
   if (!file || !file->write || file->addIntent != 0 || !localPath)
     return Fail(WC_INVALID_OBJECT_ID);
+  // An add never replaces a stored file, recorded or not: it is someone
+  // else's (a run's own copy left by a kill is repaired at login).
+  if (file->writer.FoundTarget()) return Fail(WC_ITEM_ALREADY_EXISTS);
   return Result(s.store.NoteAdd(file->area, file->name,
                                 file->writer.TargetPath(), file->writer.Fd(),
                                 localPath, file->addIntent));

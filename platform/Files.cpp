@@ -614,7 +614,12 @@ bool AtomicWriter::RenameKeepingNewcomers() {
   if (foundInode_ != 0 && lstat(target_.c_str(), &now) != 0 && errno == ENOENT)
     foundInode_ = 0;
   if (foundInode_ == 0) {
-    // Nothing was there: the name is taken only if it is still free.
+    // Nothing was there: the name is taken only if it is still free, in
+    // any letter case (the host finds its files so).
+    if (!ResolveExisting(target_).empty()) {
+      errno = error;
+      return false;
+    }
     if (renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, target_.c_str(),
                   RENAME_NOREPLACE) == 0)
       return true;

@@ -140,6 +140,8 @@ class AtomicWriter {
   void Abandon();
   const std::string& TempPath() const { return temp_; }
   const std::string& TargetPath() const { return target_; }
+  // A file stood at the target (in any letter case) when Open() looked.
+  bool FoundTarget() const { return foundInode_ != 0; }
   // The temporary file's descriptor while it is being written.
   int Fd() const { return fd_; }
 

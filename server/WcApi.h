@@ -182,9 +182,11 @@ enum : uint32_t { WC_DATABASE_LOCKED = 0x20000024 };
 // added or the copy is removed or abandoned. A login after a crash removes
 // a copy still without a record when the local file is still there as it
 // was (so that the next run adds it again), and otherwise records it; each
-// such repair is kept for WcGetRepairNote. A close never replaces a file
-// that came to the target (or got a record) while the handle was open:
-// WC_ITEM_ALREADY_EXISTS (WC_DUPLICATE_RECORD) then, and both stay.
+// such repair is kept for WcGetRepairNote. An add never replaces a stored
+// file: WC_ITEM_ALREADY_EXISTS when one of that name is there already.
+// Nor does any close replace one that came to the target while the handle
+// was open: WC_ITEM_ALREADY_EXISTS (WC_DUPLICATE_RECORD when a record
+// came) then, and both stay.
 WcBool WcJournalAdd(WcHandle handle, const char* localPath);
 
 #pragma pack(push, 1)

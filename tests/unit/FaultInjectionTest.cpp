@@ -393,6 +393,22 @@ TEST_F(CrashRepair, LoginUndoesOrCompletesAddsAKillCutShort) {
                 "Repaired after a stopped run: FA# 1: CHANGED.ZIP" + stored +
                     "it was recorded without a description, its upload " + up +
                     "CHANGED.ZIP is gone or changed"}));
+
+  // Storage that is not there at a login (a share not mounted) keeps its
+  // copy's note for a login that finds it.
+  {
+    qmtest::HostLogin login(home);
+    ASSERT_TRUE(login.ok);
+    copyWithoutRecord("AWAY.ZIP");
+  }
+  std::filesystem::rename(store, store + ".away");
+  for (const bool mounted : {false, true}) {
+    if (mounted) std::filesystem::rename(store + ".away", store);
+    qmtest::HostLogin login(home);
+    ASSERT_TRUE(login.ok);
+    EXPECT_EQ(Sql("SELECT COUNT(*) FROM adds"), mounted ? "0" : "1");
+  }
+  EXPECT_FALSE(qmtest::Exists(store + "/AWAY.ZIP"));
 }
 
 TEST_F(CrashRepair, DamagedDatabaseNeverReplacesRecordedFiles) {

@@ -284,15 +284,15 @@ TEST_F(TransferTest, ACopyWhoseRecordIsRefusedIsRemoved) {
 }
 
 // Another writer racing an add between its look-up and its record (the
-// host program storing, or storing and recording, the same name), or a link
-// put in the upload's place: the add stores nothing, and the other file
-// stays as it is.
+// host program storing, or storing and recording, the same name, before the
+// copy starts or while it is made), or a link put in the upload's place:
+// the add stores nothing, and the other file stays as it is.
 TEST_F(TransferTest, WhatComesMeanwhileIsNeverReplaced) {
   qmtest::WriteFile(tmp / "other", "the host program's file");
   qmtest::WriteFile(tmp / "secret", "a file of the sysop's own");
   const std::string took =
-      " to filearea server path: another file took its name in file area #1 "
-      "meanwhile (it stays as it is)";
+      " to filearea server path: file area #1 already holds a file of that "
+      "name (it stays as it is)";
   struct Row {
     std::string name, point;
     std::function<void(const std::string&)> race;
@@ -317,6 +317,8 @@ TEST_F(TransferTest, WhatComesMeanwhileIsNeverReplaced) {
     ASSERT_EQ(symlink((tmp / "secret").c_str(), Up(name).c_str()), 0);
   };
   const std::vector<Row> rows = {
+      {"THERE.ZIP", "before transfer", store,
+       "Error copying file: " + Up("THERE.ZIP") + took},
       {"STORED.ZIP", "transfer commit", store,
        "Error copying file: " + Up("STORED.ZIP") + took},
       {"RECORDED.ZIP", "transfer commit", storeAndRecord,
@@ -333,14 +335,16 @@ TEST_F(TransferTest, WhatComesMeanwhileIsNeverReplaced) {
     qm::fault::WatchPoints({});
     EXPECT_EQ(Log().back(), row.line);
   }
-  EXPECT_EQ(qmtest::ListDir(dir1),
-            (std::vector<std::string>{"RECORDED.ZIP", "STORED.ZIP"}));
-  for (const std::string name : {"RECORDED.ZIP", "STORED.ZIP"})
+  EXPECT_EQ(
+      qmtest::ListDir(dir1),
+      (std::vector<std::string>{"RECORDED.ZIP", "STORED.ZIP", "THERE.ZIP"}));
+  for (const std::string name : {"RECORDED.ZIP", "STORED.ZIP", "THERE.ZIP"})
     EXPECT_EQ(qmtest::ReadFile(dir1 + "/" + name), "the host program's file");
   auto records = qmtest::AreaRecords(1);
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].Info.Size, 23);
-  EXPECT_EQ(Log().size(), 3u);
+  EXPECT_EQ(Log().size(), 4u);
+  EXPECT_EQ(run.view.progressCaptions.size(), 2u);  // copies meanwhile only
 }
 
 TEST_F(TransferTest, FreshenReadsTheStoredFile) {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/FaultInjection.h"
 #include "platform/FieldText.h"
 #include "platform/FileTime.h"
 #include "platform/Files.h"
@@ -831,6 +832,7 @@ uint32_t HostStore::MoveRecordAndFile(const TFullFileRecord& before,
   }
   if (source.empty()) return kOk;
 
+  fault::Point("stored file move");
   bool moved = MoveStoredFile(source, targetPath);
   Transaction tx(db_);
   if (!moved) {
@@ -1021,10 +1023,12 @@ void HostStore::RepairAdds() {
   }
 }
 
-bool CopyReplacing(const std::string& source, const std::string& target) {
+namespace {
+
+// Copies a whole file into an opened writer and commits it.
+bool CopyInto(const std::string& source, AtomicWriter& writer) {
   LocalReader reader;
-  AtomicWriter writer(kWriteMark);
-  if (!reader.Open(source) || !writer.Open(target)) return false;
+  if (!reader.Open(source)) return false;
   std::vector<char> buffer(1 << 16);
   for (;;) {
     uint32_t got = 0, put = 0;
@@ -1035,10 +1039,19 @@ bool CopyReplacing(const std::string& source, const std::string& target) {
   }
 }
 
+}  // namespace
+
+bool CopyReplacing(const std::string& source, const std::string& target) {
+  AtomicWriter writer(kWriteMark);
+  return writer.Open(target) && CopyInto(source, writer);
+}
+
 bool MoveStoredFile(const std::string& source, const std::string& target) {
   if (MoveLocalFile(source, target)) return true;
   if (errno != EXDEV) return false;
-  if (!CopyReplacing(source, target)) return false;
+  AtomicWriter writer(kWriteMark, false, true);
+  if (!writer.Open(target) || writer.FoundTarget() || !CopyInto(source, writer))
+    return false;
   if (DeleteLocalFile(source)) return true;
   DeleteLocalFile(target);
   return false;

@@ -158,9 +158,10 @@ class HostStore {
 // Copies a whole file; the target is replaced only when the copy is
 // complete (and on disk).
 bool CopyReplacing(const std::string& source, const std::string& target);
-// Moves a stored file: a rename on one file system, else a complete copy
-// that replaces the target, then removal of the source. A source that
-// cannot be removed takes its copy away again: never two copies.
+// Moves a stored file: a rename on one file system, else a complete copy,
+// then removal of the source. A file at the target (one that came after the
+// caller looked) is never replaced: the move fails. A source that cannot be
+// removed takes its copy away again: never two copies.
 bool MoveStoredFile(const std::string& source, const std::string& target);
 
 }  // namespace qm::host

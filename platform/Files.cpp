@@ -277,9 +277,33 @@ bool DeleteLocalFile(const std::string& path) {
   return true;
 }
 
+namespace {
+
+// rename(2) that fails with EEXIST rather than replace a file at to.
+bool RenameWithoutReplacing(const std::string& from, const std::string& to) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(),
+                RENAME_NOREPLACE) == 0)
+    return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without it: a link fails the same way on a taken name.
+  if (link(from.c_str(), to.c_str()) == 0) {
+    unlink(from.c_str());
+    return true;
+  }
+  if (errno == EEXIST) return false;
+  struct stat st {};
+  if (lstat(to.c_str(), &st) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return rename(from.c_str(), to.c_str()) == 0;
+}
+
+}  // namespace
+
 bool MoveLocalFile(const std::string& from, const std::string& to) {
   if (fault::ShouldFail(fault::Kind::File)) return false;
-  if (rename(from.c_str(), to.c_str()) != 0) return false;
+  if (!RenameWithoutReplacing(from, to)) return false;
   NoteChange(from, "", FileNamePart(from));
   NoteChange(to, FileNamePart(to), "");
   return true;
@@ -620,22 +644,7 @@ bool AtomicWriter::RenameKeepingNewcomers() {
       errno = error;
       return false;
     }
-    if (renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, target_.c_str(),
-                  RENAME_NOREPLACE) == 0)
-      return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    // A file system without it: a link fails the same way on a taken name.
-    if (link(temp_.c_str(), target_.c_str()) == 0) {
-      unlink(temp_.c_str());
-      return true;
-    }
-    if (errno == EEXIST) return false;
-    struct stat st {};
-    if (lstat(target_.c_str(), &st) == 0) {
-      errno = error;
-      return false;
-    }
-    return rename(temp_.c_str(), target_.c_str()) == 0;
+    return RenameWithoutReplacing(temp_, target_);
   }
   // The file seen at Open is swapped out and looked at; anything else that
   // came meanwhile is swapped back, untouched.

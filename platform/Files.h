@@ -29,7 +29,8 @@ bool PathExists(const std::string& path);
 // symbolic link, whatever it points at.
 bool LinkExists(const std::string& path);
 bool DeleteLocalFile(const std::string& path);
-// rename(2) that keeps the name lookup's cache in step.
+// rename(2) that keeps the name lookup's cache in step and never replaces
+// a file at to (EEXIST).
 bool MoveLocalFile(const std::string& from, const std::string& to);
 // Creates every missing level; true when the directory exists afterwards.
 bool ForceDirectories(const std::string& path);

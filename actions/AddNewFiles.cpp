@@ -1,6 +1,8 @@
 #include "actions/AddNewFiles.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "actions/ExistingNames.h"
@@ -39,8 +41,12 @@ struct AddJob {
       RememberUpload(ctx, area, name, fullPath);
       return;
     }
-    if (!ScreenUpload(ctx, name, sourceDir, fullPath)) return;
-    if (AddFileToArea(ctx, fullPath, area, transfer, descSpec, describe)) {
+    UploadContent content;  // what a transfer stores, once checked
+    if (!ScreenUpload(ctx, name, sourceDir, fullPath,
+                      transfer ? &content : nullptr))
+      return;
+    if (AddFileToArea(ctx, fullPath, area, transfer, descSpec, describe,
+                      content.Path())) {
       names.Add(name);
       RememberUpload(ctx, area, name, fullPath);
     }
@@ -71,7 +77,8 @@ void AddFromList(AddJob& job, const std::string& spec) {
     job.ctx.view.ProcessEvents();
     if (job.ctx.state.cancelRequest) return;
     std::string path = ConfigRelative(job.ctx, line);
-    if (!FileExists(path)) continue;
+    // A link is passed over like one a scan finds.
+    if (!FileExists(path) || LinkExists(path)) continue;
     std::string name = LocalFileName(path);
     if (job.names.Contains(name)) continue;
     std::string dir = path.substr(0, path.size() - name.size());
@@ -111,7 +118,14 @@ void ScanForNew(AddJob& job, const std::string& spec) {
     return !job.ctx.state.cancelRequest;
   };
   const std::vector<FileIdentity> listings = OwnListings(job.ctx);
-  for (const FoundFile& found : FindFiles(pattern, false, keepGoing)) {
+  const FoundFiles listing = FindFiles(pattern, false, keepGoing);
+  // A folder that is not there holds nothing new; one that cannot be read
+  // is a problem, never "nothing new".
+  if (listing.error != 0 && listing.error != ENOENT)
+    LogRunError(job.ctx, "Could not read folder: " + sourceDir +
+                             " for file area #" + job.AreaText() + " (" +
+                             std::strerror(listing.error) + ")");
+  for (const FoundFile& found : listing.files) {
     job.ctx.view.ProcessEvents();
     if (job.ctx.state.cancelRequest) return;
     if (job.names.Contains(found.name)) continue;

@@ -160,7 +160,8 @@ class DirectoryHandle {
 // The reading itself, in the child process.
 ArchiveExtraction ReadMembers(const std::string& archivePath,
                               const std::string& spec,
-                              const std::string& destination) {
+                              const std::string& destination,
+                              const std::string& readFrom) {
   ArchiveExtraction result;
   Utf8Characters characters;
   const Kind kind = KindOf(archivePath);
@@ -169,7 +170,8 @@ ArchiveExtraction ReadMembers(const std::string& archivePath,
   if (!reader || dir.fd() < 0) return result;
   archive* a = reader.get();
   errno = 0;
-  if (archive_read_open_filename(a, archivePath.c_str(), 16384) != ARCHIVE_OK) {
+  const std::string& source = readFrom.empty() ? archivePath : readFrom;
+  if (archive_read_open_filename(a, source.c_str(), 16384) != ARCHIVE_OK) {
     ThrowIfOutOfMemory(a);
     return result;
   }
@@ -200,9 +202,12 @@ ArchiveExtraction ReadMembers(const std::string& archivePath,
     std::string data, reason;
     time_t mtime =
         archive_entry_mtime_is_set(entry) ? archive_entry_mtime(entry) : 0;
-    if (!MayWrite(entry) || !ReadData(a, data) ||
-        !WriteFlatMember(dir.fd(), name, data, mtime, reason))
+    if (!MayWrite(entry) || !ReadData(a, data)) {
       written = false;
+    } else if (!WriteFlatMember(dir.fd(), name, data, mtime, reason)) {
+      written = false;
+      result.unwritable = true;
+    }
     if (plainSpec && atRoot) {
       result.readable = true;
       break;
@@ -220,22 +225,25 @@ bool IsReadableArchiveName(const std::string& path) {
 
 ArchiveExtraction ExtractArchiveMembers(const std::string& archivePath,
                                         const std::string& spec,
-                                        const std::string& destination) {
+                                        const std::string& destination,
+                                        const std::string& readFrom) {
   ContainedLimits limits;
   limits.seconds = kArchiveSeconds;
   limits.extraBytes = size_t{kArchiveMemoryMiB} << 20;
   const ContainedResult run = RunContained(
       [&] {
-        ArchiveExtraction read = ReadMembers(archivePath, spec, destination);
-        return std::string{read.readable ? '1' : '0',
-                           read.complete ? '1' : '0'};
+        ArchiveExtraction read =
+            ReadMembers(archivePath, spec, destination, readFrom);
+        return std::string{read.readable ? '1' : '0', read.complete ? '1' : '0',
+                           read.unwritable ? '1' : '0'};
       },
       limits);
   ArchiveExtraction result;
   switch (run.end) {
     case ContainedEnd::Finished:
-      result.readable = run.reply.size() == 2 && run.reply[0] == '1';
+      result.readable = run.reply.size() == 3 && run.reply[0] == '1';
       result.complete = result.readable && run.reply[1] == '1';
+      result.unwritable = result.readable && run.reply[2] == '1';
       break;
     case ContainedEnd::TimedOut:
       result.limit = ArchiveLimit::Time;

@@ -22,7 +22,8 @@ enum class ArchiveLimit { None, Time, Memory, Fault };
 struct ArchiveExtraction {
   // The archive could be walked to its end, or to the member that wins.
   bool readable = false;
-  bool complete = false;  // readable, and every member to write was written
+  bool complete = false;    // readable, and every member to write was written
+  bool unwritable = false;  // a member could not be written (the destination)
   ArchiveLimit limit = ArchiveLimit::None;
 };
 
@@ -31,8 +32,11 @@ struct ArchiveExtraction {
 // Reading stops at a root member matching a spec without wildcards (none
 // after it can win). It runs in a child process within the limits above,
 // so no archive, and no fault in a decoder, can stall or exhaust the run.
+// The archive's name tells its format; its bytes come from readFrom when
+// given.
 ArchiveExtraction ExtractArchiveMembers(const std::string& archive,
                                         const std::string& spec,
-                                        const std::string& destination);
+                                        const std::string& destination,
+                                        const std::string& readFrom = {});
 
 }  // namespace qm

@@ -1,8 +1,9 @@
 #include "actions/Describe.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <cstring>
-#include <set>
 #include <stdexcept>
 
 #include "actions/ArchiveReader.h"
@@ -10,40 +11,12 @@
 #include "platform/FieldText.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "platform/TempFolder.h"
 #include "run/RunLog.h"
 
 namespace qm {
 
 namespace {
-
-std::vector<std::string> PlainFiles(const std::string& directory) {
-  std::vector<std::string> paths;
-  for (const FoundFile& file : FindFiles(directory + "*.*"))
-    paths.push_back(directory + file.name);
-  return paths;
-}
-
-// Hidden files of the directory; a member whose name starts with a dot comes
-// out hidden here although it is an ordinary file in the archive.
-std::set<std::string> HiddenFiles(const std::string& directory) {
-  std::set<std::string> names;
-  for (const FoundFile& file : FindFiles(directory + "*", true))
-    if (file.name[0] == '.') names.insert(file.name);
-  return names;
-}
-
-// Plain files plus hidden ones that were not there before.
-std::vector<std::string> ExtractedFiles(const std::string& directory,
-                                        const std::set<std::string>& before) {
-  std::vector<std::string> paths = PlainFiles(directory);
-  for (const std::string& name : HiddenFiles(directory))
-    if (!before.count(name)) paths.push_back(directory + name);
-  return paths;
-}
-
-void DeleteFiles(const std::vector<std::string>& paths) {
-  for (const std::string& path : paths) DeleteLocalFile(path);
-}
 
 // Shows the extracting label for as long as it lives.
 class ExtractingLabel {
@@ -65,36 +38,71 @@ std::string TempDirectory(const RunState& state) {
   return TrailingBackslash(StateFolder(state)) + "Temp/";
 }
 
+void LogTempUnusable(RunContext& ctx, const std::string& why) {
+  LogRunError(ctx, "Temp cannot be used: " + TempDirectory(ctx.state) + " (" +
+                       why + ")");
+}
+
 namespace {
 
 enum class ArchiveKind { None, Zip, Other };
 
-// A name ending in another format's extension is that format even when
-// ".ZIP" occurs earlier in it; otherwise ".ZIP" or ".EXE" anywhere makes a
-// ZIP archive (or a self-extracting one).
+// By the file's own name, never the folders above it: one ending in another
+// format's extension is that format even when ".ZIP" occurs earlier in it;
+// otherwise ".ZIP" or ".EXE" anywhere in it makes a ZIP archive (or a
+// self-extracting one).
 ArchiveKind KindOf(const std::string& path) {
-  if (IsReadableArchiveName(path)) return ArchiveKind::Other;
-  std::string upper = UpperCase(path);
+  const std::string name = path.substr(path.rfind('/') + 1);
+  if (IsReadableArchiveName(name)) return ArchiveKind::Other;
+  std::string upper = UpperCase(name);
   if (upper.find(".ZIP") != std::string::npos ||
       upper.find(".EXE") != std::string::npos)
     return ArchiveKind::Zip;
   return ArchiveKind::None;
 }
 
-// Empties Temp of plain files (making it when missing) and gives its path;
-// empty when Temp is not a directory of our own.
-std::string PrepareTemp(RunContext& ctx) {
-  std::string temp = TempDirectory(ctx.state);
-  if (!PathExists(temp) && !ForceDirectories(temp))
-    throw std::runtime_error("Could not create the temp directory " + temp);
-  // Emptying a linked Temp would empty whatever it points at.
-  if (!RealDirectoryExists(temp)) {
-    LogRunError(ctx, "Temp is not a directory of its own: " + temp);
-    return {};
+}  // namespace
+
+bool MakeWorkFolder(RunContext& ctx, PrivateFolder& folder) {
+  const std::string temp = TempDirectory(ctx.state);
+  std::string reason;
+  switch (folder.Make(temp, reason)) {
+    case PrivateFolder::Outcome::Made:
+      return true;
+    case PrivateFolder::Outcome::NoTemp:
+      throw std::runtime_error("Could not create the temp directory " + temp);
+    case PrivateFolder::Outcome::NotOwn:
+      LogRunError(ctx, "Temp is not a directory of its own: " + temp);
+      return false;
+    case PrivateFolder::Outcome::Unusable:
+      LogTempUnusable(ctx, reason);
+      return false;
   }
-  DeleteFiles(PlainFiles(temp));
-  return temp;
+  return false;
 }
+
+namespace {
+
+// The archive opened once, never through a link and never blocking on a
+// special file; readers that want a path get one that names this file
+// whatever is renamed meanwhile.
+class OpenedArchive {
+ public:
+  explicit OpenedArchive(const std::string& path) {
+    const std::string found = ResolveExisting(path);
+    fd_ = found.empty() ? -1 : OpenRegularFile(found, O_RDONLY | O_NOFOLLOW);
+  }
+  ~OpenedArchive() {
+    if (fd_ >= 0) close(fd_);
+  }
+  OpenedArchive(const OpenedArchive&) = delete;
+  OpenedArchive& operator=(const OpenedArchive&) = delete;
+  bool ok() const { return fd_ >= 0; }
+  std::string Path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+
+ private:
+  int fd_ = -1;
+};
 
 void LogCountFailed(RunContext& ctx, const std::string& archive) {
   LogRunError(ctx, "UnZip Count Failed. ZipFile: " + archive);
@@ -106,7 +114,8 @@ void LogExtractFailed(RunContext& ctx, const std::string& archive,
       ctx, "UnZip Failed. ZipFile: " + archive + "  fileDesc: " + memberSpec);
 }
 
-// Through the unzip component: count, then extract what matches.
+// Through the unzip component: count, then extract what matches. A member
+// that could not be written is Temp's fault, not the archive's.
 bool ExtractFromZip(RunContext& ctx, TUnzipFile& unzip,
                     const std::string& archive, const std::string& memberSpec,
                     const std::string& temp) {
@@ -118,7 +127,10 @@ bool ExtractFromZip(RunContext& ctx, TUnzipFile& unzip,
   }
   if (unzip.ReturnCount() == 0) return true;
   if (!unzip.Execute(DZ_FUNC_EXTRACT)) {
-    LogExtractFailed(ctx, archive, memberSpec);
+    if (unzip.ReturnCode() == DZ_ERR_DESTINATION)
+      LogTempUnusable(ctx, unzip.InfoText());
+    else
+      LogExtractFailed(ctx, archive, memberSpec);
     return false;
   }
   return true;
@@ -142,8 +154,10 @@ std::string LimitText(ArchiveLimit limit) {
 // that cannot be walked to its end fails like a count, a member that
 // cannot be written like an extraction; one that a limit stopped says so.
 bool ExtractFromOther(RunContext& ctx, const std::string& archive,
+                      const std::string& readFrom,
                       const std::string& memberSpec, const std::string& temp) {
-  ArchiveExtraction result = ExtractArchiveMembers(archive, memberSpec, temp);
+  ArchiveExtraction result =
+      ExtractArchiveMembers(archive, memberSpec, temp, readFrom);
   if (result.limit != ArchiveLimit::None) {
     LogRunError(ctx, "UnZip Stopped. ZipFile: " + archive + ": " +
                          LimitText(result.limit));
@@ -151,6 +165,10 @@ bool ExtractFromOther(RunContext& ctx, const std::string& archive,
   }
   if (!result.readable) {
     LogCountFailed(ctx, archive);
+    return false;
+  }
+  if (result.unwritable) {
+    LogTempUnusable(ctx, "a member could not be written");
     return false;
   }
   if (!result.complete) {
@@ -164,46 +182,46 @@ bool ExtractFromOther(RunContext& ctx, const std::string& archive,
 
 bool ExtractDescriptionFiles(RunContext& ctx, const std::string& archive,
                              const std::string& memberSpec,
-                             std::vector<std::string>& files) {
+                             std::vector<ExtractedMember>& files,
+                             const std::string& readFrom) {
   const ArchiveKind kind = KindOf(archive);
   if (kind == ArchiveKind::None || ctx.unzip == nullptr) return false;
-  if (kind == ArchiveKind::Zip) ctx.unzip->lpszZipFile.SetText(archive);
-  const std::string temp = PrepareTemp(ctx);
-  if (temp.empty()) return false;
-  const std::set<std::string> hiddenBefore = HiddenFiles(temp);
-  bool ok = kind == ArchiveKind::Zip
-                ? ExtractFromZip(ctx, *ctx.unzip, archive, memberSpec, temp)
-                : ExtractFromOther(ctx, archive, memberSpec, temp);
-  std::vector<std::string> extracted = ExtractedFiles(temp, hiddenBefore);
-  if (!ok) {
-    // Members that did come out are of no use without the rest.
-    DeleteFiles(extracted);
-    return false;
+  const OpenedArchive opened(readFrom.empty() ? archive : readFrom);
+  if (kind == ArchiveKind::Zip)
+    ctx.unzip->lpszZipFile.SetText(opened.ok() ? opened.Path() : archive);
+  PrivateFolder folder;
+  if (!MakeWorkFolder(ctx, folder)) return false;
+  // One that is not there (or no file) reads as no archive.
+  const std::string source = opened.ok() ? opened.Path() : archive;
+  bool ok =
+      kind == ArchiveKind::Zip
+          ? ExtractFromZip(ctx, *ctx.unzip, archive, memberSpec, folder.Path())
+          : ExtractFromOther(ctx, archive, source, memberSpec, folder.Path());
+  // Members that did come out are of no use without the rest.
+  if (!ok) return false;
+  for (const std::string& name : folder.Names()) {
+    ExtractedMember member{name, {}};
+    if (folder.Read(name, member.bytes)) files.push_back(std::move(member));
   }
-  files.insert(files.end(), extracted.begin(), extracted.end());
   return true;
 }
 
 bool DescribeFromArchive(RunContext& ctx, const std::string& path,
-                         const std::string& memberSpec,
-                         TFullFileRecord& record) {
+                         const std::string& memberSpec, TFullFileRecord& record,
+                         const std::string& readFrom) {
   ExtractingLabel label(ctx.view);
-  std::vector<std::string> files;
-  if (!ExtractDescriptionFiles(ctx, path, memberSpec, files) || files.empty())
+  std::vector<ExtractedMember> files;
+  if (!ExtractDescriptionFiles(ctx, path, memberSpec, files, readFrom) ||
+      files.empty())
     return false;
-  bool described = false;
-  std::vector<std::string> lines;
-  if (FileExists(files.front()) && ReadTextLines(files.front(), lines) &&
-      !lines.empty()) {
-    record.Info.HasLongDescription = 1;
-    size_t count = std::min<size_t>(lines.size(), kLongDescLines);
-    for (size_t i = 0; i < count; ++i)
-      SetFieldText(record.LongDescription[i], lines[i]);
-    SetFieldText(record.Info.Description, lines.front());
-    described = true;
-  }
-  DeleteFiles(files);
-  return described;
+  const std::vector<std::string> lines = TextLines(files.front().bytes);
+  if (lines.empty()) return false;
+  record.Info.HasLongDescription = 1;
+  size_t count = std::min<size_t>(lines.size(), kLongDescLines);
+  for (size_t i = 0; i < count; ++i)
+    SetFieldText(record.LongDescription[i], lines[i]);
+  SetFieldText(record.Info.Description, lines.front());
+  return true;
 }
 
 }  // namespace qm

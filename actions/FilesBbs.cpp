@@ -210,8 +210,10 @@ bool AddListedFile(RunContext& ctx, const std::string& directory,
                    const std::string& name,
                    const std::vector<std::string>& descriptions, int32_t area) {
   const std::string dir = TrailingBackslash(directory);
-  // A listed name can only be a plain name inside the list's directory.
-  if (!IsPlainName(name) || !FileExists(dir + name)) return false;
+  // A listed name can only be a plain name inside the list's directory, of
+  // a file there (a link is refused like one a scan finds).
+  if (!IsPlainName(name) || !FileExists(dir + name) || LinkExists(dir + name))
+    return false;
   if (!LocalFileFitsRecord(ctx, dir + name)) return false;
   if (ctx.view.IsTestRun()) {
     ctx.view.AddTestRunLine("Add to FA# " + std::to_string(area) + ": " + name +

@@ -1,6 +1,3 @@
-#include <fcntl.h>
-
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -52,11 +49,13 @@ class ListingOutput {
   std::string buffer_;
 };
 
-// A per-area listing replaces its target only once it is complete, so a
-// failed listing leaves the previous one in place.
+// A listing replaces its target only once it is complete, so a failed or
+// killed listing leaves the previous one in place.
 class ReplacingOutput : public ListingOutput {
  public:
-  bool Open(const std::string& path) { return writer_.Open(path); }
+  bool Open(const std::string& path, bool followLinks = false) {
+    return writer_.Open(path, followLinks);
+  }
   bool Finish() override { return Flush() && writer_.Commit(); }
 
  protected:
@@ -71,32 +70,25 @@ class ReplacingOutput : public ListingOutput {
   AtomicWriter writer_;
 };
 
-// The all-files listing grows entry by entry in place.
-class SharedOutput : public ListingOutput {
+// The all-files listing is replaced whole by each entry too: a later entry
+// of the run writes what the earlier ones left, then its own area. It is
+// written where a link there points, as it always was.
+class SharedOutput : public ReplacingOutput {
  public:
-  ~SharedOutput() override {
-    if (file_) std::fclose(file_);
-  }
   bool Open(const std::string& path, bool append) {
-    file_ = OpenRegularStream(
-        path, O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC),
-        append ? "ab" : "wb");
-    return file_ != nullptr;
+    if (!ReplacingOutput::Open(path, true)) return false;
+    if (!append) return true;
+    LocalReader earlier;
+    if (!earlier.Open(path)) return false;
+    std::string block(64 * 1024, '\0');
+    for (;;) {
+      uint32_t got = 0;
+      if (!earlier.Read(block.data(), static_cast<uint32_t>(block.size()), got))
+        return false;
+      if (got == 0) return true;
+      if (!WriteBytes(block.substr(0, got))) return false;
+    }
   }
-  bool Finish() override {
-    const bool flushed = Flush();
-    const bool closed = std::fclose(file_) == 0;
-    file_ = nullptr;
-    return flushed && closed;
-  }
-
- protected:
-  bool WriteBytes(const std::string& bytes) override {
-    return std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
-  }
-
- private:
-  std::FILE* file_ = nullptr;
 };
 
 // Where an "All Files List" goes: the file named, in any letter case.

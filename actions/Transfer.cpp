@@ -1,10 +1,13 @@
 #include "actions/Transfer.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <memory>
 
 #include "actions/Describe.h"
 #include "actions/MatchRule.h"
+#include "platform/FaultInjection.h"
 #include "platform/FieldText.h"
 #include "platform/FileTime.h"
 #include "platform/Files.h"
@@ -42,7 +45,8 @@ class SourceFile {
       size_ = WcGetFileSize(handle_);
       return size_ != kInvalidFileSize;
     }
-    if (!reader_.Open(path)) return false;
+    // Links are no uploads: one put in the file's place is not followed.
+    if (!reader_.Open(path, false)) return false;
     size_ = reader_.Size();
     return true;
   }
@@ -65,11 +69,13 @@ class TargetFile {
   ~TargetFile() {
     if (handle_ > 0) WcAbandonFile(handle_);
   }
-  bool Open(const std::string& path) {
+  // addedFrom: the upload this write adds, for the host's adds journal.
+  bool Open(const std::string& path, const std::string& addedFrom) {
     if (IsHostPath(path)) {
       handle_ =
           WcCreateFile(path.c_str(), WC_GENERIC_WRITE, 0, WC_CREATE_ALWAYS);
-      return handle_ > 0;
+      return handle_ > 0 &&
+             (addedFrom.empty() || WcJournalAdd(handle_, addedFrom.c_str()));
     }
     return writer_.Open(path);
   }
@@ -78,11 +84,14 @@ class TargetFile {
     return writer_.Write(buffer, count, done);
   }
   bool Commit() {
+    fault::Point("transfer commit");
     if (handle_ > 0) {
       WcHandle handle = handle_;
       handle_ = 0;
       if (WcCloseHandle(handle)) return true;
+      const uint32_t why = WcGetLastError();
       WcAbandonFile(handle);  // a refused close may have left it open
+      WcSetLastError(why);
       return false;
     }
     return writer_.Commit();
@@ -124,8 +133,21 @@ bool CopyBlocks(SourceFile& source, TargetFile& target,
   }
 }
 
+// The journal's note of an upload must find it from any directory.
+std::string AbsolutePath(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  char cwd[4096];
+  return getcwd(cwd, sizeof cwd) ? TrailingBackslash(cwd) + path : path;
+}
+
 std::string CopyFailedLine(const std::string& localPath) {
   return "Error copying file: " + localPath + " to filearea server path";
+}
+
+// An add never replaces a stored file, whoever put it there and when.
+std::string HeldNameLine(const std::string& localPath, int32_t area) {
+  return CopyFailedLine(localPath) + ": file area #" + std::to_string(area) +
+         " already holds a file of that name (it stays as it is)";
 }
 
 }  // namespace
@@ -183,15 +205,16 @@ bool StorageTakes(int32_t area, const std::string& name) {
 }
 
 bool TransferFile(RunContext& ctx, const std::string& source,
-                  const std::string& target, const std::string& caption) {
+                  const std::string& target, const std::string& caption,
+                  const std::string& addedFrom) {
   SourceFile in;
   if (!in.Open(source)) return false;
   if (in.Size() >= kSizeLimit) {
-    TooLargeLine(ctx, source);
+    TooLargeLine(ctx, addedFrom.empty() ? source : addedFrom);
     return false;
   }
   TargetFile out;
-  if (!out.Open(target)) return false;
+  if (!out.Open(target, addedFrom)) return false;
 
   std::unique_ptr<ProgressView> progress = ctx.view.OpenProgress(caption);
   if (progress) {
@@ -204,9 +227,15 @@ bool TransferFile(RunContext& ctx, const std::string& source,
 }
 
 bool AddFileToArea(RunContext& ctx, const std::string& localPath, int32_t area,
-                   bool transfer, const std::string& descSpec, bool describe) {
+                   bool transfer, const std::string& descSpec, bool describe,
+                   const std::string& contentPath) {
   if (!LocalFileAccepted(ctx, localPath, area)) return false;
   const std::string name = LocalFileName(localPath);
+  const std::string found = ResolveExisting(localPath);
+  const std::string& upload = found.empty() ? localPath : found;
+  // What is stored and described: a private copy of the upload when one was
+  // made (the one that was checked), else the upload itself.
+  const std::string& content = contentPath.empty() ? upload : contentPath;
 
   const std::string areaText = std::to_string(area);
   if (transfer) {
@@ -227,9 +256,16 @@ bool AddFileToArea(RunContext& ctx, const std::string& localPath, int32_t area,
       case Lookup::NotFound:
         break;
     }
-    if (!TransferFile(ctx, localPath, HostPath(area, name),
-                      "Copy File to FileArea #" + areaText)) {
-      LogRunError(ctx, CopyFailedLine(localPath));
+    fault::Point("before transfer");
+    WcSetLastError(0);
+    if (!TransferFile(ctx, content, HostPath(area, name),
+                      "Copy File to FileArea #" + areaText,
+                      AbsolutePath(upload))) {
+      const uint32_t why = WcGetLastError();
+      const bool held =
+          why == WC_ITEM_ALREADY_EXISTS || why == WC_DUPLICATE_RECORD;
+      LogRunError(ctx, held ? HeldNameLine(localPath, area)
+                            : CopyFailedLine(localPath));
       return false;
     }
   }
@@ -248,10 +284,8 @@ bool AddFileToArea(RunContext& ctx, const std::string& localPath, int32_t area,
   record.Info.Area = area;
   SetFieldText(record.Info.Name, kFileNameSize, name);
   if (describe) {
-    std::string found = ResolveExisting(localPath);
     try {
-      DescribeFromArchive(ctx, found.empty() ? localPath : found, descSpec,
-                          record);
+      DescribeFromArchive(ctx, upload, descSpec, record, content);
     } catch (...) {
       // The run stops (Temp cannot be made, say) before the record.
       unrecorded(noRecord + ": the run stopped");
@@ -266,9 +300,32 @@ bool AddFileToArea(RunContext& ctx, const std::string& localPath, int32_t area,
   return ReadBackAndFreshen(ctx, record);
 }
 
+void ReportAddRepairs(RunContext& ctx) {
+  TRepairNote note{};
+  // Told before it is done with: a crash in between tells it twice, never
+  // not at all.
+  while (WcGetRepairNote(note)) {
+    const std::string source = FieldText(note.Source, sizeof note.Source);
+    LogRunError(ctx, "Repaired after a stopped run: FA# " +
+                         std::to_string(note.Area) + ": " +
+                         FieldText(note.Name, sizeof note.Name) +
+                         " was stored without a record; " +
+                         (note.Recorded ? "it was recorded without a "
+                                          "description, its upload " +
+                                              source + " is gone or changed"
+                                        : "the copy was removed, its upload " +
+                                              source + " is still there"));
+    if (!WcRepairNoteDone(note.Id)) break;
+  }
+}
+
 bool TransferForeseen(RunContext& ctx, const std::string& localPath,
                       int32_t area) {
-  if (!StorageTakes(area, LocalFileName(localPath))) {
+  if (WcExistFile(HostPath(area, LocalFileName(localPath)).c_str())) {
+    LogRunError(ctx, HeldNameLine(localPath, area));
+    return false;
+  }
+  if (WcGetLastError() != WC_ITEM_NOT_FOUND) {
     LogRunError(ctx, CopyFailedLine(localPath));
     return false;
   }

@@ -41,9 +41,12 @@ bool StorageTakes(int32_t area, const std::string& name);
 
 // Copies every byte of source to target in 4096-byte blocks; either may be
 // a host path. A failed or cancelled copy leaves no partial target and an
-// existing target untouched.
+// existing target untouched. addedFrom names the upload a copy into a host
+// path adds (the host journals it; see WcJournalAdd); source may then be a
+// private copy of it.
 bool TransferFile(RunContext& ctx, const std::string& source,
-                  const std::string& target, const std::string& caption);
+                  const std::string& target, const std::string& caption,
+                  const std::string& addedFrom = {});
 
 // What a host lookup of one record found: a failure (a damaged database)
 // is never taken for "no such record".
@@ -51,15 +54,22 @@ enum class Lookup { Found, NotFound, Failed };
 Lookup LookUpRecord(int32_t area, const std::string& name, TFileRecord& record);
 
 // Transfers (if asked), describes, records and freshens one file. A
-// transferred file whose record is refused is removed again.
+// transferred file whose record is refused is removed again. contentPath,
+// when given, is a private copy of the file to store and describe instead.
 bool AddFileToArea(RunContext& ctx, const std::string& localPath, int32_t area,
                    bool transfer, const std::string& descSpec,
-                   bool describe = true);
+                   bool describe = true, const std::string& contentPath = {});
 // The test run's check of a transfer: false, with the line the real run
 // would log, when the area's storage cannot take the copy (it is missing,
-// or a directory stands in the name's place).
+// a directory stands in the name's place, or it stores a file of that
+// name: an add never replaces one).
 bool TransferForeseen(RunContext& ctx, const std::string& localPath,
                       int32_t area);
+
+// Logs, one line each, what the host's last login repaired of adds that a
+// stopped run left half done (a copy stored without its record), taking
+// the notes from the host.
+void ReportAddRepairs(RunContext& ctx);
 
 // Updates the host record's size and local file time from the stored file.
 bool FreshenFileRecord(RunContext& ctx, const TFullFileRecord& record);

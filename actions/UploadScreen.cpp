@@ -1,10 +1,15 @@
 #include "actions/UploadScreen.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <optional>
 
 #include "actions/ContentIndex.h"
+#include "actions/Describe.h"
 #include "actions/Transfer.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
@@ -19,6 +24,11 @@ class UploadScreen {
     if (!index_) index_ = std::make_unique<ContentIndex>(ctx);
     return *index_;
   }
+  // Copies the upload at path into content's own folder; false, logged,
+  // when that cannot be done.
+  static bool CopyPrivately(RunContext& ctx, const std::string& path,
+                            const std::string& name, UploadContent& content,
+                            std::string& forCheck);
   // The file whose hash was taken last, for RememberUpload.
   std::string hashedPath;
   IndexedFile hashed;
@@ -45,7 +55,7 @@ std::string Acceptable(const std::string& name, const std::string& localPath) {
     return {};
   const std::string found = ResolveExisting(localPath);
   struct stat st {};
-  if (found.empty() || stat(found.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+  if (found.empty() || lstat(found.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
       uint64_t(st.st_size) >= kSizeLimit)
     return {};
   return found;
@@ -55,25 +65,45 @@ void Increment(std::optional<int>& count) {
   if (count) ++*count;
 }
 
-// Runs the upload check on a file; false, logged, when it refuses it.
-bool Checked(RunContext& ctx, UploadScreen& screen, const std::string& path) {
+// Whether a file is still the one it was: same file, size and times.
+bool Unchanged(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
+         a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+         a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+         a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// Runs the upload check on the file at checked (path names it in the log);
+// false, logged, when it refuses it. A file checked where it lies must be
+// the same, unchanged, once the check is done.
+bool Checked(RunContext& ctx, UploadScreen& screen, const std::string& path,
+             const std::string& checked, bool inPlace) {
   const ExtrasSettings& extras = ctx.state.extras;
   std::vector<std::string> argv = SplitCommand(extras.uploadCheck);
   for (std::string& word : argv) {
     for (size_t at = word.find("%f"); at != std::string::npos;
-         at = word.find("%f", at + path.size()))
-      word.replace(at, 2, path);
+         at = word.find("%f", at + checked.size()))
+      word.replace(at, 2, checked);
   }
+  struct stat before {
+  }, after{};
+  const bool seen = lstat(path.c_str(), &before) == 0;
   CommandOutcome outcome;
   if (screen.checkStarts) {
     outcome = RunCommand(argv, extras.uploadCheckSeconds,
                          [&] { ctx.view.ProcessEvents(); });
   }
+  if (inPlace && outcome.kind == CommandOutcome::Kind::Exited &&
+      outcome.code == 0 &&
+      (!seen || lstat(path.c_str(), &after) != 0 || !Unchanged(before, after)))
+    outcome = {CommandOutcome::Kind::Exited, -1};
   std::string why;
   switch (outcome.kind) {
     case CommandOutcome::Kind::Exited:
       if (outcome.code == 0) return true;
-      why = "exit " + std::to_string(outcome.code);
+      why = outcome.code < 0 ? "it changed while it was checked"
+                             : "exit " + std::to_string(outcome.code);
       break;
     case CommandOutcome::Kind::Signalled:
       why = "signal " + std::to_string(outcome.code);
@@ -95,8 +125,49 @@ bool Checked(RunContext& ctx, UploadScreen& screen, const std::string& path) {
 
 }  // namespace
 
+bool UploadScreen::CopyPrivately(RunContext& ctx, const std::string& path,
+                                 const std::string& name,
+                                 UploadContent& content,
+                                 std::string& forCheck) {
+  if (!MakeWorkFolder(ctx, content.folder_)) return false;
+  const int in = OpenRegularFile(path, O_RDONLY | O_NOFOLLOW);
+  const int out =
+      in < 0
+          ? -1
+          : openat(content.folder_.fd(), name.c_str(),
+                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  bool copied = out >= 0;
+  int error = in < 0 ? errno : 0;
+  while (copied) {
+    char block[65536];
+    const ssize_t got = read(in, block, sizeof block);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      copied = got == 0;
+      break;
+    }
+    copied = WriteAll(out, block, static_cast<size_t>(got));
+    if (!copied) error = errno;
+  }
+  if (out >= 0 && close(out) != 0 && copied) {
+    copied = false;
+    error = errno;
+  }
+  if (in >= 0) close(in);
+  if (!copied) {
+    // A full Temp is Temp's problem; an upload that cannot be read is the
+    // add's to report.
+    if (in >= 0) LogTempUnusable(ctx, std::strerror(error ? error : EIO));
+    return false;
+  }
+  content.path_ = content.folder_.Path() + name;
+  forCheck = content.folder_.PathForOthers() + name;
+  return true;
+}
+
 bool ScreenUpload(RunContext& ctx, const std::string& name,
-                  const std::string& sourceDir, const std::string& localPath) {
+                  const std::string& sourceDir, const std::string& localPath,
+                  UploadContent* content) {
   const ExtrasSettings& extras = ctx.state.extras;
   const bool duplicates = extras.duplicates != DuplicateMode::Off;
   if (!duplicates && extras.uploadCheck.empty()) return true;
@@ -104,12 +175,26 @@ bool ScreenUpload(RunContext& ctx, const std::string& name,
   if (path.empty()) return true;
   UploadScreen& screen = Screen(ctx.state);
 
+  // What is checked and hashed is what is stored.
+  std::string read = path, forCheck = path;
+  const bool copy =
+      content && !extras.uploadCheck.empty() && !ctx.view.IsTestRun();
+  if (copy) {
+    if (!UploadScreen::CopyPrivately(ctx, path, name, *content, forCheck)) {
+      LogRunError(
+          ctx, "Upload check refused: " + path + " (no private copy to check)");
+      Increment(ctx.state.counts.uploadChecksRefused);
+      return false;
+    }
+    read = content->Path();
+  }
+
   std::optional<IndexedFile> same;
   screen.hashedPath.clear();
   if (duplicates) {
     ContentIndex& index = screen.Index(ctx);
     IndexedFile& file = screen.hashed;
-    if (HashLocalFile(path, file.size, file.hash)) {
+    if (HashLocalFile(read, file.size, file.hash)) {
       screen.hashedPath = path;
       same = index.FindSame(file.size, file.hash);
     }
@@ -124,7 +209,9 @@ bool ScreenUpload(RunContext& ctx, const std::string& name,
     Increment(ctx.state.counts.duplicatesRefused);
     return false;
   }
-  if (!extras.uploadCheck.empty() && !Checked(ctx, screen, path)) return false;
+  if (!extras.uploadCheck.empty() &&
+      !Checked(ctx, screen, path, forCheck, !copy))
+    return false;
   if (same) {
     LogRunError(ctx, line("added"));
     Increment(ctx.state.counts.duplicatesReported);

@@ -312,7 +312,7 @@ int32_t Extract(DunzipBlock& block) {
   std::vector<Member> members = FlatMembers(MatchingMembers(zip, Spec(block)));
   Status status(block);
   int32_t written = 0;
-  bool failed = false;
+  bool failed = false, unwritable = false;
   for (size_t i = 0; i < members.size() && !status.Cancelled(); ++i) {
     const Member& member = members[i];
     if (!status.Major(member.name,
@@ -346,6 +346,7 @@ int32_t Extract(DunzipBlock& block) {
       if (present && !block.overWriteFlag) continue;
       time_t mtime = (st.valid & ZIP_STAT_MTIME) ? st.mtime : 0;
       ok = qm::WriteFlatMember(dirFd, member.name, data, mtime, reason);
+      unwritable = unwritable || !ok;
     }
     if (ok) {
       ++written;
@@ -358,6 +359,7 @@ int32_t Extract(DunzipBlock& block) {
   if (status.Cancelled()) return DZ_ERR_CANCELLED;
   status.Major("", 100);
   block.returnCount = written;
+  if (unwritable) return DZ_ERR_DESTINATION;
   return failed ? DZ_ERR_EXTRACT : DZ_OK;
 }
 

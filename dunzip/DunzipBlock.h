@@ -89,7 +89,7 @@ enum : int32_t {
   DZ_ERR_OPEN = 4,         // archive missing, unreadable or inconsistent
   DZ_ERR_EXTRACT = 5,      // at least one matching member was not written
   DZ_ERR_CANCELLED = 6,    // a status callback asked to stop
-  DZ_ERR_DESTINATION = 7,  // destination directory cannot be opened
+  DZ_ERR_DESTINATION = 7,  // destination cannot be opened or written
 };
 
 #if UINTPTR_MAX == 0xFFFFFFFFu

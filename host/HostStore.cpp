@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/FaultInjection.h"
 #include "platform/FieldText.h"
 #include "platform/FileTime.h"
 #include "platform/Files.h"
@@ -42,6 +44,23 @@ CREATE TABLE files(id INTEGER PRIMARY KEY AUTOINCREMENT,
 CREATE UNIQUE INDEX files_key ON files(area, fold);
 CREATE TABLE moves(id INTEGER PRIMARY KEY, source TEXT NOT NULL,
                    target TEXT NOT NULL);
+)sql";
+
+// The adds journal, made at login in a host older than it: a copy on its
+// way into storage (its file's identity, and the upload's as it was read),
+// and what a login repaired of such copies for the next run to report.
+const char* const kJournal = R"sql(
+CREATE TABLE IF NOT EXISTS adds(id INTEGER PRIMARY KEY,
+                   area INTEGER NOT NULL, fold TEXT NOT NULL,
+                   name TEXT NOT NULL, stored TEXT NOT NULL,
+                   device INTEGER NOT NULL, inode INTEGER NOT NULL,
+                   born INTEGER NOT NULL, source TEXT NOT NULL,
+                   sourcedevice INTEGER NOT NULL, sourceinode INTEGER NOT NULL,
+                   sourcesize INTEGER NOT NULL,
+                   sourcetime INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS repairs(id INTEGER PRIMARY KEY,
+                   area INTEGER NOT NULL, name TEXT NOT NULL,
+                   recorded INTEGER NOT NULL, source TEXT NOT NULL);
 )sql";
 
 constexpr const char* kRecordColumns =
@@ -121,6 +140,9 @@ bool IsConstraint(int rc) { return (rc & 0xff) == SQLITE_CONSTRAINT; }
 // not a host's.
 uint32_t OpenFailure(int rc) {
   switch (rc & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return WC_DATABASE_LOCKED;
     case SQLITE_READONLY:
     case SQLITE_IOERR:
     case SQLITE_FULL:
@@ -216,6 +238,34 @@ bool StoredFileFacts(const std::string& path, int32_t& size,
   return true;
 }
 
+int64_t Nanoseconds(const timespec& t) {
+  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// Which file a regular file is, also after its inode number was freed and
+// given to another file: its birth time tells them apart where the file
+// system keeps one (born 0 where it does not).
+struct FileIdentity {
+  int64_t device = 0, inode = 0, born = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+bool Identify(int dirFd, const std::string& path, FileIdentity& id) {
+  struct statx st {};
+  const int flags = path.empty() ? AT_EMPTY_PATH : AT_SYMLINK_NOFOLLOW;
+  if (statx(dirFd, path.c_str(), flags, STATX_TYPE | STATX_INO | STATX_BTIME,
+            &st) != 0 ||
+      !S_ISREG(st.stx_mode))
+    return false;
+  id.device = static_cast<int64_t>(makedev(st.stx_dev_major, st.stx_dev_minor));
+  id.inode = static_cast<int64_t>(st.stx_ino);
+  id.born = (st.stx_mask & STATX_BTIME)
+                ? static_cast<int64_t>(st.stx_btime.tv_sec) * 1000000000 +
+                      st.stx_btime.tv_nsec
+                : 0;
+  return true;
+}
+
 std::string JoinName(const std::string& dir, const std::string& name) {
   return TrailingBackslash(dir) + name;
 }
@@ -307,7 +357,7 @@ bool HostStore::Create(const std::string& home, const std::string& password,
   bool ok = rc == SQLITE_OK && Exec(db, "PRAGMA journal_mode=WAL");
   if (ok) {
     Transaction tx(db);
-    ok = tx.Begun() && Exec(db, kSchema);
+    ok = tx.Begun() && Exec(db, kSchema) && Exec(db, kJournal);
     const std::pair<const char*, std::string> settings[] = {
         {"format", kFormat},
         {"password", password},
@@ -372,14 +422,17 @@ uint32_t HostStore::CheckWritable() {
   // made in. This one writes a page (an unchanged row is not written) and
   // leaves the value as it was.
   Transaction tx(db_);
-  if (!tx.Begun() ||
-      !Exec(db_,
-            "UPDATE settings SET value = value || '-' WHERE key = 'format'") ||
-      !Exec(db_,
-            "UPDATE settings SET value = substr(value, 1, length(value) - 1) "
-            "WHERE key = 'format'"))
-    return Fail(WC_ACCESS_DENIED);
-  return tx.Commit() ? kOk : Fail(WC_ACCESS_DENIED);
+  if (tx.Begun() &&
+      Exec(db_,
+           "UPDATE settings SET value = value || '-' WHERE key = 'format'") &&
+      Exec(db_,
+           "UPDATE settings SET value = substr(value, 1, length(value) - 1) "
+           "WHERE key = 'format'") &&
+      tx.Commit())
+    return kOk;
+  // A writer that holds the database is no reason to think it unwritable.
+  const uint32_t code = OpenFailure(sqlite3_errcode(db_));
+  return Fail(code == WC_DATABASE_LOCKED ? code : WC_ACCESS_DENIED);
 }
 
 uint32_t HostStore::Setting(const std::string& key, std::string& value) {
@@ -547,7 +600,10 @@ uint32_t HostStore::RemoveUnrecordedFile(int32_t area,
   std::string path;
   if ((code = FindStoredFile(area, name, path))) return code;
   if (path.empty()) return WC_ITEM_NOT_FOUND;
-  return DeleteLocalFile(path) ? kOk : WC_ACCESS_DENIED;
+  if (!DeleteLocalFile(path)) return WC_ACCESS_DENIED;
+  // A crash before this leaves an intent whose copy is gone: nothing to do.
+  if (!JournalAbsent()) EndAdds(area, name);
+  return kOk;
 }
 
 uint32_t HostStore::FindRecord(int32_t area, const std::string& name,
@@ -611,6 +667,9 @@ uint32_t HostStore::AddRecord(const TFullFileRecord& in, uint32_t* id) {
     record.Info.Size = size;
     record.Info.FileTime = time;
   }
+  // The record and the end of its copy's add intent go together.
+  Transaction tx(db_);
+  if (!tx.Begun()) return Fail(WC_NO_ACTION_TAKEN);
   Statement st(db_,
                "INSERT INTO files(area, name, fold, description, uploader, "
                "size, filetime, lastaccessed, downloads, haslong, longdesc) "
@@ -619,8 +678,81 @@ uint32_t HostStore::AddRecord(const TFullFileRecord& in, uint32_t* id) {
   int rc = st.Step();
   if (rc != SQLITE_DONE)
     return IsConstraint(rc) ? WC_DUPLICATE_RECORD : Fail(WC_NO_ACTION_TAKEN);
-  if (id) *id = static_cast<uint32_t>(sqlite3_last_insert_rowid(db_));
+  const int64_t rowId = sqlite3_last_insert_rowid(db_);
+  if (!JournalAbsent() && EndAdds(record.Info.Area, name) != kOk)
+    return Fail(WC_NO_ACTION_TAKEN);
+  if (!tx.Commit()) return Fail(WC_NO_ACTION_TAKEN);
+  if (id) *id = static_cast<uint32_t>(rowId);
   return kOk;
+}
+
+bool HostStore::JournalAbsent() {
+  Statement st(db_,
+               "SELECT 1 FROM sqlite_master WHERE type = 'table' AND "
+               "name = 'adds'");
+  return st.Step() != SQLITE_ROW;
+}
+
+uint32_t HostStore::EnsureJournal() {
+  return Exec(db_, kJournal) ? kOk : Fail(WC_NO_ACTION_TAKEN);
+}
+
+uint32_t HostStore::EndAdds(int32_t area, const std::string& name) {
+  Statement st(db_, "DELETE FROM adds WHERE area = ?1 AND fold = ?2");
+  return st.Bind(1, area).Bind(2, FoldName(name)).Step() == SQLITE_DONE
+             ? kOk
+             : Fail(WC_NO_ACTION_TAKEN);
+}
+
+uint32_t HostStore::NoteAdd(int32_t area, const std::string& name,
+                            const std::string& stored, int copyFd,
+                            const std::string& source, int64_t& id) {
+  FileIdentity copy;
+  if (!Identify(copyFd, "", copy)) return WC_ACCESS_DENIED;
+  struct stat from {};
+  if (lstat(source.c_str(), &from) != 0) from = {};
+  Statement st(db_,
+               "INSERT INTO adds(area, fold, name, stored, device, inode, "
+               "born, source, sourcedevice, sourceinode, sourcesize, "
+               "sourcetime) "
+               "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
+  st.Bind(1, area)
+      .Bind(2, FoldName(name))
+      .Bind(3, name)
+      .Bind(4, stored)
+      .Bind(5, copy.device)
+      .Bind(6, copy.inode)
+      .Bind(7, copy.born)
+      .Bind(8, source)
+      .Bind(9, static_cast<int64_t>(from.st_dev))
+      .Bind(10, static_cast<int64_t>(from.st_ino))
+      .Bind(11, static_cast<int64_t>(from.st_size))
+      .Bind(12, Nanoseconds(from.st_mtim));
+  if (st.Step() != SQLITE_DONE) return Fail(WC_NO_ACTION_TAKEN);
+  id = sqlite3_last_insert_rowid(db_);
+  return kOk;
+}
+
+uint32_t HostStore::DropAdd(int64_t id) {
+  Statement st(db_, "DELETE FROM adds WHERE id = ?1");
+  return st.Bind(1, id).Step() == SQLITE_DONE ? kOk : Fail(WC_NO_ACTION_TAKEN);
+}
+
+uint32_t HostStore::OldestRepairNote(RepairNote& note) {
+  Statement st(db_,
+               "SELECT id, area, name, recorded, source FROM repairs "
+               "ORDER BY id LIMIT 1");
+  const int rc = st.Step();
+  if (rc == SQLITE_DONE) return WC_ITEM_NOT_FOUND;
+  if (rc != SQLITE_ROW) return Fail(WC_NO_ACTION_TAKEN);
+  note = {st.Int(0), static_cast<int32_t>(st.Int(1)), st.Text(2),
+          st.Int(3) != 0, st.Text(4)};
+  return kOk;
+}
+
+uint32_t HostStore::RemoveRepairNote(int64_t id) {
+  Statement st(db_, "DELETE FROM repairs WHERE id = ?1");
+  return st.Bind(1, id).Step() == SQLITE_DONE ? kOk : Fail(WC_NO_ACTION_TAKEN);
 }
 
 uint32_t HostStore::WriteRecord(const TFullFileRecord& record) {
@@ -705,6 +837,7 @@ uint32_t HostStore::MoveRecordAndFile(const TFullFileRecord& before,
   }
   if (source.empty()) return kOk;
 
+  fault::Point("stored file move");
   bool moved = MoveStoredFile(source, targetPath);
   Transaction tx(db_);
   if (!moved) {
@@ -809,6 +942,7 @@ void HostStore::RepairMoves() {
     Statement st(db_, "DELETE FROM moves WHERE id = ?1");
     st.Bind(1, intent.id).Step();
   }
+  if (!JournalAbsent()) RepairAdds();
   // Writes into the storage that a crash cut short.
   RemoveAbandonedWrites(home_, kWriteMark);
   for (const AreaRow& area : areas) {
@@ -817,10 +951,89 @@ void HostStore::RepairMoves() {
   }
 }
 
-bool CopyReplacing(const std::string& source, const std::string& target) {
+void HostStore::RepairAdds() {
+  struct Intent {
+    int64_t id;
+    int32_t area;
+    std::string name, stored, source;
+    FileIdentity copy;
+    int64_t sourceDevice, sourceInode, sourceSize, sourceTime;
+  };
+  std::vector<Intent> intents;
+  {
+    Statement st(db_,
+                 "SELECT id, area, name, stored, device, inode, born, source, "
+                 "sourcedevice, sourceinode, sourcesize, sourcetime FROM adds "
+                 "ORDER BY id");
+    while (st.Step() == SQLITE_ROW)
+      intents.push_back({st.Int(0), static_cast<int32_t>(st.Int(1)), st.Text(2),
+                         st.Text(3), st.Text(7),
+                         FileIdentity{st.Int(4), st.Int(5), st.Int(6)},
+                         st.Int(8), st.Int(9), st.Int(10), st.Int(11)});
+  }
+  for (const Intent& intent : intents) {
+    TFullFileRecord recorded;
+    const uint32_t found =
+        FindRecord(intent.area, intent.name, KeyMatch::Equal, recorded);
+    if (found != kOk && found != WC_RECORD_NOT_FOUND) continue;
+    struct stat source {};
+    FileIdentity stored;
+    // Only the copy the run made, and only while no record names it: a file
+    // someone else put there, or one with a record, is never touched.
+    const bool ours = found == WC_RECORD_NOT_FOUND &&
+                      Identify(AT_FDCWD, intent.stored, stored) &&
+                      stored == intent.copy;
+    // Storage that is not there (a share not mounted) may hold the copy.
+    if (!ours && found == WC_RECORD_NOT_FOUND &&
+        !DirectoryExists(DirectoryPart(intent.stored)))
+      continue;
+    if (ours) {
+      // The upload still as the run read it: the copy goes, and the next run
+      // adds the upload again with its description. Otherwise the copy is
+      // all there is of it, and it is recorded.
+      const bool uploadThere =
+          lstat(intent.source.c_str(), &source) == 0 &&
+          S_ISREG(source.st_mode) &&
+          static_cast<int64_t>(source.st_dev) == intent.sourceDevice &&
+          static_cast<int64_t>(source.st_ino) == intent.sourceInode &&
+          static_cast<int64_t>(source.st_size) == intent.sourceSize &&
+          Nanoseconds(source.st_mtim) == intent.sourceTime;
+      // Noted before it is done: a crash in between has it told twice (the
+      // next login does it again), never not at all.
+      Statement note(db_,
+                     "INSERT INTO repairs(area, name, recorded, source) "
+                     "VALUES(?1, ?2, ?3, ?4)");
+      if (note.Bind(1, intent.area)
+              .Bind(2, intent.name)
+              .Bind(3, uploadThere ? 0 : 1)
+              .Bind(4, intent.source)
+              .Step() != SQLITE_DONE)
+        continue;
+      const int64_t noted = sqlite3_last_insert_rowid(db_);
+      bool repaired = false;
+      if (uploadThere) {
+        repaired = DeleteLocalFile(intent.stored);
+      } else {
+        TFullFileRecord record{};
+        record.Info.Area = intent.area;
+        SetFieldText(record.Info.Name, kFileNameSize, intent.name);
+        repaired = AddRecord(record) == kOk;
+      }
+      if (!repaired) {
+        RemoveRepairNote(noted);
+        continue;  // tried again at the next login
+      }
+    }
+    DropAdd(intent.id);
+  }
+}
+
+namespace {
+
+// Copies a whole file into an opened writer and commits it.
+bool CopyInto(const std::string& source, AtomicWriter& writer) {
   LocalReader reader;
-  AtomicWriter writer(kWriteMark);
-  if (!reader.Open(source) || !writer.Open(target)) return false;
+  if (!reader.Open(source)) return false;
   std::vector<char> buffer(1 << 16);
   for (;;) {
     uint32_t got = 0, put = 0;
@@ -831,10 +1044,19 @@ bool CopyReplacing(const std::string& source, const std::string& target) {
   }
 }
 
+}  // namespace
+
+bool CopyReplacing(const std::string& source, const std::string& target) {
+  AtomicWriter writer(kWriteMark);
+  return writer.Open(target) && CopyInto(source, writer);
+}
+
 bool MoveStoredFile(const std::string& source, const std::string& target) {
   if (MoveLocalFile(source, target)) return true;
   if (errno != EXDEV) return false;
-  if (!CopyReplacing(source, target)) return false;
+  AtomicWriter writer(kWriteMark, false, true);
+  if (!writer.Open(target) || writer.FoundTarget() || !CopyInto(source, writer))
+    return false;
   if (DeleteLocalFile(source)) return true;
   DeleteLocalFile(target);
   return false;

@@ -45,6 +45,16 @@ struct VolumeRow {
   bool offline = false;
 };
 
+// What a login did with a copy a killed add left in storage without its
+// record.
+struct RepairNote {
+  int64_t id = 0;
+  int32_t area = 0;
+  std::string name;
+  bool recorded = false;  // recorded (its upload was gone), else removed
+  std::string source;     // where the run read the upload
+};
+
 // Where a file-record walk or lookup starts.
 enum class KeyMatch { Equal, AtOrAfter, After };
 
@@ -108,9 +118,26 @@ class HostStore {
   // Updates a located record; a changed area moves the stored file along.
   uint32_t UpdateRecord(const TFileRecord& info, const TFullFileRecord* full);
   uint32_t DeleteRecord(const TFileRecord& record, bool deleteFile);
-  // Finishes what a crash interrupted: stored-file moves and removals;
-  // temporary files of writes cut short are removed from the storage.
+  // Finishes what a crash interrupted: stored-file moves and removals, and
+  // adds (their copies, below); temporary files of writes cut short are
+  // removed from the storage.
   void RepairMoves();
+
+  // The adds journal (made by EnsureJournal in an older host). An add notes
+  // its copy before a byte of it is written: the file being written (copyFd)
+  // that will be stored, and the upload it comes from. The note ends with
+  // the record of that name (AddRecord), the copy's removal
+  // (RemoveUnrecordedFile) or DropAdd; one a crash left is repaired at the
+  // next login, and the repair noted until RemoveRepairNote.
+  uint32_t EnsureJournal();
+  uint32_t NoteAdd(int32_t area, const std::string& name,
+                   const std::string& stored, int copyFd,
+                   const std::string& source, int64_t& id);
+  uint32_t DropAdd(int64_t id);
+  // The oldest repair not yet reported; WC_ITEM_NOT_FOUND when there is
+  // none.
+  uint32_t OldestRepairNote(RepairNote& note);
+  uint32_t RemoveRepairNote(int64_t id);
 
  private:
   uint32_t Fail(uint32_t code);  // keeps the database's message
@@ -119,6 +146,9 @@ class HostStore {
   uint32_t WriteRecord(const TFullFileRecord& record);
   // True when a record's stored file is the file at path.
   bool RecordOwns(const std::vector<AreaRow>& areas, const std::string& path);
+  bool JournalAbsent();  // a host from before the adds journal, not logged in
+  uint32_t EndAdds(int32_t area, const std::string& name);
+  void RepairAdds();
 
   sqlite3* db_ = nullptr;
   std::string home_;
@@ -128,9 +158,10 @@ class HostStore {
 // Copies a whole file; the target is replaced only when the copy is
 // complete (and on disk).
 bool CopyReplacing(const std::string& source, const std::string& target);
-// Moves a stored file: a rename on one file system, else a complete copy
-// that replaces the target, then removal of the source. A source that
-// cannot be removed takes its copy away again: never two copies.
+// Moves a stored file: a rename on one file system, else a complete copy,
+// then removal of the source. A file at the target (one that came after the
+// caller looked) is never replaced: the move fails. A source that cannot be
+// removed takes its copy away again: never two copies.
 bool MoveStoredFile(const std::string& source, const std::string& target);
 
 }  // namespace qm::host

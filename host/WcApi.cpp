@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -47,8 +48,12 @@ struct OpenFile {
   bool write = false;
   bool failed = false;
   std::string path;  // the stored file (read) or the target (write)
+  int32_t area = 0;
+  std::string name;
+  int64_t addIntent = 0;  // the adds journal's note of this copy, if any
   qm::LocalReader reader;
-  qm::AtomicWriter writer{qm::host::kWriteMark, true};
+  // A write never replaces a file someone put there since it began.
+  qm::AtomicWriter writer{qm::host::kWriteMark, true, true};
 };
 
 struct Session {
@@ -240,6 +245,7 @@ WcBool MwLogin(const char* password) {
   }
   s.lockFd = fd;
   s.loggedIn = true;
+  s.store.EnsureJournal();
   s.store.RepairMoves();
   return 1;
 }
@@ -424,6 +430,8 @@ WcHandle WcCreateFile(const char* path, uint32_t access, uint32_t,
   std::string wanted = qm::TrailingBackslash(dir) + name;
   auto file = std::make_unique<OpenFile>();
   file->write = write;
+  file->name = name;
+  ParseHostPath(path, file->area, name);
   if (read) {
     file->path = qm::ResolveExisting(wanted);
     if (file->path.empty() || !qm::FileExists(file->path))
@@ -499,6 +507,17 @@ WcBool WcWriteFile(WcHandle handle, const void* buffer, uint32_t count,
   return 1;
 }
 
+namespace {
+
+// A write that is not committed, and the end of its add's note.
+WcBool Discard(Session& s, OpenFile& file, uint32_t code) {
+  file.writer.Abandon();
+  if (file.addIntent != 0) s.store.DropAdd(file.addIntent);
+  return code == kOk ? 1 : Fail(code);
+}
+
+}  // namespace
+
 WcBool WcCloseHandle(WcHandle handle) {
   LOGGED_IN_SESSION;
   auto it = s.files.find(handle);
@@ -506,20 +525,56 @@ WcBool WcCloseHandle(WcHandle handle) {
   std::unique_ptr<OpenFile> file = std::move(it->second);
   s.files.erase(it);
   if (!file->write) return 1;
-  if (file->failed) {
-    file->writer.Abandon();
-    return Fail(WC_ACCESS_DENIED);
-  }
-  return file->writer.Commit() ? 1 : Fail(WC_ACCESS_DENIED);
+  if (file->failed) return Discard(s, *file, WC_ACCESS_DENIED);
+  // A record that came meanwhile owns whatever file has its name.
+  TFullFileRecord recorded;
+  const uint32_t lookup =
+      s.store.FindRecord(file->area, file->name, KeyMatch::Equal, recorded);
+  if (lookup == kOk) return Discard(s, *file, WC_DUPLICATE_RECORD);
+  if (lookup != WC_RECORD_NOT_FOUND) return Discard(s, *file, lookup);
+  if (file->writer.Commit()) return 1;
+  return Discard(s, *file,
+                 errno == EEXIST ? WC_ITEM_ALREADY_EXISTS : WC_ACCESS_DENIED);
 }
 
 WcBool WcAbandonFile(WcHandle handle) {
   LOGGED_IN_SESSION;
   auto it = s.files.find(handle);
   if (it == s.files.end()) return Fail(WC_INVALID_OBJECT_ID);
-  if (it->second->write) it->second->writer.Abandon();
+  if (it->second->write) Discard(s, *it->second, kOk);
   s.files.erase(it);
   return 1;
+}
+
+WcBool WcJournalAdd(WcHandle handle, const char* localPath) {
+  LOGGED_IN_SESSION;
+  OpenFile* file = FindFile(s, handle);
+  if (!file || !file->write || file->addIntent != 0 || !localPath)
+    return Fail(WC_INVALID_OBJECT_ID);
+  // An add never replaces a stored file, recorded or not: it is someone
+  // else's (a run's own copy left by a kill is repaired at login).
+  if (file->writer.FoundTarget()) return Fail(WC_ITEM_ALREADY_EXISTS);
+  return Result(s.store.NoteAdd(file->area, file->name,
+                                file->writer.TargetPath(), file->writer.Fd(),
+                                localPath, file->addIntent));
+}
+
+WcBool WcGetRepairNote(TRepairNote& note) {
+  LOGGED_IN_SESSION;
+  qm::host::RepairNote taken;
+  if (uint32_t code = s.store.OldestRepairNote(taken)) return Fail(code);
+  note = TRepairNote{};
+  note.Id = static_cast<uint32_t>(taken.id);
+  note.Area = taken.area;
+  qm::SetFieldText(note.Name, sizeof note.Name, taken.name);
+  note.Recorded = taken.recorded ? 1 : 0;
+  qm::SetFieldText(note.Source, sizeof note.Source, taken.source);
+  return 1;
+}
+
+WcBool WcRepairNoteDone(uint32_t id) {
+  LOGGED_IN_SESSION;
+  return Result(s.store.RemoveRepairNote(id));
 }
 
 WcBool WcDeleteFile(const char* path) {

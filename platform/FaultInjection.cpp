@@ -1,6 +1,7 @@
 #include "platform/FaultInjection.h"
 
 #include <cerrno>
+#include <utility>
 
 namespace qm::fault {
 
@@ -10,12 +11,18 @@ std::atomic<uint64_t> calls[kKinds];
 std::atomic<int> failKind{-1};
 std::atomic<uint64_t> failAt{0};
 std::atomic<bool> fired{false};
+std::function<void(const char*)> pointHook;
 
 }  // namespace
 
 namespace detail {
 
 std::atomic<bool> armed{false};
+std::atomic<bool> pointsWatched{false};
+
+void ReachPoint(const char* name) {
+  if (pointHook) pointHook(name);
+}
 
 bool Count(Kind kind) {
   int k = static_cast<int>(kind);
@@ -44,5 +51,11 @@ void Disarm() { detail::armed.store(false); }
 uint64_t Calls(Kind kind) { return calls[static_cast<int>(kind)].load(); }
 
 bool Fired() { return fired.load(); }
+
+void WatchPoints(std::function<void(const char* name)> hook) {
+  detail::pointsWatched.store(false);
+  pointHook = std::move(hook);
+  detail::pointsWatched.store(static_cast<bool>(pointHook));
+}
 
 }  // namespace qm::fault

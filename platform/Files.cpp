@@ -258,6 +258,14 @@ bool PathExists(const std::string& path) {
          lstat(WithoutTrailingSeparator(path).c_str(), &st) == 0;
 }
 
+bool LinkExists(const std::string& path) {
+  const std::string found = ResolveExisting(path);
+  struct stat st {};
+  return !found.empty() &&
+         lstat(WithoutTrailingSeparator(found).c_str(), &st) == 0 &&
+         S_ISLNK(st.st_mode);
+}
+
 bool DeleteLocalFile(const std::string& path) {
   if (fault::ShouldFail(fault::Kind::File)) return false;
   std::string found = ResolveExisting(path);
@@ -277,38 +285,92 @@ bool IdentifyFile(const std::string& path, FileIdentity& id) {
   return true;
 }
 
+namespace {
+
+// rename(2) that fails with EEXIST rather than replace a file at to.
+bool RenameWithoutReplacing(const std::string& from, const std::string& to) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(),
+                RENAME_NOREPLACE) == 0)
+    return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without it: a link fails the same way on a taken name.
+  if (link(from.c_str(), to.c_str()) == 0) {
+    unlink(from.c_str());
+    return true;
+  }
+  if (errno == EEXIST) return false;
+  struct stat st {};
+  if (lstat(to.c_str(), &st) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return rename(from.c_str(), to.c_str()) == 0;
+}
+
+}  // namespace
+
 bool MoveLocalFile(const std::string& from, const std::string& to) {
   if (fault::ShouldFail(fault::Kind::File)) return false;
-  if (rename(from.c_str(), to.c_str()) != 0) return false;
+  if (!RenameWithoutReplacing(from, to)) return false;
   NoteChange(from, "", FileNamePart(from));
   NoteChange(to, FileNamePart(to), "");
   return true;
 }
 
+namespace {
+
+unsigned SharedModeBitsUnder(const struct stat& parent, bool folder) {
+  if (!S_ISDIR(parent.st_mode) || (parent.st_mode & S_IWGRP) == 0) return 0;
+  if (!folder) return S_IRGRP | S_IWGRP;
+  return S_IRWXG | (parent.st_mode & S_ISGID);
+}
+
+}  // namespace
+
 unsigned SharedModeBits(const std::string& directory, bool folder) {
   struct stat st {};
-  if (stat(DirectoryOrDot(directory).c_str(), &st) != 0 ||
-      !S_ISDIR(st.st_mode) || (st.st_mode & S_IWGRP) == 0)
-    return 0;
-  if (!folder) return S_IRGRP | S_IWGRP;
-  return S_IRWXG | (st.st_mode & S_ISGID);
+  if (stat(DirectoryOrDot(directory).c_str(), &st) != 0) return 0;
+  return SharedModeBitsUnder(st, folder);
 }
 
 namespace {
 
-// Through a descriptor of the new folder itself: a link put in its place
-// meanwhile is never followed.
-bool MakeDirectory(const std::string& path) {
-  if (mkdir(path.c_str(), 0777) != 0) return errno == EEXIST;
-  const unsigned bits = SharedModeBits(DirectoryPart(path), true);
+bool MakeDirectoryAt(int parentFd, const std::string& name) {
+  if (mkdirat(parentFd, name.c_str(), 0777) != 0) return false;
+  struct stat parent {};
+  if (fstat(parentFd, &parent) != 0) return true;
+  const unsigned bits = SharedModeBitsUnder(parent, true);
   if (bits == 0) return true;
-  const int fd =
-      open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  struct stat st {};
-  if (fd >= 0 && fstat(fd, &st) == 0 && st.st_uid == geteuid())
-    fchmod(fd, (st.st_mode & 07777) | bits);
+  // Through a descriptor of the new folder itself: a link put in its place
+  // meanwhile is never followed.
+  const int fd = openat(parentFd, name.c_str(),
+                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  struct stat made {};
+  if (fd >= 0 && fstat(fd, &made) == 0 && made.st_uid == geteuid())
+    fchmod(fd, (made.st_mode & 07777) | bits);
   if (fd >= 0) close(fd);
   return true;
+}
+
+}  // namespace
+
+bool MakeDirectoryLikeParent(int parentFd, const std::string& name) {
+  if (fault::ShouldFail(fault::Kind::File)) return false;
+  return MakeDirectoryAt(parentFd, name);
+}
+
+namespace {
+
+bool MakeDirectory(const std::string& path) {
+  const int parent =
+      open(DirectoryOrDot(WithoutTrailingSeparator(path)).c_str(),
+           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (parent < 0) return false;
+  const bool made =
+      MakeDirectoryAt(parent, FileNamePart(WithoutTrailingSeparator(path)));
+  const int error = errno;
+  close(parent);
+  return made || error == EEXIST;
 }
 
 }  // namespace
@@ -350,15 +412,26 @@ bool WildcardMatch(const std::string& pattern, const std::string& name) {
   return pi == p.size();
 }
 
-std::vector<FoundFile> FindFiles(const std::string& pattern, bool includeHidden,
-                                 const std::function<bool()>& keepGoing) {
-  std::vector<FoundFile> found;
+FoundFiles FindFiles(const std::string& pattern, bool includeHidden,
+                     const std::function<bool()>& keepGoing) {
+  FoundFiles result;
+  std::vector<FoundFile>& found = result.files;
   std::string dir = DirectoryOrDot(pattern);
   std::string wildcard = FileNamePart(pattern);
-  DIR* d = opendir(dir.c_str());
-  if (!d) return found;
+  DIR* d =
+      fault::ShouldFail(fault::Kind::File) ? nullptr : opendir(dir.c_str());
+  if (!d) {
+    result.error = errno;
+    return result;
+  }
   unsigned read = 0;
-  while (dirent* entry = readdir(d)) {
+  for (;;) {
+    errno = 0;
+    dirent* entry = readdir(d);
+    if (!entry) {
+      result.error = errno;
+      break;
+    }
     if (keepGoing && ++read % kEntriesBetweenCalls == 0 && !keepGoing()) break;
     std::string name = entry->d_name;
     if (name.empty() || name == "." || name == "..") continue;
@@ -373,7 +446,7 @@ std::vector<FoundFile> FindFiles(const std::string& pattern, bool includeHidden,
   std::sort(
       found.begin(), found.end(),
       [](const FoundFile& a, const FoundFile& b) { return a.name < b.name; });
-  return found;
+  return result;
 }
 
 int OpenRegularFile(const std::string& path, int flags, unsigned mode) {
@@ -445,6 +518,12 @@ bool ReadTextLines(const std::string& path, std::vector<std::string>& lines) {
   lines.clear();
   std::string bytes;
   if (!ReadWholeFile(path, bytes)) return false;
+  lines = TextLines(std::move(bytes));
+  return true;
+}
+
+std::vector<std::string> TextLines(std::string bytes) {
+  std::vector<std::string> lines;
   size_t end = bytes.find('\0');
   if (end != std::string::npos) bytes.resize(end);
   std::string line;
@@ -459,17 +538,17 @@ bool ReadTextLines(const std::string& path, std::vector<std::string>& lines) {
     }
   }
   if (!line.empty()) lines.push_back(line);
-  return true;
+  return lines;
 }
 
 LocalReader::~LocalReader() { Close(); }
 
-bool LocalReader::Open(const std::string& path) {
+bool LocalReader::Open(const std::string& path, bool followLinks) {
   Close();
   if (fault::ShouldFail(fault::Kind::File)) return false;
   std::string found = ResolveExisting(path);
   if (found.empty()) return false;
-  fd_ = OpenRegularFile(found, O_RDONLY);
+  fd_ = OpenRegularFile(found, O_RDONLY | (followLinks ? 0 : O_NOFOLLOW));
   if (fd_ < 0) return false;
   struct stat st {};
   if (fstat(fd_, &st) != 0) {
@@ -520,6 +599,8 @@ bool AtomicWriter::Open(const std::string& path, bool followLinks) {
   std::string dir = DirectoryPart(target_);
   mode_t mode = (0666 & ~mask) | SharedModeBits(dir, false);
   struct stat st {};
+  foundDevice_ = 0;
+  foundInode_ = 0;
   if (lstat(target_.c_str(), &st) == 0) {
     if (S_ISREG(st.st_mode)) {
       mode = st.st_mode & 07777;
@@ -527,6 +608,8 @@ bool AtomicWriter::Open(const std::string& path, bool followLinks) {
       errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
       return false;
     }
+    foundDevice_ = st.st_dev;
+    foundInode_ = st.st_ino;
   }
   // A killed run's write to this target would otherwise stay for good.
   RemoveAbandonedWrites(dir, mark_, FileNamePart(target_));
@@ -600,7 +683,9 @@ bool AtomicWriter::Commit() {
   if (ok && buffered_) posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
   ok = close(fd_) == 0 && ok;
   fd_ = -1;
-  if (ok) ok = rename(temp_.c_str(), target_.c_str()) == 0;
+  if (ok)
+    ok = keepNewcomers_ ? RenameKeepingNewcomers()
+                        : rename(temp_.c_str(), target_.c_str()) == 0;
   if (ok) {
     // The new name is durable only with its directory. The file is in
     // place by now, so a directory that cannot be synced fails nothing.
@@ -612,10 +697,58 @@ bool AtomicWriter::Commit() {
     }
     NoteChange(target_, FileNamePart(target_), FileNamePart(temp_));
   } else {
+    const int error = errno;
     unlink(temp_.c_str());
+    errno = error;
   }
   temp_.clear();
   return ok;
+}
+
+namespace {
+
+bool Is(const struct stat& st, dev_t device, ino_t inode) {
+  return st.st_dev == device && st.st_ino == inode;
+}
+
+}  // namespace
+
+bool AtomicWriter::RenameKeepingNewcomers() {
+  const int error = EEXIST;
+  struct stat now {};
+  // What was there is gone meanwhile: the name is taken only while free.
+  if (foundInode_ != 0 && lstat(target_.c_str(), &now) != 0 && errno == ENOENT)
+    foundInode_ = 0;
+  if (foundInode_ == 0) {
+    // Nothing was there: the name is taken only if it is still free, in
+    // any letter case (the host finds its files so).
+    if (!ResolveExisting(target_).empty()) {
+      errno = error;
+      return false;
+    }
+    return RenameWithoutReplacing(temp_, target_);
+  }
+  // The file seen at Open is swapped out and looked at; anything else that
+  // came meanwhile is swapped back, untouched.
+  if (renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, target_.c_str(),
+                RENAME_EXCHANGE) == 0) {
+    struct stat out {};
+    if (lstat(temp_.c_str(), &out) == 0 && Is(out, foundDevice_, foundInode_)) {
+      unlink(temp_.c_str());
+      return true;
+    }
+    renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, target_.c_str(),
+              RENAME_EXCHANGE);
+    errno = error;
+    return false;
+  }
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  struct stat st {};
+  if (lstat(target_.c_str(), &st) == 0 && !Is(st, foundDevice_, foundInode_)) {
+    errno = error;
+    return false;
+  }
+  return rename(temp_.c_str(), target_.c_str()) == 0;
 }
 
 void AtomicWriter::Abandon() {

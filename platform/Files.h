@@ -3,6 +3,8 @@
 // replace a target only when they are complete.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -31,8 +33,12 @@ struct FileIdentity {
   bool operator==(const FileIdentity&) const = default;
 };
 bool IdentifyFile(const std::string& path, FileIdentity& id);
+// The path itself (its last component found without regard to case) is a
+// symbolic link, whatever it points at.
+bool LinkExists(const std::string& path);
 bool DeleteLocalFile(const std::string& path);
-// rename(2) that keeps the name lookup's cache in step.
+// rename(2) that keeps the name lookup's cache in step and never replaces
+// a file at to (EEXIST).
 bool MoveLocalFile(const std::string& from, const std::string& to);
 // Creates every missing level; true when the directory exists afterwards.
 // Each level made follows SharedModeBits.
@@ -44,6 +50,9 @@ bool ForceDirectories(const std::string& path);
 // the folder above has it. Elsewhere the umask decides, and nothing that
 // exists is ever changed. The bits to add to what is made in directory:
 unsigned SharedModeBits(const std::string& directory, bool folder);
+// Makes name inside the directory parentFd, by that rule. False with errno
+// on failure (EEXIST included).
+bool MakeDirectoryLikeParent(int parentFd, const std::string& name);
 
 // "*" and "?" without regard to case; "*.*" matches every name.
 bool WildcardMatch(const std::string& pattern, const std::string& name);
@@ -52,13 +61,18 @@ struct FoundFile {
   std::string name;
   uint64_t size = 0;
 };
+struct FoundFiles {
+  std::vector<FoundFile> files;
+  // Why the directory could not be read (to its end): an errno value, or 0.
+  // A directory that does not exist gives ENOENT and no files.
+  int error = 0;
+};
 // Plain files matching directory + wildcard name; hidden entries (unless
 // asked for), directories and symbolic links are skipped. Sorted by name.
 // keepGoing, if given, is called every few hundred entries so that a caller
 // can answer its window during a long read; false ends the read early.
-std::vector<FoundFile> FindFiles(const std::string& pattern,
-                                 bool includeHidden = false,
-                                 const std::function<bool()>& keepGoing = {});
+FoundFiles FindFiles(const std::string& pattern, bool includeHidden = false,
+                     const std::function<bool()>& keepGoing = {});
 
 // While one exists, a long directory read on this thread that nobody asked
 // for directly (the case-blind name index of a large directory, read when
@@ -96,6 +110,7 @@ inline bool WriteAll(int fd, std::string_view bytes) {
 
 // Text file lines: a line ends at CR, LF or CR LF; a NUL ends the text.
 bool ReadTextLines(const std::string& path, std::vector<std::string>& lines);
+std::vector<std::string> TextLines(std::string bytes);
 bool ReadWholeFile(const std::string& path, std::string& bytes);
 
 // Sequential reader with the platform's read-ahead hint. Small reads are
@@ -103,7 +118,8 @@ bool ReadWholeFile(const std::string& path, std::string& bytes);
 class LocalReader {
  public:
   ~LocalReader();
-  bool Open(const std::string& path);
+  // Without followLinks a path that is itself a symbolic link fails.
+  bool Open(const std::string& path, bool followLinks = true);
   bool Read(void* buffer, uint32_t count, uint32_t& done);
   uint64_t Size() const { return size_; }
   void Close();
@@ -128,20 +144,31 @@ inline constexpr char kDefaultWriteMark[] = ".tmp.";
 // A committed file and its name are durable. A buffered writer makes few
 // large writes, so a failure of the disk may surface only at a later Write
 // or at Commit().
+// keepNewcomers: Commit() replaces only the file that was at the target when
+// Open() looked (or none), never one put there meanwhile: it fails instead
+// with errno EEXIST.
 class AtomicWriter {
  public:
   explicit AtomicWriter(std::string mark = kDefaultWriteMark,
-                        bool buffered = false)
-      : mark_(std::move(mark)), buffered_(buffered) {}
+                        bool buffered = false, bool keepNewcomers = false)
+      : mark_(std::move(mark)),
+        buffered_(buffered),
+        keepNewcomers_(keepNewcomers) {}
   ~AtomicWriter();
   bool Open(const std::string& path, bool followLinks = false);
   bool Write(const void* buffer, uint32_t count, uint32_t& done);
   bool Commit();
   void Abandon();
   const std::string& TempPath() const { return temp_; }
+  const std::string& TargetPath() const { return target_; }
+  // A file stood at the target (in any letter case) when Open() looked.
+  bool FoundTarget() const { return foundInode_ != 0; }
+  // The temporary file's descriptor while it is being written.
+  int Fd() const { return fd_; }
 
  private:
   bool Flush();
+  bool RenameKeepingNewcomers();
 
   int fd_ = -1;
   std::unique_ptr<char[]> buffer_;
@@ -153,6 +180,10 @@ class AtomicWriter {
   std::string temp_;
   std::string mark_;
   bool buffered_;
+  bool keepNewcomers_;
+  // What stood at the target when it was opened (st_ino 0: nothing).
+  dev_t foundDevice_ = 0;
+  ino_t foundInode_ = 0;
 };
 
 // Removes the temporary files of AtomicWriter writes made with mark whose

@@ -2,12 +2,15 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <thread>
 
 extern char** environ;
@@ -18,40 +21,98 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Gives a child the start a shell would: default signal handling, nothing
-// blocked, its own process group (so a timeout ends what it started too).
-class SpawnSetup {
- public:
-  SpawnSetup() {
-    posix_spawnattr_init(&attr_);
-    posix_spawn_file_actions_init(&actions_);
-    sigset_t none, all;
+// The program a command names: a path, or a name looked up in PATH.
+std::string FindProgram(const std::string& name) {
+  auto runnable = [](const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           access(path.c_str(), X_OK) == 0;
+  };
+  if (name.find('/') != std::string::npos)
+    return runnable(name) ? name : std::string();
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
+  for (size_t at = 0; at <= dirs.size();) {
+    size_t end = dirs.find(':', at);
+    if (end == std::string::npos) end = dirs.size();
+    std::string dir = dirs.substr(at, end - at);
+    const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+    if (runnable(candidate)) return candidate;
+    at = end + 1;
+  }
+  return {};
+}
+
+void DefaultSignals() {
+  struct sigaction plain {};
+  plain.sa_handler = SIG_DFL;
+  sigemptyset(&plain.sa_mask);
+  for (int sig = 1; sig < NSIG; ++sig)
+    if (sig != SIGKILL && sig != SIGSTOP) sigaction(sig, &plain, nullptr);
+}
+
+// Reports to the run: 'E' when the command could not start, 'S' and the
+// wait status when it ended.
+void Report(int out, char kind, int status) {
+  char message[1 + sizeof status];
+  message[0] = kind;
+  std::memcpy(message + 1, &status, sizeof status);
+  (void)!write(out, message, sizeof message);
+}
+
+// The child of the run that leads the command's process group: it starts
+// the command, waits for it, and kills the whole group when the command
+// ends, or when the run dies (a signal the kernel sends when its parent
+// goes), so that nothing the command started outlives it or the run. Only
+// async-signal-safe calls: the run may have other threads.
+[[noreturn]] void Supervise(pid_t run, const char* program, char* const* argv,
+                            char* const* envp, int report) {
+  setpgid(0, 0);
+  // None of the run's descriptors: held here, the host's lock would outlast
+  // a killed run, and the command gets none of them either.
+  if (report > 3) close_range(3, static_cast<unsigned>(report) - 1, 0);
+  close_range(static_cast<unsigned>(report) + 1, ~0u, 0);
+  sigset_t waited;
+  sigemptyset(&waited);
+  sigaddset(&waited, SIGUSR1);
+  sigaddset(&waited, SIGCHLD);
+  DefaultSignals();
+  sigprocmask(SIG_SETMASK, &waited, nullptr);
+  prctl(PR_SET_PDEATHSIG, SIGUSR1);
+  if (getppid() != run) kill(0, SIGKILL);  // the run died before that
+  const pid_t self = getpid();
+  const pid_t command = fork();
+  if (command == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != self) _exit(127);
+    sigset_t none;
     sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attr_, &none);
-    posix_spawnattr_setsigdefault(&attr_, &all);
-    posix_spawnattr_setpgroup(&attr_, 0);
-    posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK |
-                                         POSIX_SPAWN_SETSIGDEF |
-                                         POSIX_SPAWN_SETPGROUP);
-    posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions_, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions_, 1, 2);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    const int null = open("/dev/null", O_RDWR);
+    if (null >= 0) {
+      dup2(null, 0);
+      dup2(null, 1);
+      dup2(null, 2);
+      if (null > 2) close(null);
+    }
+    execve(program, argv, envp);
+    Report(report, 'E', errno);
+    _exit(127);
   }
-  ~SpawnSetup() {
-    posix_spawn_file_actions_destroy(&actions_);
-    posix_spawnattr_destroy(&attr_);
+  if (command < 0) {
+    Report(report, 'E', errno);
+    _exit(0);
   }
-  SpawnSetup(const SpawnSetup&) = delete;
-  SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-  const posix_spawnattr_t* attr() const { return &attr_; }
-  const posix_spawn_file_actions_t* actions() const { return &actions_; }
-
- private:
-  posix_spawnattr_t attr_;
-  posix_spawn_file_actions_t actions_;
-};
+  for (;;) {
+    const int sig = sigwaitinfo(&waited, nullptr);
+    if (sig == SIGUSR1) kill(0, SIGKILL);
+    int status = 0;
+    if (sig == SIGCHLD && waitpid(command, &status, WNOHANG) == command) {
+      Report(report, 'S', status);
+      kill(0, SIGKILL);  // what the command left running, and this process
+    }
+  }
+}
 
 CommandOutcome FromStatus(int status) {
   if (WIFSIGNALED(status))
@@ -86,27 +147,44 @@ CommandOutcome RunCommand(const std::vector<std::string>& argv,
                           int timeoutSeconds,
                           const std::function<void()>& whileWaiting) {
   if (argv.empty()) return {};
+  const std::string program = FindProgram(argv[0]);
+  if (program.empty()) return {};
   std::vector<char*> args;
   for (const std::string& arg : argv)
     args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
-  const SpawnSetup setup;
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, args[0], setup.actions(), setup.attr(), args.data(),
-                   environ) != 0)
+  int report[2];
+  if (pipe2(report, O_CLOEXEC | O_NONBLOCK) != 0) return {};
+  const pid_t run = getpid();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(report[0]);
+    Supervise(run, program.c_str(), args.data(), environ, report[1]);
+  }
+  close(report[1]);
+  if (pid < 0) {
+    close(report[0]);
     return {};
+  }
+  setpgid(pid, pid);  // as the child does, whichever comes first
 
   const Clock::time_point deadline =
       Clock::now() + std::chrono::seconds(timeoutSeconds);
   Clock::time_point nextCall = Clock::now() + std::chrono::milliseconds(100);
   auto pause = std::chrono::microseconds(200);
+  bool timedOut = false;
   for (;;) {
     int status = 0;
     const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) return FromStatus(status);
-    if (done < 0 && errno != EINTR) return {};
+    if (done == pid || (done < 0 && errno != EINTR)) break;
     const Clock::time_point now = Clock::now();
-    if (now >= deadline) break;
+    if (now >= deadline) {
+      timedOut = true;
+      kill(-pid, SIGKILL);
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      break;
+    }
     if (whileWaiting && now >= nextCall) {
       whileWaiting();
       nextCall = now + std::chrono::milliseconds(100);
@@ -114,11 +192,18 @@ CommandOutcome RunCommand(const std::vector<std::string>& argv,
     std::this_thread::sleep_for(pause);
     pause = std::min(pause * 2, std::chrono::microseconds(20000));
   }
-  kill(-pid, SIGKILL);
+  char message[64];
+  const ssize_t got = read(report[0], message, sizeof message);
+  close(report[0]);
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  const size_t size = 1 + sizeof status;
+  if (got >= static_cast<ssize_t>(size) && message[0] == 'E') return {};
+  if (got >= static_cast<ssize_t>(size) && message[0] == 'S') {
+    std::memcpy(&status, message + 1, sizeof status);
+    return FromStatus(status);
   }
-  return {CommandOutcome::Kind::TimedOut, timeoutSeconds};
+  if (timedOut) return {CommandOutcome::Kind::TimedOut, timeoutSeconds};
+  return {CommandOutcome::Kind::Signalled, SIGKILL};
 }
 
 }  // namespace qm

@@ -18,9 +18,11 @@ struct CommandOutcome {
 };
 
 // Runs argv[0] (looked up in PATH when it has no "/") with the arguments,
-// its input and output on /dev/null, in a process group of its own. Past
-// timeoutSeconds the group is killed. whileWaiting is called a few times a
-// second until the command ends.
+// its input and output on /dev/null, in a process group of its own that is
+// killed whole when the command ends, past timeoutSeconds, or when this
+// process dies (even by SIGKILL): nothing the command started outlives it.
+// whileWaiting is called a few times a second until the command ends. Call
+// it from the thread that lives as long as the process (the main thread).
 CommandOutcome RunCommand(const std::vector<std::string>& argv,
                           int timeoutSeconds,
                           const std::function<void()>& whileWaiting = {});

@@ -1,6 +1,7 @@
 #include "run/RunLog.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,19 +18,24 @@ namespace {
 
 constexpr const char* kLineEnd = "\r\n";
 
-// Appends one entry, starting the file with its header when it is new.
+// Appends one entry. A log that holds nothing yet (new, or left empty by a
+// full disk) gets its header together with the first entry that is kept;
+// an entry cut short is taken back, so no later entry follows a stump.
 bool AppendEntry(const std::string& fileName, const std::string& message) {
+  const int fd = OpenRegularFile(fileName, O_WRONLY | O_APPEND | O_CREAT);
+  if (fd < 0) return false;
+  struct stat before {};
   std::string bytes;
-  int fd = OpenRegularFile(fileName, O_WRONLY | O_APPEND | O_CREAT | O_EXCL);
-  if (fd >= 0) {
+  if (fstat(fd, &before) == 0 && before.st_size == 0)
     bytes = "Created on: " + CurrentDateText() + " at " + CurrentTimeText() +
             kLineEnd + std::string(79, '*') + kLineEnd;
-  } else if (errno == EEXIST) {
-    fd = OpenRegularFile(fileName, O_WRONLY | O_APPEND);
-  }
-  if (fd < 0) return false;
   bytes += message + kLineEnd;
-  const bool written = WriteAll(fd, bytes);
+  size_t done = 0;
+  const bool written = WriteAll(fd, bytes.data(), bytes.size(), &done);
+  struct stat after {};
+  if (!written && done > 0 && fstat(fd, &after) == 0 &&
+      after.st_size == before.st_size + static_cast<off_t>(done))
+    (void)!ftruncate(fd, before.st_size);
   return close(fd) == 0 && written;
 }
 

@@ -8,12 +8,15 @@
 #include <stdexcept>
 
 #include "actions/AddNewFiles.h"
+#include "actions/Describe.h"
 #include "actions/FileActions.h"
 #include "actions/FilesBbs.h"
+#include "actions/Transfer.h"
 #include "actions/UploadScreen.h"
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "platform/TempFolder.h"
 #include "run/RunLog.h"
 #include "server/WcApi.h"
 
@@ -148,6 +151,12 @@ void RunConfig(RunContext& ctx, RecordFile& file, const std::string& path) {
 
   state.allFilesListed.clear();
   state.listingOutputs = ListingOutputs(ctx, path);
+  if (!view.IsTestRun()) {
+    // What stopped runs left: Temp's leftovers go, the host's repairs are
+    // told.
+    RemoveAbandonedTemp(TempDirectory(state));
+    ReportAddRepairs(ctx);
+  }
   view.SetBusyCursor(true);
   view.SetGaugeMaximum(GetFileAreaCount());
 

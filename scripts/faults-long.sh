@@ -3,8 +3,10 @@
 # short versions of both):
 #   - every host, file and ZIP call of the reference job failing in turn,
 #   - QM_CRASH_KILLS (default 300) kills of the real program at random
-#     points of the job, with the seed QM_CRASH_SEED when set, else a new
-#     random one (the normal suite keeps one fixed seed).
+#     points of the job (adds by a scan and a path list, with the extras on
+#     for every other job, a FILES.BBS import, moves, copies, deletes, a
+#     listing), with the seed QM_CRASH_SEED when set, else a new random one
+#     (the normal suite keeps one fixed seed).
 # Usage: faults-long.sh [BUILD_DIR]   (default: build, made if missing)
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -13,6 +13,8 @@ namespace {
 // What a failed connect or login adds to its message when the host says
 // why in a way the sysop can act on.
 std::string Reason(uint32_t code) {
+  if (code == WC_DATABASE_LOCKED)
+    return " The host database is locked by another program.";
   return code == WC_ACCESS_DENIED ? " The host database cannot be written."
                                   : "";
 }

@@ -173,3 +173,34 @@ WcBool WcAbandonFile(WcHandle handle);
 // Removes the stored file of a host path that no record names (a transfer
 // whose record was refused); WC_DUPLICATE_RECORD when a record names it.
 WcBool WcDeleteFile(const char* path);
+// The code after a failure because another program holds the host
+// database locked (longer than the host waits for it).
+enum : uint32_t { WC_DATABASE_LOCKED = 0x20000024 };
+
+// Makes a write handle of WcCreateFile an add of the local file: before a
+// byte is written the host notes the copy, until a record of its name is
+// added or the copy is removed or abandoned. A login after a crash removes
+// a copy still without a record when the local file is still there as it
+// was (so that the next run adds it again), and otherwise records it; each
+// such repair is kept for WcGetRepairNote. An add never replaces a stored
+// file: WC_ITEM_ALREADY_EXISTS when one of that name is there already.
+// Nor does any close replace one that came to the target while the handle
+// was open: WC_ITEM_ALREADY_EXISTS (WC_DUPLICATE_RECORD when a record
+// came) then, and both stay.
+WcBool WcJournalAdd(WcHandle handle, const char* localPath);
+
+#pragma pack(push, 1)
+struct TRepairNote {
+  uint32_t Id;
+  int32_t Area;
+  char Name[kFileNameSize];
+  int32_t Recorded;        // 1: recorded (its local file was gone); 0: removed
+  char Source[kPathSize];  // the local file, cut to fit
+};
+#pragma pack(pop)
+// The oldest repair a login made that is not yet done with
+// (WC_ITEM_NOT_FOUND when there is none); WcRepairNoteDone removes it once
+// it has been told, so that a crash in between tells it again rather than
+// never.
+WcBool WcGetRepairNote(TRepairNote& note);
+WcBool WcRepairNoteDone(uint32_t id);

@@ -188,6 +188,55 @@ TEST_F(Extras, DuplicatesAndUploadChecksAreRefusedBeforeAnythingIsCopied) {
   EXPECT_EQ(Names(1), (std::vector<std::string>{"GAME.ZIP", "HUGE.DAT"}));
 }
 
+// The run killed while its upload check runs: the check and what it started
+// die with it (none of them holds the host, so it can be logged in to at
+// once), and the next run removes what the killed one left in Temp.
+TEST_F(Extras, AKilledRunTakesItsUploadCheckAlong) {
+  const std::string pids = tmp / "pids";
+  const std::string hang = tmp / "hang.sh";
+  qmtest::WriteFile(hang, "#!/bin/sh\necho $PPID >> " + pids + "\necho $$ >> " +
+                              pids + "\nsleep 60 &\necho $! >> " + pids +
+                              "\nwait\n");
+  chmod(hang.c_str(), 0755);
+  Settings("UploadCheck=" + hang + " %f\r\nUploadCheckSeconds=100\r\n");
+  const std::string up = tmp / "up/";
+  qmtest::MakeDirs(up);
+  qmtest::WriteFile(up + "NEW.ZIP", "new upload");
+  WriteConfig(bin + "/job.cfg",
+              {ConfigEntry(2, "Add", "Scan For New", up + "*.*", "NA", "NA",
+                           AreaDir(2))});
+  {
+    qmtest::BackgroundProcess killed({bin + "/quillmar", bin + "/job.cfg"});
+    for (int i = 0; i < 3000 && qmtest::PidsIn(pids).size() < 3; ++i)
+      usleep(10000);
+    ASSERT_EQ(qmtest::PidsIn(pids).size(), 3u);
+    for (int pid : qmtest::PidsIn(pids)) {
+      const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+      for (const std::string& fd : qmtest::ListDir(fds)) {
+        std::error_code error;
+        const std::string file =
+            std::filesystem::read_symlink(fds + "/" + fd, error).string();
+        EXPECT_EQ(file.find(home), std::string::npos) << pid << ": " << file;
+      }
+    }
+  }  // SIGKILL
+  for (int pid : qmtest::PidsIn(pids)) EXPECT_TRUE(qmtest::ProcessEnds(pid));
+  auto leftovers = [&] {
+    std::vector<std::string> names = qmtest::ListDir(bin + "/Temp");
+    std::erase_if(names, [](const std::string& name) {
+      return name.rfind(".quillmar-", 0) != 0;
+    });
+    return names.size();
+  };
+  EXPECT_EQ(leftovers(), 1u);  // the killed run's copy of the upload
+
+  Settings("");
+  auto result = Quillmar({"job.cfg"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(leftovers(), 0u);
+  EXPECT_EQ(Names(2), (std::vector<std::string>{"DOCS.TXT", "NEW.ZIP"}));
+}
+
 TEST_F(Extras, TestRunShowsRefusalsAndAMissingCheckRefusesEveryFile) {
   Settings("Duplicates=Refuse\r\nUploadCheck=" + check + " %f\r\n");
   const std::string up = tmp / "up/";

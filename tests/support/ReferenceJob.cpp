@@ -111,6 +111,19 @@ ReferenceJob::ReferenceJob(const std::string& home, const std::string& work,
   upload("EMPTY.TXT", "");
   upload("BIG.BIN", Noise(bigSize, 5));
   upload("ABCDEFGHIJK.ZIP", "a name too long to store");
+  // Uploads named by a path list, and a link it names that is refused.
+  const std::string listed = work + "/listed/";
+  MakeDirs(listed);
+  MakeZip(listed + "LISTED.ZIP",
+          {{"FILE_ID.DIZ", "Listed upload\r\n"}, {"DATA.BIN", Noise(7000, 9)}});
+  sources_["LISTED.ZIP"] = {ReadFile(listed + "LISTED.ZIP"), true};
+  WriteFile(listed + "LISTED.TXT", Noise(3000, 10));
+  sources_["LISTED.TXT"] = {ReadFile(listed + "LISTED.TXT"), true};
+  WriteFile(work + "/private.txt", "not for the public");
+  fs::create_symlink(work + "/private.txt", listed + "LINK.TXT");
+  WriteFile(work + "/uploads.lst",
+            listed + "LISTED.ZIP\r\n" + listed + "LINK.TXT\r\n\r\n" + listed +
+                "MISSING.TXT\r\n" + listed + "LISTED.TXT\r\n");
 
   auto kept = [&](const std::string& path, const std::string& bytes) {
     WriteFile(path, bytes);
@@ -147,6 +160,8 @@ ReferenceJob::ReferenceJob(const std::string& home, const std::string& work,
   if (!qm::WriteConfigFile(
           configPath,
           {ConfigEntry(1, "Add", "Scan For New", incoming + "*.*",
+                       "Extract from ZIP", "file_id.diz", up),
+           ConfigEntry(1, "Add", "From File List", work + "/uploads.lst",
                        "Extract from ZIP", "file_id.diz", up),
            ConfigEntry(2, "Add", "Scan For New", "FILES.BBS",
                        "Extract from ZIP", "file_id.diz", utils),
@@ -195,13 +210,30 @@ std::vector<std::string> ReferenceJob::Problems() const {
     auto intents = rows("SELECT source || ' -> ' || target FROM moves");
     for (const auto& intent : intents)
       problems.push_back("move intent left: " + intent);
+    for (const auto& intent : rows("SELECT stored FROM adds"))
+      problems.push_back("add intent left: " + intent);
   }
   sqlite3_close_v2(db);
 
   std::set<std::string> dirs;
   for (const auto& area : Areas(home_, problems)) {
     dirs.insert(area.directory);
-    for (const auto& record : Records(home_, area.number, problems)) {
+    const std::vector<TFullFileRecord> records =
+        Records(home_, area.number, problems);
+    std::set<std::string> recorded;
+    for (const auto& record : records)
+      recorded.insert(qm::UpperCase(RecordLabel(area.number, record)));
+    // An upload the job copies into storage has a record there (files the
+    // sysop keeps in place, or copies without records, need none).
+    for (const std::string& name : StoredNames(area.directory)) {
+      const std::string label =
+          std::to_string(area.number) + ":" + qm::UpperCase(name);
+      auto source = sources_.find(qm::UpperCase(name));
+      if (source != sources_.end() && source->second.copied &&
+          !recorded.count(label))
+        problems.push_back(label + ": stored without a record");
+    }
+    for (const auto& record : records) {
       std::string label = RecordLabel(area.number, record);
       std::string path =
           qm::ResolveExisting(qm::TrailingBackslash(area.directory) +
@@ -231,6 +263,24 @@ std::vector<std::string> ReferenceJob::Problems() const {
   for (const std::string& path : TemporaryFiles())
     problems.push_back("temporary file left: " + path);
   return problems;
+}
+
+std::vector<std::string> ReferenceJob::PendingRepairs() const {
+  std::vector<std::string> notes;
+  sqlite3* db = nullptr;
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_open_v2(qm::host::DatabasePath(home_).c_str(), &db,
+                      SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+      sqlite3_prepare_v2(db,
+                         "SELECT 'FA# ' || area || ': ' || name FROM repairs "
+                         "ORDER BY id",
+                         -1, &st, nullptr) == SQLITE_OK)
+    while (sqlite3_step(st) == SQLITE_ROW)
+      notes.push_back(
+          reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+  sqlite3_finalize(st);
+  sqlite3_close_v2(db);
+  return notes;
 }
 
 std::vector<std::string> ReferenceJob::TemporaryFiles() const {
@@ -280,9 +330,9 @@ std::vector<std::string> ReferenceJob::Snapshot() const {
 }
 
 std::vector<std::string> ReferenceJob::ExpectedRecords() {
-  return {"1:BIG.BIN",     "1:DEMO.EXE",   "1:EMPTY.TXT", "1:GAME.ZIP",
-          "1:NOTE.TXT",    "1:TOOLS.ZIP",  "2:NOTES.TXT", "2:PKTOOLS.ZIP",
-          "3:OLDGAME.ZIP", "3:OLDNEWS.TXT"};
+  return {"1:BIG.BIN",    "1:DEMO.EXE",    "1:EMPTY.TXT",   "1:GAME.ZIP",
+          "1:LISTED.TXT", "1:LISTED.ZIP",  "1:NOTE.TXT",    "1:TOOLS.ZIP",
+          "2:NOTES.TXT",  "2:PKTOOLS.ZIP", "3:OLDGAME.ZIP", "3:OLDNEWS.TXT"};
 }
 
 }  // namespace qmtest

@@ -1,6 +1,7 @@
 // A reference job for failure and crash tests: a host with three areas and
 // a configuration that adds uploads by transfer (archives with descriptions
-// among them), imports a FILES.BBS listing, moves, copies, deletes and lists.
+// among them) found by a scan and named by a path list, imports a FILES.BBS
+// listing, moves, copies, deletes and lists.
 // It also checks what every run must leave true, however it ended.
 #pragma once
 
@@ -22,14 +23,18 @@ class ReferenceJob {
   const std::string& home() const { return home_; }
   const std::string& configPath() const { return configPath_; }
 
-  // What is wrong with the host now: database integrity, move intents
-  // left over, records without their stored file or with another size or
-  // time, stored files that differ from their source, temporary files.
+  // What is wrong with the host now: database integrity, move and add
+  // intents left over, records without their stored file or with another
+  // size or time, stored files without a record (besides those the job
+  // leaves so), stored files that differ from their source, temporary files.
   // Reads the host without logging in; the caller logs in first when it
   // wants the host's repairs done.
   std::vector<std::string> Problems() const;
   // Hidden files below the home: what writers leave while they write.
   std::vector<std::string> TemporaryFiles() const;
+  // The repairs of killed adds the host's logins made that no run has told
+  // yet, as "FA# N: NAME".
+  std::vector<std::string> PendingRepairs() const;
 
   // The host's records and stored files, one line each, for comparing two
   // runs. Record times appear only for files the job never copies: a copy

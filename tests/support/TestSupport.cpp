@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,6 +18,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "host/HostAdmin.h"
 #include "platform/Paths.h"
@@ -72,6 +74,37 @@ FileSizeLimit::~FileSizeLimit() {
   limit.rlim_cur = saved_;
   setrlimit(RLIMIT_FSIZE, &limit);
   signal(SIGXFSZ, previous_);
+}
+
+bool MountSmallTmpfs(const std::string& dir, uint64_t bytes) {
+  const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+  return mount("tmpfs", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+               options.c_str()) == 0;
+}
+
+void Unmount(const std::string& dir) { umount2(dir.c_str(), MNT_DETACH); }
+
+bool ProcessEnds(int pid, int waitSeconds) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(waitSeconds);
+  for (;;) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return true;
+    const size_t close = line.rfind(')');
+    if (close != std::string::npos && close + 2 < line.size() &&
+        line[close + 2] == 'Z')
+      return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+std::vector<int> PidsIn(const std::string& path) {
+  std::vector<int> pids;
+  std::ifstream in(path);
+  for (int pid = 0; in >> pid;) pids.push_back(pid);
+  return pids;
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {

@@ -59,6 +59,17 @@ class FileSizeLimit {
   void (*previous_)(int) = nullptr;
 };
 
+// A disk that fills up: a tmpfs of bytes mounted on dir. False when this
+// machine does not allow it (not root, no mount rights).
+bool MountSmallTmpfs(const std::string& dir, uint64_t bytes);
+void Unmount(const std::string& dir);
+
+// True once the process is gone (or a zombie nobody reaps) within the
+// time; false when it still runs then.
+bool ProcessEnds(int pid, int waitSeconds = 5);
+// The numbers in a file of one process id per line.
+std::vector<int> PidsIn(const std::string& path);
+
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);

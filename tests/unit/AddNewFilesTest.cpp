@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -8,6 +10,7 @@
 #include "actions/AddNewFiles.h"
 #include "actions/UnzipFile.h"
 #include "host/HostAdmin.h"
+#include "platform/FaultInjection.h"
 #include "platform/Paths.h"
 #include "tests/support/TestSupport.h"
 
@@ -86,15 +89,20 @@ TEST_F(AddNewFilesTest, ScanElsewhereTransfers) {
 
 TEST_F(AddNewFilesTest, DirectoriesAreComparedWithLetterCase) {
   // Another spelling of the area's directory (through a link, as a
-  // case-blind file system would allow) is not the area's directory.
+  // case-blind file system would allow) is not the area's directory: the
+  // file is to be transferred, onto itself, and an add never replaces a
+  // stored file.
   const std::string other = area.substr(0, area.rfind('/') + 1) +
                             qm::UpperCase(area.substr(area.rfind('/') + 1));
   ASSERT_NE(other, area);
   ASSERT_EQ(symlink(area.c_str(), other.c_str()), 0);
   qmtest::WriteFile(area + "/A.ZIP", "a");
   Scan(other + "/*.ZIP", area);
-  EXPECT_EQ(Recorded(), Names{"A.ZIP"});
-  EXPECT_EQ(Copies(), 1u);
+  EXPECT_EQ(Recorded(), Names{});
+  EXPECT_EQ(Log(), Names{"Error copying file: " + other +
+                         "/A.ZIP to filearea server path: file area #1 "
+                         "already holds a file of that name (it stays as it "
+                         "is)"});
   EXPECT_EQ(qmtest::ReadFile(area + "/A.ZIP"), "a");
 }
 
@@ -128,10 +136,16 @@ TEST_F(AddNewFilesTest, FileListAddsListedFiles) {
   qmtest::MakeDirs(tmp / "cfg/rel");
   qmtest::WriteFile(tmp / "cfg/rel/REL.ZIP", "rel");
   qmtest::MakeDirs(tmp / "cfg/lists");
+  // A line naming a link is passed over like a link a scan finds.
+  qmtest::MakeDirs(tmp / "private");
+  qmtest::WriteFile(tmp / "private/SECRET.TXT", "secret");
+  ASSERT_EQ(
+      symlink((tmp / "private/SECRET.TXT").c_str(), Up("LINK.TXT").c_str()), 0);
   qmtest::WriteFile(tmp / "cfg/lists/new.lst",
                     area + "/in.zip\r\n" + Up("OUT.ZIP") + "\n\r\n" +
                         Up("MISSING.ZIP") + "\r\n" + Up("old.zip") + "\r" +
-                        "rel/REL.ZIP\r\n" + Up("OUT.ZIP") + "\r\n");
+                        "rel/REL.ZIP\r\n" + Up("OUT.ZIP") + "\r\n" +
+                        Up("link.txt") + "\r\n");
   FromList("lists/new.lst");
   EXPECT_EQ(Recorded(), (Names{"in.zip", "OLD.ZIP", "OUT.ZIP", "REL.ZIP"}));
   EXPECT_EQ(Copies(), 2u);  // OUT.ZIP and REL.ZIP, once each
@@ -162,9 +176,19 @@ TEST_F(AddNewFilesTest, FromFileListInOtherCaseScans) {
 TEST_F(AddNewFilesTest, AreaProblemsAreLogged) {
   qm::AddNewFiles(run.ctx, 9, "Scan For New", "*.*", "NA", "file_id.diz", area);
   qm::AddNewFiles(run.ctx, 3, "Scan For New", "*.*", "NA", "file_id.diz", area);
+  // A folder that is not there holds nothing new; one that cannot be read
+  // says why.
+  Scan(tmp / "missing/*.*", area);
+  qmtest::WriteFile(Up("NEW.ZIP"), "new");
+  qm::fault::Arm(qm::fault::Kind::File, 1);  // the folder's read
+  Scan(tmp / "up/*.*", area);
+  qm::fault::Disarm();
   EXPECT_EQ(Log(),
             (Names{"Could not load file area #9 info for WIN Server.",
-                   "Could not load file area #3 Path info for WIN Server."}));
+                   "Could not load file area #3 Path info for WIN Server.",
+                   "Could not read folder: " + tmp / "up/" +
+                       " for file area #1 (Input/output error)"}));
+  EXPECT_EQ(Recorded(), Names{});
 }
 
 // Without a Path only a spec with its own directory has anything to work
@@ -272,6 +296,39 @@ TEST_F(AddNewFilesTest, DescriptionsComeFromArchivesUnlessNA) {
   EXPECT_STREQ(records[0].Info.Description, "Great game");
   EXPECT_STREQ(records[1].Info.Description, "");
   EXPECT_EQ(Log(), Names{});
+}
+
+// An uploader rewriting the upload the moment the check has read it: a
+// transfer stores the private copy that was checked; a file recorded where
+// it lies is refused when it changed while it was checked.
+TEST_F(AddNewFilesTest, WhatTheUploadCheckPassedIsWhatIsStored) {
+  const std::string check = tmp / "check.sh";
+  qmtest::WriteFile(check,
+                    "#!/bin/sh\n"
+                    "grep -q evil \"$1\" && exit 1\n"
+                    "name=$(basename \"$1\")\n"
+                    "for dir in \"$UP\" \"$AREA\"; do\n"
+                    "  [ -f \"$dir/$name\" ] && printf evil > \"$dir/$name\"\n"
+                    "done\n"
+                    "exit 0\n");
+  ASSERT_EQ(chmod(check.c_str(), 0755), 0);
+  setenv("UP", (tmp / "up").c_str(), 1);
+  setenv("AREA", area.c_str(), 1);
+  run.state.extras.uploadCheck = check + " %f";
+  run.state.extras.uploadCheckSeconds = 20;
+  run.state.counts.uploadChecksRefused = 0;
+  qmtest::WriteFile(Up("COPIED.ZIP"), "clean upload");
+  qmtest::WriteFile(area + "/INPLACE.ZIP", "clean in place");
+  Scan(tmp / "up/*.*", area);
+  Scan("*.ZIP", area);
+  unsetenv("UP");
+  unsetenv("AREA");
+  EXPECT_EQ(Recorded(), Names{"COPIED.ZIP"});
+  EXPECT_EQ(qmtest::ReadFile(area + "/COPIED.ZIP"), "clean upload");
+  EXPECT_EQ(qmtest::ListDir(tmp / "prog/Temp"), Names{});
+  EXPECT_EQ(Log(), Names{"Upload check refused: " + area +
+                         "/INPLACE.ZIP (it changed while it was checked)"});
+  EXPECT_EQ(run.state.counts.uploadChecksRefused, 1);
 }
 
 TEST_F(AddNewFilesTest, CancelStopsBetweenFiles) {

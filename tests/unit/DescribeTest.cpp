@@ -3,14 +3,18 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 
 #include "actions/Describe.h"
 #include "actions/UnzipFile.h"
+#include "platform/FaultInjection.h"
 #include "platform/Files.h"
+#include "platform/TempFolder.h"
 #include "tests/support/HandArchives.h"
 #include "tests/support/TestSupport.h"
 
@@ -105,10 +109,14 @@ TEST_F(Describe, EmptyMemberGivesNoDescription) {
 }
 
 TEST_F(Describe, ArchiveNamesAndCountFailure) {
-  // Not an archive by name: nothing is tried, nothing logged.
-  std::string text = dir_ / "readme.txt";
-  WriteFile(text, "plain text");
-  EXPECT_FALSE(qm::DescribeFromArchive(run_.ctx, text, "*", record_));
+  // Not an archive by its own name (a folder's name does not count):
+  // nothing is tried, nothing logged.
+  qmtest::MakeDirs(dir_ / "uploads.zip.d");
+  for (const std::string name : {"readme.txt", "uploads.zip.d/readme.txt"}) {
+    std::string text = dir_ / name;
+    WriteFile(text, "plain text");
+    EXPECT_FALSE(qm::DescribeFromArchive(run_.ctx, text, "*", record_));
+  }
   EXPECT_FALSE(Exists(Temp()));
   EXPECT_EQ(Log(), "");
   EXPECT_FALSE(run_.view.extractingVisible);
@@ -231,10 +239,10 @@ TEST_F(Describe, PkzipOneMethodsComeOutAsUnzipGivesThem) {
               i < lines.size() ? lines[i].substr(0, 79) : "");
   EXPECT_EQ(Log(), "");
 
-  std::vector<std::string> files;
+  std::vector<qm::ExtractedMember> files;
   ASSERT_TRUE(qm::ExtractDescriptionFiles(run_.ctx, path, "*.TXT", files));
   ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(ReadFile(files[0]), ReadFile(data + "LEGACY.TXT"));
+  EXPECT_EQ(files[0].bytes, ReadFile(data + "LEGACY.TXT"));
 }
 
 TEST_F(Describe, NoMatchingMemberOrNaSpec) {
@@ -252,7 +260,7 @@ TEST_F(Describe, ExtractFailureIsLoggedAndLeavesTempEmpty) {
   // The root member is refused: the sub-folder's one does not stand in.
   qmtest::MakeZip(path, {{"sub/FILE_ID.DIZ", "fine"},
                          {"file_id.diz", std::string(70000, 'x')}});
-  std::vector<std::string> files;
+  std::vector<qm::ExtractedMember> files;
   EXPECT_FALSE(
       qm::ExtractDescriptionFiles(run_.ctx, path, "file_id.diz", files));
   EXPECT_TRUE(files.empty());
@@ -262,13 +270,32 @@ TEST_F(Describe, ExtractFailureIsLoggedAndLeavesTempEmpty) {
   EXPECT_TRUE(ListDir(Temp()).empty());
 }
 
+// What killed runs left goes (a folder no live run holds, the ZIP library's
+// files of a process that is gone), and plain files; the rest stays.
 TEST_F(Describe, StaleTempFilesGoHiddenOnesStay) {
   qmtest::MakeDirs(Temp() + "/olddir");
   WriteFile(Temp() + "/AAA.TXT", "stale, would be read first");
   WriteFile(Temp() + "/.keep", "hidden");
+  qmtest::MakeDirs(Temp() + "/.quillmar-KilledRun123");
+  WriteFile(Temp() + "/.quillmar-KilledRun123/FILE_ID.DIZ", "killed run's");
+  WriteFile(Temp() + "/.quillmar-KilledRun123/.dunzip-1-1.tmp", "cut short");
+  const std::string gone = ".dunzip-999999999-1.tmp";  // no such process
+  const std::string alive = ".dunzip-" + std::to_string(getpid()) + "-7.tmp";
+  WriteFile(Temp() + "/" + gone, "cut short");
+  WriteFile(Temp() + "/" + alive, "being written");
+  qm::PrivateFolder live;  // another run's, at work
+  std::string reason;
+  ASSERT_EQ(live.Make(Temp(), reason), qm::PrivateFolder::Outcome::Made);
+  const std::vector<std::string> others = ListDir(Temp());
   ASSERT_TRUE(DescribeZip("GAME.ZIP", "FILE_ID.DIZ", "Fresh"));
   EXPECT_STREQ(record_.Info.Description, "Fresh");
-  EXPECT_EQ(ListDir(Temp()), (std::vector<std::string>{".keep", "olddir"}));
+  std::vector<std::string> kept = {".keep", "olddir", alive};
+  for (const std::string& name : others)
+    if (name.rfind(".quillmar-", 0) == 0 && name != ".quillmar-KilledRun123")
+      kept.push_back(name);
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(ListDir(Temp()), kept);
+  EXPECT_EQ(kept.size(), 4u);
 }
 
 TEST_F(Describe, MembersNamedWithALeadingDotAreCleanedUpToo) {
@@ -320,13 +347,69 @@ TEST_F(Describe, TempThatIsALinkOrAFileIsRefused) {
     EXPECT_TRUE(Untouched());
     EXPECT_FALSE(run_.view.extractingVisible);
   }
+  // Nor is one that someone else owns.
+  std::remove(Temp().c_str());
+  qmtest::MakeDirs(Temp());
+  ASSERT_EQ(chown(Temp().c_str(), 65534, 65534), 0);
+  EXPECT_FALSE(DescribeZip("GAME.ZIP", "FILE_ID.DIZ", "x"));
   EXPECT_EQ(ListDir(dir_ / "elsewhere"),
             std::vector<std::string>{"precious.txt"});
   EXPECT_FALSE(Exists(dir_ / "nowhere"));
   const std::string refused =
       "Temp is not a directory of its own: " + Temp() + "/";
   EXPECT_EQ(qmtest::LogEntries(dir_ / "nightly.err"),
-            (std::vector<std::string>{refused, refused, refused}));
+            (std::vector<std::string>{refused, refused, refused, refused}));
+}
+
+// Temp swapped for a link once the run has opened it: the run works on in
+// the folder it opened, and nothing the link points at is read, written or
+// deleted.
+TEST_F(Describe, TempSwappedForALinkMeanwhileChangesNothingElsewhere) {
+  qmtest::MakeDirs(dir_ / "elsewhere");
+  WriteFile(dir_ / "elsewhere/precious.txt", "keep");
+  WriteFile(dir_ / "elsewhere/FILE_ID.DIZ", "planted");
+  qm::fault::WatchPoints([&](const char* point) {
+    if (std::string(point) != "temp opened") return;
+    ASSERT_EQ(rename(Temp().c_str(), (dir_ / "Temp.moved").c_str()), 0);
+    ASSERT_EQ(symlink("elsewhere", Temp().c_str()), 0);
+  });
+  const bool described = DescribeZip("GAME.ZIP", "FILE_ID.DIZ", "The real one");
+  qm::fault::WatchPoints({});
+  EXPECT_TRUE(described);
+  EXPECT_STREQ(record_.Info.Description, "The real one");
+  EXPECT_EQ(ListDir(dir_ / "elsewhere"),
+            (std::vector<std::string>{"FILE_ID.DIZ", "precious.txt"}));
+  EXPECT_EQ(ReadFile(dir_ / "elsewhere/FILE_ID.DIZ"), "planted");
+  EXPECT_TRUE(ListDir(dir_ / "Temp.moved").empty());
+  EXPECT_EQ(Log(), "");
+}
+
+// A full Temp is Temp's problem, not the archive's: the log says so, in
+// each format.
+TEST_F(Describe, FullTempIsLoggedAsTemp) {
+  const std::string diz(20000, 'd');
+  std::string zip = dir_ / "GAME.ZIP", tar = dir_ / "GAME.TAR";
+  qmtest::MakeZip(zip, {{"FILE_ID.DIZ", diz}});
+  qmtest::MakeBsdtar(tar, {{"FILE_ID.DIZ", diz}});
+  qmtest::MakeDirs(Temp());
+  const bool mounted = qmtest::MountSmallTmpfs(Temp(), 64 * 1024);
+  std::optional<qmtest::FileSizeLimit> limit;
+  if (mounted)  // hidden, so Temp's clean-up leaves it
+    WriteFile(Temp() + "/.filler", std::string(64 * 1024, 'f'));
+  else
+    limit.emplace(1000);  // not allowed to mount: files cannot grow instead
+  const bool fromZip = qm::DescribeFromArchive(run_.ctx, zip, "*.DIZ", record_);
+  const bool fromTar = qm::DescribeFromArchive(run_.ctx, tar, "*.DIZ", record_);
+  limit.reset();
+  if (mounted) qmtest::Unmount(Temp());
+  EXPECT_FALSE(fromZip);
+  EXPECT_FALSE(fromTar);
+  EXPECT_TRUE(Untouched());
+  const std::vector<std::string> log = qmtest::LogEntries(dir_ / "nightly.err");
+  ASSERT_EQ(log.size(), 2u);
+  const std::string prefix = "Temp cannot be used: " + Temp() + "/ (";
+  EXPECT_EQ(log[0].rfind(prefix, 0), 0u) << log[0];
+  EXPECT_EQ(log[1], prefix + "a member could not be written)");
 }
 
 TEST_F(Describe, WithoutUnzipComponentNoDescription) {

@@ -8,14 +8,17 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 
 #include "actions/AddNewFiles.h"
+#include "actions/Transfer.h"
 #include "actions/UnzipFile.h"
 #include "config/ConfigFile.h"
 #include "host/HostAdmin.h"
 #include "host/HostStore.h"
 #include "platform/FaultInjection.h"
+#include "platform/FieldText.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "run/RunLog.h"
@@ -119,8 +122,14 @@ std::vector<uint64_t> Sample(uint64_t calls, uint64_t budget) {
   return picks;
 }
 
-void FailEachSampledCall(Kind kind, uint64_t budget) {
+// expectedCalls, when not 0, is the number of calls of kind a clean run
+// makes.
+void FailEachSampledCall(Kind kind, uint64_t budget,
+                         uint64_t expectedCalls = 0) {
   Outcome clean = RunWithFault(kind, 0);
+  if (expectedCalls != 0) {
+    ASSERT_EQ(clean.calls, expectedCalls);
+  }
   ASSERT_FALSE(clean.escaped);
   ASSERT_TRUE(clean.completed);
   ASSERT_TRUE(clean.messages.empty());
@@ -204,8 +213,11 @@ TEST(FaultInjection, FailingFileCallsLeaveTheHostSound) {
   FailEachSampledCall(Kind::File, 16);
 }
 
+// Counts and extractions of GAME.ZIP, TOOLS.ZIP and LISTED.ZIP, and the
+// failing count of DEMO.EXE: only the files' own names make archives (the
+// test folder's random name once made every file one).
 TEST(FaultInjection, FailingZipCallsLeaveTheHostSound) {
-  FailEachSampledCall(Kind::Zip, 8);
+  FailEachSampledCall(Kind::Zip, 8, 7);
 }
 
 // What a refused or interrupted change leaves for the next login.
@@ -305,6 +317,98 @@ TEST_F(CrashRepair, LoginRemovesOnlyTheHostsWritesNoLiveWriterHolds) {
   ASSERT_TRUE(alive.Write("new", 3, done));
   ASSERT_TRUE(alive.Commit());
   EXPECT_EQ(ReadFile(store + "/NEW.TXT"), "new");
+}
+
+// A run killed between an upload's copy and its record: the next login
+// removes the copy where the upload is still as it was read (the next run
+// adds it again) and records it where it is not; a file that is no longer
+// that copy, or that has a record, is left alone. The next run says what
+// was done.
+TEST_F(CrashRepair, LoginUndoesOrCompletesAddsAKillCutShort) {
+  const std::string incoming = dir / "incoming";
+  qmtest::MakeDirs(incoming);
+  // Copies as a killed add leaves them: written, noted, not recorded.
+  auto copyWithoutRecord = [&](const std::string& name) {
+    const std::string upload = incoming + "/" + name;
+    qmtest::WriteFile(upload, "upload " + name);
+    const std::string target = "wc:\\file\\area(1)\\" + name;
+    const WcHandle out =
+        WcCreateFile(target.c_str(), WC_GENERIC_WRITE, 0, WC_CREATE_ALWAYS);
+    ASSERT_GT(out, 0);
+    ASSERT_TRUE(WcJournalAdd(out, upload.c_str()));
+    const std::string bytes = "upload " + name;
+    uint32_t done = 0;
+    ASSERT_TRUE(WcWriteFile(out, bytes.data(), uint32_t(bytes.size()), done));
+    ASSERT_TRUE(WcCloseHandle(out));
+  };
+  {
+    qmtest::HostLogin login(home);
+    ASSERT_TRUE(login.ok);
+    for (const char* name :
+         {"KEPT.ZIP", "GONE.ZIP", "CHANGED.ZIP", "OTHERS.ZIP", "RECORDED.ZIP"})
+      copyWithoutRecord(name);
+  }
+  std::filesystem::remove(incoming + "/GONE.ZIP");
+  qmtest::WriteFile(incoming + "/CHANGED.ZIP", "rewritten since");
+  // Someone put another file in one copy's place (as the host program
+  // stores one), and recorded another.
+  qmtest::WriteFile(store + "/.other", "someone else's");
+  std::filesystem::rename(store + "/.other", store + "/OTHERS.ZIP");
+  std::string error;
+  TFullFileRecord theirs{};
+  theirs.Info.Area = 1;
+  qm::SetFieldText(theirs.Info.Name, kFileNameSize, "RECORDED.ZIP");
+  ASSERT_TRUE(qm::host::AddFileRecord(home, theirs, error)) << error;
+
+  qmtest::TestRun run(dir / "prog");
+  run.state.logBaseName = dir / "run.cfg";
+  {
+    qmtest::HostLogin login(home);
+    ASSERT_TRUE(login.ok);
+    std::vector<std::string> recorded;
+    for (const auto& record : qmtest::AreaRecords(1))
+      recorded.push_back(record.Info.Name);
+    EXPECT_EQ(recorded, (std::vector<std::string>{"CHANGED.ZIP", "GONE.ZIP",
+                                                  "RECORDED.ZIP"}));
+    qm::ReportAddRepairs(run.ctx);
+    qm::ReportAddRepairs(run.ctx);  // each is told once
+  }
+  EXPECT_EQ(qmtest::ListDir(store),
+            (std::vector<std::string>{"CHANGED.ZIP", "GONE.ZIP", "OTHERS.ZIP",
+                                      "RECORDED.ZIP"}));
+  EXPECT_EQ(ReadFile(store + "/CHANGED.ZIP"), "upload CHANGED.ZIP");
+  EXPECT_EQ(ReadFile(store + "/OTHERS.ZIP"), "someone else's");
+  EXPECT_EQ(Sql("SELECT COUNT(*) FROM adds"), "0");
+  const std::string stored = " was stored without a record; ";
+  const std::string up = incoming + "/";
+  EXPECT_EQ(qmtest::LogEntries(dir / "run.err"),
+            (std::vector<std::string>{
+                "Repaired after a stopped run: FA# 1: KEPT.ZIP" + stored +
+                    "the copy was removed, its upload " + up +
+                    "KEPT.ZIP is still "
+                    "there",
+                "Repaired after a stopped run: FA# 1: GONE.ZIP" + stored +
+                    "it was recorded without a description, its upload " + up +
+                    "GONE.ZIP is gone or changed",
+                "Repaired after a stopped run: FA# 1: CHANGED.ZIP" + stored +
+                    "it was recorded without a description, its upload " + up +
+                    "CHANGED.ZIP is gone or changed"}));
+
+  // Storage that is not there at a login (a share not mounted) keeps its
+  // copy's note for a login that finds it.
+  {
+    qmtest::HostLogin login(home);
+    ASSERT_TRUE(login.ok);
+    copyWithoutRecord("AWAY.ZIP");
+  }
+  std::filesystem::rename(store, store + ".away");
+  for (const bool mounted : {false, true}) {
+    if (mounted) std::filesystem::rename(store + ".away", store);
+    qmtest::HostLogin login(home);
+    ASSERT_TRUE(login.ok);
+    EXPECT_EQ(Sql("SELECT COUNT(*) FROM adds"), mounted ? "0" : "1");
+  }
+  EXPECT_FALSE(qmtest::Exists(store + "/AWAY.ZIP"));
 }
 
 TEST_F(CrashRepair, DamagedDatabaseNeverReplacesRecordedFiles) {

@@ -211,10 +211,15 @@ TEST_F(FilesBbsTest, TitleLinesRenameTheArea) {
 
 TEST_F(FilesBbsTest, UnknownFilesAreLogged) {
   qmtest::WriteFile(dir + "/REAL.ZIP", "r");
-  List("-----\r\nREAL.ZIP ok\r\nGONE.ZIP missing");
+  // A link in the area's folder is no file of it, whatever it points at.
+  qmtest::WriteFile(tmp / "private.zip", "not for the public");
+  ASSERT_EQ(symlink((tmp / "private.zip").c_str(), (dir + "/LINK.ZIP").c_str()),
+            0);
+  List("-----\r\nREAL.ZIP ok\r\nGONE.ZIP missing\r\nLINK.ZIP a link");
   Read();
-  EXPECT_EQ(Log(), (std::vector<std::string>{NotAdded("-----"),
-                                             NotAdded("GONE.ZIP")}));
+  EXPECT_EQ(Log(),
+            (std::vector<std::string>{NotAdded("-----"), NotAdded("GONE.ZIP"),
+                                      NotAdded("LINK.ZIP")}));
   EXPECT_EQ(Names(), std::vector<std::string>{"REAL.ZIP"});
 }
 

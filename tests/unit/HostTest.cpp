@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/HostAdmin.h"
+#include "platform/FaultInjection.h"
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "server/WcApi.h"
@@ -362,6 +363,34 @@ TEST_F(HostMove, ASourceThatCannotBeRemovedLeavesNoCopy) {
   EXPECT_EQ(qmtest::ListDir(target), std::vector<std::string>{});
   EXPECT_EQ(Walk(5), std::vector<std::string>{"LOCKED.ZIP"});
   EXPECT_EQ(Walk(1), std::vector<std::string>{});
+}
+
+// A file stored at the target's name while a move is under way (by the
+// host program, say) is never replaced, whether the move renames or copies
+// (to another file system): the move fails and its record stays with its
+// file.
+TEST_F(HostMove, AFileStoredMeanwhileIsNeverReplaced) {
+  qmtest::TempDir other(qm::DirectoryExists("/dev/shm") ? "/dev/shm" : "");
+  std::string error;
+  ASSERT_TRUE(qm::host::AddArea(home, 5, "Five", other.path(), error)) << error;
+  for (const int32_t target : {3, 5}) {
+    SCOPED_TRACE(target);
+    const std::string name = "RACE" + std::to_string(target) + ".ZIP";
+    WriteFile(Stored(1, name), "moving");
+    ASSERT_TRUE(AddFileRec(Record(1, name)));
+    TFileRecord rec = Find(1, name);
+    rec.Area = target;
+    qm::fault::WatchPoints([&](const char* point) {
+      if (std::string(point) == "stored file move")
+        WriteFile(Stored(target, name), "newcomer");
+    });
+    EXPECT_FALSE(UpdateFileRec(rec));
+    qm::fault::WatchPoints({});
+    EXPECT_EQ(ReadFile(Stored(1, name)), "moving");
+    EXPECT_EQ(ReadFile(Stored(target, name)), "newcomer");
+    EXPECT_EQ(Walk(target), std::vector<std::string>{});
+  }
+  EXPECT_EQ(Walk(1), (std::vector<std::string>{"RACE3.ZIP", "RACE5.ZIP"}));
 }
 
 TEST_F(HostMove, AMoveCutShortIsFinishedAtTheNextLogin) {

@@ -382,30 +382,45 @@ TEST_F(ListActionTest, PerAreaListingWithoutPathIsRefused) {
   EXPECT_EQ(run.view.testRunLines, std::vector<std::string>{"ERR: " + refused});
 }
 
+// A full disk (or a kill) part way through a listing leaves the last
+// complete one, whether the listing is the area's or the run's shared one.
 TEST_F(ListActionTest, FailedWriteKeepsThePreviousListing) {
   for (int i = 0; i < 40; ++i) {
     ASSERT_TRUE(qmtest::AddRecord(1, "FILE" + std::to_string(i) + ".ZIP",
                                   {"Description " + std::to_string(i)}));
   }
+  ASSERT_TRUE(qmtest::AddRecord(2, "MANUAL.TXT", {"Manual"}));
   const std::string old(2000, 'o');
-  qmtest::WriteFile(listDir + "/Files.BBS", old);
-
-  // A file size limit makes the listing's writes fail part way.
-  auto previous = signal(SIGXFSZ, SIG_IGN);
-  rlimit limit{};
-  getrlimit(RLIMIT_FSIZE, &limit);
-  const rlimit saved = limit;
-  limit.rlim_cur = 1000;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-  qm::ListAction(run.ctx, 1, "Single", "*.*", "Per File Area", "Files.BBS",
+  const std::string shared = listDir + "/ALL.TXT";
+  for (const std::string kind : {"Per File Area", "All Files List"}) {
+    SCOPED_TRACE(kind);
+    const std::string target =
+        kind == "Per File Area" ? listDir + "/Files.BBS" : shared;
+    qmtest::WriteFile(target, old);
+    run.state.allFilesListed.clear();
+    {
+      qmtest::FileSizeLimit full(1000);
+      qm::ListAction(run.ctx, 1, "Single", "*.*", kind, target, listDir);
+    }
+    EXPECT_EQ(ReadFile(target), old);
+  }
+  // The run's second entry fails: the first one's listing stays whole.
+  run.state.allFilesListed.clear();
+  qm::ListAction(run.ctx, 2, "Single", "*.*", "All Files List", shared,
                  listDir);
-  setrlimit(RLIMIT_FSIZE, &saved);
-  signal(SIGXFSZ, previous);
-
-  EXPECT_EQ(ReadFile(listDir + "/Files.BBS"), old);
-  EXPECT_EQ(qmtest::ListDir(listDir), std::vector<std::string>{"Files.BBS"});
-  EXPECT_NE(LogText().find("IO Error during File List Creation."),
-            std::string::npos);
+  const std::string first = ReadFile(shared);
+  EXPECT_EQ(first, Expected("Docs", RecordLines(2, "Single", {"MANUAL.TXT"})));
+  {
+    qmtest::FileSizeLimit full(first.size() + 100);
+    qm::ListAction(run.ctx, 1, "Single", "*.*", "All Files List", shared,
+                   listDir);
+  }
+  EXPECT_EQ(ReadFile(shared), first);
+  EXPECT_EQ(qmtest::ListDir(listDir),
+            (std::vector<std::string>{"ALL.TXT", "Files.BBS"}));
+  const std::string failed = "IO Error during File List Creation.";
+  EXPECT_EQ(qmtest::LogEntries(qm::LogFileName(run.state.logBaseName)),
+            (std::vector<std::string>{failed, failed, failed}));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
+#include "platform/TempFolder.h"
 #include "tests/support/TestSupport.h"
 
 using qmtest::TempDir;
@@ -178,11 +180,62 @@ TEST(PlatformFiles, SearchSkipsHiddenDirectoriesAndLinks) {
   qmtest::MakeDirs(dir / "sub.zip");
   ASSERT_EQ(symlink((dir / "a.zip").c_str(), (dir / "link.zip").c_str()), 0);
   auto found = qm::FindFiles(dir / "*.zip");
-  ASSERT_EQ(found.size(), 2u);
-  EXPECT_EQ(found[0].name, "B.ZIP");
-  EXPECT_EQ(found[0].size, 2u);
-  EXPECT_EQ(found[1].name, "a.zip");
-  EXPECT_TRUE(qm::FindFiles(dir / "missing/*.*").empty());
+  EXPECT_EQ(found.error, 0);
+  ASSERT_EQ(found.files.size(), 2u);
+  EXPECT_EQ(found.files[0].name, "B.ZIP");
+  EXPECT_EQ(found.files[0].size, 2u);
+  EXPECT_EQ(found.files[1].name, "a.zip");
+}
+
+// A folder that cannot be read is never taken for an empty one.
+TEST(PlatformFiles, SearchSaysWhyAFolderCannotBeRead) {
+  TempDir dir;
+  qmtest::WriteFile(dir / "a.zip", "1");
+  auto missing = qm::FindFiles(dir / "missing/*.*");
+  EXPECT_TRUE(missing.files.empty());
+  EXPECT_EQ(missing.error, ENOENT);
+
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  const int lowestFree = dup(0);
+  ASSERT_GE(lowestFree, 0);
+  close(lowestFree);
+  rlimit none = saved;
+  none.rlim_cur = static_cast<rlim_t>(lowestFree);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+  auto starved = qm::FindFiles(dir / "*");
+  setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_EQ(starved.error, EMFILE);
+
+  ASSERT_EQ(chmod(dir.path().c_str(), 0700), 0);
+  qmtest::AsUnprivileged nobody;
+  EXPECT_EQ(qm::FindFiles(dir / "*").error, EACCES);
+}
+
+// A folder made in a group's shared folder is the group's to use too,
+// whatever the umask; elsewhere the umask rules.
+TEST(PlatformFiles, FolderInASharedFolderIsShared) {
+  TempDir dir;
+  qmtest::MakeDirs(dir / "shared");
+  qmtest::MakeDirs(dir / "own");
+  ASSERT_EQ(chmod((dir / "shared").c_str(), 02775), 0);
+  ASSERT_EQ(chmod((dir / "own").c_str(), 0755), 0);
+  const mode_t saved = umask(077);
+  for (const std::string parent : {"shared", "own"}) {
+    const int fd = open((dir / parent).c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(qm::MakeDirectoryLikeParent(fd, "Temp"));
+    EXPECT_FALSE(qm::MakeDirectoryLikeParent(fd, "Temp"));
+    EXPECT_EQ(errno, EEXIST);
+    close(fd);
+  }
+  umask(saved);
+  struct stat shared {
+  }, own{};
+  ASSERT_EQ(stat((dir / "shared/Temp").c_str(), &shared), 0);
+  ASSERT_EQ(stat((dir / "own/Temp").c_str(), &own), 0);
+  EXPECT_EQ(shared.st_mode & 07777, 02770u);
+  EXPECT_EQ(own.st_mode & 07777, 0700u);
 }
 
 // A window waits for the whole read of a large directory otherwise.
@@ -192,10 +245,11 @@ TEST(PlatformFiles, LongSearchHandsBackControlAndStopsWhenTold) {
     qmtest::WriteFile(dir / ("f" + std::to_string(i)), "");
   int calls = 0;
   auto all = qm::FindFiles(dir / "*", false, [&] { return ++calls > 0; });
-  EXPECT_EQ(all.size(), 1000u);
+  EXPECT_EQ(all.files.size(), 1000u);
   EXPECT_GE(calls, 3);
   auto stopped = qm::FindFiles(dir / "*", false, [] { return false; });
-  EXPECT_LT(stopped.size(), 1000u);
+  EXPECT_LT(stopped.files.size(), 1000u);
+  EXPECT_EQ(stopped.error, 0);
 
   // The name index read by a case-blind lookup breaks too, while the
   // lookup that wanted it waits; a lookup made during a break gets through.
@@ -425,6 +479,36 @@ TEST(PlatformFileTime, ShortDateHasTheLocalesOrderAndATwoDigitYear) {
   }
   std::setlocale(LC_ALL, "C");
   unsetenv("LOCPATH");
+}
+
+// How a command ends, and that nothing it started outlives it: what it
+// left running when it ended, or all of it when its time ran out.
+TEST(PlatformProcess, CommandsEndWithEverythingTheyStarted) {
+  TempDir dir;
+  using Kind = qm::CommandOutcome::Kind;
+  auto run = [](const std::string& script, int seconds = 20) {
+    return qm::RunCommand({"/bin/sh", "-c", script}, seconds);
+  };
+  auto outcome = run("exit 3");
+  EXPECT_EQ(outcome.kind, Kind::Exited);
+  EXPECT_EQ(outcome.code, 3);
+  outcome = run("kill -9 $$");
+  EXPECT_EQ(outcome.kind, Kind::Signalled);
+  EXPECT_EQ(outcome.code, 9);
+  EXPECT_EQ(qm::RunCommand({dir / "missing"}, 5).kind, Kind::NotStarted);
+  EXPECT_EQ(qm::RunCommand({"no-such-program-anywhere"}, 5).kind,
+            Kind::NotStarted);
+
+  const std::string left = dir / "left", stuck = dir / "stuck";
+  outcome = run("sleep 60 & echo $! > " + left + "; exit 0");
+  EXPECT_EQ(outcome.kind, Kind::Exited);
+  outcome = run(
+      "sleep 60 & echo $! > " + stuck + "; echo $$ >> " + stuck + "; wait", 1);
+  EXPECT_EQ(outcome.kind, Kind::TimedOut);
+  std::vector<int> pids = qmtest::PidsIn(left);
+  for (int pid : qmtest::PidsIn(stuck)) pids.push_back(pid);
+  ASSERT_EQ(pids.size(), 3u);
+  for (int pid : pids) EXPECT_TRUE(qmtest::ProcessEnds(pid)) << pid;
 }
 
 TEST(PlatformProcess, CommandWordsSplitAtBlanksOutsideQuotes) {

@@ -37,6 +37,33 @@ TEST(RunLogTest, FirstEntryStartsTheFileWithItsHeader) {
   EXPECT_TRUE(run.view.testRunLines.empty());
 }
 
+// A full disk keeps no stump: the first entry kept comes with the header.
+TEST(RunLogTest, LogOnAFullDiskGetsItsHeaderWithTheFirstEntryKept) {
+  qmtest::TempDir dir;
+  qmtest::TestRun run(dir.path() + "/");
+  run.state.logBaseName = dir / "nightly.cfg";
+  const std::string log = dir / "nightly.err";
+  testing::internal::CaptureStderr();
+  for (const uint64_t room : {uint64_t{0}, uint64_t{50}}) {
+    qmtest::FileSizeLimit full(room);
+    qm::LogRunError(run.ctx, "lost " + std::to_string(room));
+  }
+  EXPECT_EQ(qmtest::ReadFile(log), "");
+  qm::LogRunError(run.ctx, "kept");
+  const std::string kept = qmtest::ReadFile(log);
+  EXPECT_EQ(kept.rfind("Created on: ", 0), 0u) << kept;
+  EXPECT_EQ(qmtest::LogEntries(log), std::vector<std::string>{"kept"});
+  {
+    qmtest::FileSizeLimit full(kept.size() + 3);
+    qm::LogRunError(run.ctx, "cut short");
+  }
+  qm::LogRunError(run.ctx, "next");
+  EXPECT_EQ(qmtest::ReadFile(log), kept + "next\r\n");
+  testing::internal::GetCapturedStderr();  // itself a file the limit cuts
+  EXPECT_EQ(run.state.counts.unlogged, 3);
+  EXPECT_EQ(run.state.counts.problems, 2);
+}
+
 TEST(RunLogTest, ExistingLogIsExtendedWithoutSecondHeader) {
   qmtest::TempDir dir;
   qmtest::TestRun run(dir.path() + "/");

@@ -267,6 +267,16 @@ TEST_F(SessionTest, HostThatCannotBeWrittenIsRefusedAndSaysWhy) {
   EXPECT_TRUE(ui_.messages.empty());
   // With room again, the same host takes the login.
   EXPECT_TRUE(loginAs(false));
+
+  // Another program holding a write lock longer than the host waits.
+  ASSERT_EQ(sqlite3_exec(host, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  EXPECT_FALSE(loginAs(false));
+  EXPECT_EQ(qm::TheSession().ServerMessage,
+            "Failed to Login to Wildcat Server! The host database is locked "
+            "by another program.");
+  EXPECT_EQ(WcGetLastError(), uint32_t{WC_DATABASE_LOCKED});
+  sqlite3_exec(host, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(host);
 }
 

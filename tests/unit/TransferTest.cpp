@@ -2,6 +2,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,6 +13,7 @@
 #include "host/HostAdmin.h"
 #include "host/HostStore.h"
 #include "platform/FaultInjection.h"
+#include "platform/FieldText.h"
 #include "platform/FileTime.h"
 #include "tests/support/TestSupport.h"
 
@@ -237,16 +241,29 @@ TEST_F(TransferTest, ACopyWhoseRecordIsRefusedIsRemoved) {
   ASSERT_EQ(
       stat((qm::host::DatabasePath(tmp / "host") + "-wal").c_str(), &journal),
       0);
+  // Full from the start, the add cannot even be noted: nothing is copied.
   {
     qmtest::FileSizeLimit full(journal.st_size + 1024);
     EXPECT_FALSE(Add(Up("NEW.ZIP"), true));
   }
+  EXPECT_EQ(run.view.progressCaptions.size(), 0u);
+  // Full once the copy is made: its record is refused.
+  std::optional<qmtest::FileSizeLimit> full;
+  qm::fault::WatchPoints([&](const char* point) {
+    if (std::string(point) == "transfer commit")
+      full.emplace(journal.st_size + 1024);
+  });
+  EXPECT_FALSE(Add(Up("NEW.ZIP"), true));
+  qm::fault::WatchPoints({});
+  full.reset();
   EXPECT_EQ(run.view.progressCaptions.size(), 1u);  // it was copied
   EXPECT_TRUE(qmtest::ListDir(dir1).empty());
   EXPECT_TRUE(qmtest::AreaRecords(1).empty());
-  EXPECT_EQ(Log(), std::vector<std::string>{
+  EXPECT_EQ(Log(), (std::vector<std::string>{
+                       "Error copying file: " + Up("NEW.ZIP") +
+                           " to filearea server path",
                        "Could not add a record for file: NEW.ZIP to file "
-                       "area #1 (WC_NO_ACTION_TAKEN): the copy was removed"});
+                       "area #1 (WC_NO_ACTION_TAKEN): the copy was removed"}));
   EXPECT_EQ(qmtest::ReadFile(Up("NEW.ZIP")), "new upload");
 
   // Temp cannot be made after the copy: the run stops, the copy goes.
@@ -264,6 +281,70 @@ TEST_F(TransferTest, ACopyWhoseRecordIsRefusedIsRemoved) {
   EXPECT_EQ(Log().back(),
             "Could not add a record for file: GAME.ZIP to file area #1: the "
             "run stopped: the copy was removed");
+}
+
+// Another writer racing an add between its look-up and its record (the
+// host program storing, or storing and recording, the same name, before the
+// copy starts or while it is made), or a link put in the upload's place:
+// the add stores nothing, and the other file stays as it is.
+TEST_F(TransferTest, WhatComesMeanwhileIsNeverReplaced) {
+  qmtest::WriteFile(tmp / "other", "the host program's file");
+  qmtest::WriteFile(tmp / "secret", "a file of the sysop's own");
+  const std::string took =
+      " to filearea server path: file area #1 already holds a file of that "
+      "name (it stays as it is)";
+  struct Row {
+    std::string name, point;
+    std::function<void(const std::string&)> race;
+    std::string line;
+  };
+  auto store = [&](const std::string& name) {
+    std::string error;
+    ASSERT_TRUE(
+        qm::host::StoreFile(tmp / "host", 1, name, tmp / "other", error))
+        << error;
+  };
+  auto storeAndRecord = [&](const std::string& name) {
+    store(name);
+    TFullFileRecord record{};
+    record.Info.Area = 1;
+    qm::SetFieldText(record.Info.Name, kFileNameSize, name);
+    std::string error;
+    ASSERT_TRUE(qm::host::AddFileRecord(tmp / "host", record, error)) << error;
+  };
+  auto link = [&](const std::string& name) {
+    std::remove(Up(name).c_str());
+    ASSERT_EQ(symlink((tmp / "secret").c_str(), Up(name).c_str()), 0);
+  };
+  const std::vector<Row> rows = {
+      {"THERE.ZIP", "before transfer", store,
+       "Error copying file: " + Up("THERE.ZIP") + took},
+      {"STORED.ZIP", "transfer commit", store,
+       "Error copying file: " + Up("STORED.ZIP") + took},
+      {"RECORDED.ZIP", "transfer commit", storeAndRecord,
+       "Error copying file: " + Up("RECORDED.ZIP") + took},
+      {"LINKED.ZIP", "before transfer", link,
+       "Error copying file: " + Up("LINKED.ZIP") + " to filearea server path"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    qmtest::WriteFile(Up(row.name), std::string(10000, 'u'));
+    qm::fault::WatchPoints([&](const char* point) {
+      if (row.point == point) row.race(row.name);
+    });
+    EXPECT_FALSE(Add(Up(row.name), true));
+    qm::fault::WatchPoints({});
+    EXPECT_EQ(Log().back(), row.line);
+  }
+  EXPECT_EQ(
+      qmtest::ListDir(dir1),
+      (std::vector<std::string>{"RECORDED.ZIP", "STORED.ZIP", "THERE.ZIP"}));
+  for (const std::string name : {"RECORDED.ZIP", "STORED.ZIP", "THERE.ZIP"})
+    EXPECT_EQ(qmtest::ReadFile(dir1 + "/" + name), "the host program's file");
+  auto records = qmtest::AreaRecords(1);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].Info.Size, 23);
+  EXPECT_EQ(Log().size(), 4u);
+  EXPECT_EQ(run.view.progressCaptions.size(), 2u);  // copies meanwhile only
 }
 
 TEST_F(TransferTest, FreshenReadsTheStoredFile) {

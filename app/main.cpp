@@ -7,12 +7,12 @@
 #include <iostream>
 #include <memory>
 
+#include "mainwindow/MainUnit.h"
 #include "runner/CommandLine.h"
-#include "runner/gui/MainUnit.h"
 #include "server/WcApi.h"
-#include "ui/gui/Dialogs.h"
-#include "ui/gui/SplashUnit.h"
-#include "ui/gui/TextBytes.h"
+#include "windows/Dialogs.h"
+#include "windows/SplashUnit.h"
+#include "windows/TextBytes.h"
 
 namespace {
 

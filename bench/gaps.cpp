@@ -19,12 +19,12 @@
 #include <iostream>
 #include <string>
 
-#include "config/gui/CfgUnit.h"
-#include "runner/gui/MainUnit.h"
+#include "configtool/CfgUnit.h"
+#include "mainwindow/MainUnit.h"
 #include "server/Session.h"
 #include "server/WcApi.h"
-#include "ui/gui/Dialogs.h"
-#include "ui/gui/TextBytes.h"
+#include "windows/Dialogs.h"
+#include "windows/TextBytes.h"
 
 namespace {
 

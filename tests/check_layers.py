@@ -20,21 +20,20 @@ ALLOWED = {
     "run": ["platform"],
     "actions": ["run", "server", "dunzip", "platform"],
     "runner": ["actions", "config", "run", "server", "platform"],
-    "ui/gui": ["settings", "config", "run", "server", "platform"],
-    "config/gui": ["ui/gui", "settings", "config", "run", "server", "platform"],
-    "runner/gui": ["config/gui", "ui/gui", "runner", "actions", "config",
+    "windows": ["settings", "config", "run", "server", "platform"],
+    "configtool": ["windows", "settings", "config", "run", "server",
+                   "platform"],
+    "mainwindow": ["configtool", "windows", "runner", "actions", "config",
                    "settings", "run", "server", "platform"],
-    "app": ["runner/gui", "ui/gui", "runner", "server"],
+    "app": ["mainwindow", "windows", "runner", "server"],
     "tools": ["host", "server", "platform"],
     # The benchmark drivers: host calls, and the windows' event gaps.
-    "bench": ["runner/gui", "config/gui", "ui/gui", "host", "config",
+    "bench": ["mainwindow", "configtool", "windows", "host", "config",
               "server", "platform"],
     # Harnesses set up real hosts, so they may reach the stand-in.
     "fuzz": ["tests"] + CORE + ["host", "dunzip"],
-    "tests": CORE + ["host", "dunzip", "ui/gui", "config/gui", "runner/gui"],
+    "tests": CORE + ["host", "dunzip", "windows", "configtool", "mainwindow"],
 }
-# Folders whose subfolders belong to them (tests/gui is a test, not a window).
-HARNESSES = {"tests", "fuzz", "bench"}
 # Not C++ source folders of the product.
 SKIP = {"build", "docs", "scripts", ".git"}
 
@@ -43,15 +42,11 @@ QT = re.compile(r"^Q[A-Za-z]*(/|$)")
 
 
 def folder_of(relpath):
-    """'runner/gui/MainUnit.cpp' -> 'runner/gui'; 'tests/unit/X.cpp' ->
+    """'mainwindow/MainUnit.cpp' -> 'mainwindow'; 'tests/unit/X.cpp' ->
     'tests'; None for a name without a folder."""
     parts = relpath.split("/")
     if len(parts) < 2:
         return None
-    if parts[0] in HARNESSES:
-        return parts[0]
-    if len(parts) > 2 and parts[1] == "gui":
-        return parts[0] + "/gui"
     return parts[0]
 
 

@@ -19,17 +19,17 @@
 #include <memory>
 
 #include "config/ConfigFile.h"
-#include "config/gui/AdvancedUnit.h"
-#include "config/gui/CfgUnit.h"
-#include "config/gui/FileAreaUnit.h"
+#include "configtool/AdvancedUnit.h"
+#include "configtool/CfgUnit.h"
+#include "configtool/FileAreaUnit.h"
 #include "host/HostAdmin.h"
-#include "runner/gui/MainUnit.h"
+#include "mainwindow/MainUnit.h"
 #include "settings/IniFile.h"
 #include "tests/support/GuiTestSupport.h"
 #include "tests/support/TestSupport.h"
-#include "ui/gui/Dialogs.h"
-#include "ui/gui/TextBytes.h"
-#include "ui/gui/oxForm.h"
+#include "windows/Dialogs.h"
+#include "windows/TextBytes.h"
+#include "windows/oxForm.h"
 
 using namespace qm::gui;
 using qmtest::CentredOnScreen;

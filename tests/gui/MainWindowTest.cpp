@@ -19,21 +19,21 @@
 #include <sstream>
 
 #include "config/ConfigFile.h"
-#include "config/gui/CfgUnit.h"
-#include "runner/gui/MainUnit.h"
+#include "configtool/CfgUnit.h"
+#include "mainwindow/MainUnit.h"
 #include "server/Session.h"
 #include "server/WcApi.h"
 #include "settings/IniFile.h"
 #include "tests/support/GuiTestSupport.h"
 #include "tests/support/TestSupport.h"
-#include "ui/gui/AboutUnit.h"
-#include "ui/gui/AppSetup.h"
-#include "ui/gui/Dialogs.h"
-#include "ui/gui/Gauge.h"
-#include "ui/gui/PasswordDialog.h"
-#include "ui/gui/ProgressUnit.h"
-#include "ui/gui/TextBytes.h"
-#include "ui/gui/oxForm.h"
+#include "windows/AboutUnit.h"
+#include "windows/AppSetup.h"
+#include "windows/Dialogs.h"
+#include "windows/Gauge.h"
+#include "windows/PasswordDialog.h"
+#include "windows/ProgressUnit.h"
+#include "windows/TextBytes.h"
+#include "windows/oxForm.h"
 
 using namespace qm::gui;
 using qmtest::Exists;

@@ -11,9 +11,9 @@
 #include <memory>
 #include <stdexcept>
 
-#include "runner/gui/MainUnit.h"
+#include "mainwindow/MainUnit.h"
 #include "tests/support/GuiTestSupport.h"
-#include "ui/gui/oxForm.h"
+#include "windows/oxForm.h"
 
 using namespace qm::gui;
 using qmtest::SavePicture;

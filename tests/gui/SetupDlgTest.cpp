@@ -11,13 +11,13 @@
 #include <QtTest>
 #include <memory>
 
-#include "runner/gui/MainUnit.h"
+#include "mainwindow/MainUnit.h"
 #include "settings/IniFile.h"
 #include "tests/support/GuiTestSupport.h"
 #include "tests/support/TestSupport.h"
-#include "ui/gui/AppSetup.h"
-#include "ui/gui/Dialogs.h"
-#include "ui/gui/TextBytes.h"
+#include "windows/AppSetup.h"
+#include "windows/Dialogs.h"
+#include "windows/TextBytes.h"
 
 using namespace qm::gui;
 using qmtest::Q;

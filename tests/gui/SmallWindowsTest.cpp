@@ -7,16 +7,16 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "runner/gui/MainUnit.h"
+#include "mainwindow/MainUnit.h"
 #include "tests/support/GuiTestSupport.h"
 #include "tests/support/TestSupport.h"
-#include "ui/gui/AboutUnit.h"
-#include "ui/gui/Dialogs.h"
-#include "ui/gui/Gauge.h"
-#include "ui/gui/PasswordDialog.h"
-#include "ui/gui/ProgressUnit.h"
-#include "ui/gui/SplashUnit.h"
-#include "ui/gui/TextBytes.h"
+#include "windows/AboutUnit.h"
+#include "windows/Dialogs.h"
+#include "windows/Gauge.h"
+#include "windows/PasswordDialog.h"
+#include "windows/ProgressUnit.h"
+#include "windows/SplashUnit.h"
+#include "windows/TextBytes.h"
 
 using namespace qm::gui;
 using qmtest::SavePicture;

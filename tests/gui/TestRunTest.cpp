@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "config/ConfigFile.h"
-#include "runner/gui/MainUnit.h"
+#include "mainwindow/MainUnit.h"
 #include "server/Session.h"
 #include "tests/support/GuiTestSupport.h"
 #include "tests/support/TestSupport.h"

@@ -13,10 +13,10 @@
 #include <utility>
 #include <vector>
 
-#include "runner/gui/MainUnit.h"
+#include "mainwindow/MainUnit.h"
 #include "tests/support/TestSupport.h"
-#include "ui/gui/Dialogs.h"
-#include "ui/gui/TextBytes.h"
+#include "windows/Dialogs.h"
+#include "windows/TextBytes.h"
 
 namespace qmtest {
 

@@ -1,4 +1,4 @@
-#include "config/gui/CfgUnit.h"
+#include "configtool/CfgUnit.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -16,13 +16,13 @@
 #include <QVBoxLayout>
 
 #include "config/AreaPaths.h"
-#include "config/gui/FileAreaUnit.h"
+#include "configtool/FileAreaUnit.h"
 #include "platform/Paths.h"
 #include "settings/IniFile.h"
-#include "ui/gui/AboutUnit.h"
-#include "ui/gui/Dialogs.h"
-#include "ui/gui/TextBytes.h"
-#include "ui/gui/oxForm.h"
+#include "windows/AboutUnit.h"
+#include "windows/Dialogs.h"
+#include "windows/TextBytes.h"
+#include "windows/oxForm.h"
 
 namespace qm::gui {
 

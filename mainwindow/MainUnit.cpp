@@ -1,4 +1,4 @@
-#include "runner/gui/MainUnit.h"
+#include "mainwindow/MainUnit.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -15,7 +15,7 @@
 
 #include "actions/UnzipFile.h"
 #include "actions/UploadScreen.h"
-#include "config/gui/CfgUnit.h"
+#include "configtool/CfgUnit.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "run/RunLog.h"
@@ -26,12 +26,12 @@
 #include "settings/CharsetSetting.h"
 #include "settings/Extras.h"
 #include "settings/IniFile.h"
-#include "ui/gui/AboutUnit.h"
-#include "ui/gui/AppSetup.h"
-#include "ui/gui/Dialogs.h"
-#include "ui/gui/Gauge.h"
-#include "ui/gui/TextBytes.h"
-#include "ui/gui/oxForm.h"
+#include "windows/AboutUnit.h"
+#include "windows/AppSetup.h"
+#include "windows/Dialogs.h"
+#include "windows/Gauge.h"
+#include "windows/TextBytes.h"
+#include "windows/oxForm.h"
 
 namespace qm::gui {
 

@@ -1,4 +1,4 @@
-#include "ui/gui/AboutUnit.h"
+#include "windows/AboutUnit.h"
 
 #include <QEvent>
 #include <QFrame>
@@ -8,8 +8,8 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include "ui/gui/Dialogs.h"
-#include "ui/gui/SplashUnit.h"
+#include "windows/Dialogs.h"
+#include "windows/SplashUnit.h"
 
 namespace qm::gui {
 

@@ -1,4 +1,4 @@
-#include "runner/gui/QtRunView.h"
+#include "mainwindow/QtRunView.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -8,12 +8,12 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 
+#include "mainwindow/MainUnit.h"
 #include "run/RunLog.h"
-#include "runner/gui/MainUnit.h"
-#include "ui/gui/Dialogs.h"
-#include "ui/gui/Gauge.h"
-#include "ui/gui/ProgressUnit.h"
-#include "ui/gui/TextBytes.h"
+#include "windows/Dialogs.h"
+#include "windows/Gauge.h"
+#include "windows/ProgressUnit.h"
+#include "windows/TextBytes.h"
 
 namespace qm::gui {
 

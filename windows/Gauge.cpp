@@ -1,4 +1,4 @@
-#include "ui/gui/Gauge.h"
+#include "windows/Gauge.h"
 
 #include <QPainter>
 #include <QStyleOptionFrame>

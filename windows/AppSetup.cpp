@@ -1,4 +1,4 @@
-#include "ui/gui/AppSetup.h"
+#include "windows/AppSetup.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -21,8 +21,8 @@
 #include "settings/CharsetSetting.h"
 #include "settings/Extras.h"
 #include "settings/IniFile.h"
-#include "ui/gui/Dialogs.h"
-#include "ui/gui/TextBytes.h"
+#include "windows/Dialogs.h"
+#include "windows/TextBytes.h"
 
 namespace qm::gui {
 

@@ -1,4 +1,4 @@
-#include "ui/gui/SplashUnit.h"
+#include "windows/SplashUnit.h"
 
 #include <QFrame>
 #include <QGuiApplication>

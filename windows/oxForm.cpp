@@ -1,4 +1,4 @@
-#include "ui/gui/oxForm.h"
+#include "windows/oxForm.h"
 
 #include <qdrawutil.h>
 

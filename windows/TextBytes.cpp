@@ -1,4 +1,4 @@
-#include "ui/gui/TextBytes.h"
+#include "windows/TextBytes.h"
 
 namespace qm::gui {
 

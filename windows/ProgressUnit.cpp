@@ -1,4 +1,4 @@
-#include "ui/gui/ProgressUnit.h"
+#include "windows/ProgressUnit.h"
 
 #include <QGuiApplication>
 #include <QProgressBar>

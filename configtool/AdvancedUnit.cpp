@@ -1,4 +1,4 @@
-#include "config/gui/AdvancedUnit.h"
+#include "configtool/AdvancedUnit.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -12,8 +12,8 @@
 #include <QVBoxLayout>
 
 #include "config/AreaPaths.h"
-#include "ui/gui/Dialogs.h"
-#include "ui/gui/TextBytes.h"
+#include "windows/Dialogs.h"
+#include "windows/TextBytes.h"
 
 namespace qm::gui {
 

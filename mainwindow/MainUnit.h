@@ -10,8 +10,8 @@
 #include <string>
 
 #include "config/ConfigFile.h"
+#include "mainwindow/QtRunView.h"
 #include "run/RunContext.h"
-#include "runner/gui/QtRunView.h"
 
 class QCheckBox;
 class QGroupBox;

@@ -1,4 +1,4 @@
-#include "ui/gui/PasswordDialog.h"
+#include "windows/PasswordDialog.h"
 
 #include <QFontMetrics>
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "ui/gui/Dialogs.h"
+#include "windows/Dialogs.h"
 
 #include <QDesktopServices>
 #include <QDialog>
@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "ui/gui/PasswordDialog.h"
-#include "ui/gui/TextBytes.h"
+#include "windows/PasswordDialog.h"
+#include "windows/TextBytes.h"
 
 namespace qm::gui {
 

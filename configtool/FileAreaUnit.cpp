@@ -1,4 +1,4 @@
-#include "config/gui/FileAreaUnit.h"
+#include "configtool/FileAreaUnit.h"
 
 #include <QComboBox>
 #include <QCompleter>
@@ -12,9 +12,9 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "config/gui/AdvancedUnit.h"
-#include "ui/gui/Dialogs.h"
-#include "ui/gui/TextBytes.h"
+#include "configtool/AdvancedUnit.h"
+#include "windows/Dialogs.h"
+#include "windows/TextBytes.h"
 
 namespace qm::gui {
 

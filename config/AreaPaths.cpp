@@ -1,21 +1,16 @@
 #include "config/AreaPaths.h"
 
-#include <cstring>
-
+#include "platform/FieldText.h"
 #include "platform/Paths.h"
 
 namespace qm {
-
-std::string HostText(const char* field, size_t size) {
-  return std::string(field, strnlen(field, size));
-}
 
 std::optional<TFileVolume> FindVolume(const std::string& name) {
   const int32_t count = MwGetFileVolumeCount();
   for (int32_t i = 0; i < count; ++i) {
     TFileVolume volume{};
     if (!MwGetFileVolumes(i, 1, &volume)) continue;
-    if (EqualsNoCase(HostText(volume.Name), name)) return volume;
+    if (EqualsNoCase(FieldText(volume.Name), name)) return volume;
   }
   return std::nullopt;
 }
@@ -32,7 +27,7 @@ ResolvedAreaPath ResolveAreaPath(const std::string& hostPath,
     // The separator after "]" is dropped: the volume's path brings its own.
     const std::string rest =
         close + 2 < hostPath.size() ? hostPath.substr(close + 2) : "";
-    return {HostText(volume->Path) + rest, HostText(volume->Name),
+    return {FieldText(volume->Path) + rest, FieldText(volume->Name),
             OfflineText(volume->Offline != 0)};
   }
   return {homeDir + hostPath, "NA", "No"};
@@ -56,11 +51,11 @@ std::vector<AreaConfigEntry> FillFromHost(std::string& homeDir) {
   for (int32_t n = 0; n < count; ++n) {
     auto area = HostArea(n);
     if (!area) continue;
-    const std::string path = HostText(area->Path);
+    const std::string path = FieldText(area->Path);
     if (path.empty()) continue;
     AreaConfigEntry entry;
     entry.AreaNum = n;
-    entry.AreaName = HostText(area->Name);
+    entry.AreaName = FieldText(area->Name);
     entry.FileAction = entry.FileActionParam = entry.FileActionSpec = "NA";
     entry.DescAction = entry.DescActionSpec = "NA";
     const ResolvedAreaPath resolved = ResolveAreaPath(path, homeDir);
@@ -79,7 +74,7 @@ std::vector<std::string> MoveTargets(int32_t exclude) {
     if (n == exclude) continue;
     auto area = HostArea(n);
     if (!area) continue;
-    const std::string name = HostText(area->Name);
+    const std::string name = FieldText(area->Name);
     if (!name.empty()) targets.push_back(std::to_string(n) + ":" + name);
   }
   return targets;

@@ -39,12 +39,6 @@ std::vector<AreaConfigEntry> FillFromHost(std::string& homeDir);
 
 // The host's record of an area; nullopt when the host has no such area.
 std::optional<TFileArea> HostArea(int32_t number);
-// A fixed-width host field's text, up to its NUL or the field's end.
-std::string HostText(const char* field, size_t size);
-template <size_t N>
-std::string HostText(const char (&field)[N]) {
-  return HostText(field, N);
-}
 
 // Move targets: "N:name" for every named host area other than exclude.
 std::vector<std::string> MoveTargets(int32_t exclude);

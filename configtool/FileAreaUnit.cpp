@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "configtool/AdvancedUnit.h"
+#include "platform/FieldText.h"
 #include "windows/Dialogs.h"
 #include "windows/TextBytes.h"
 
@@ -317,7 +318,7 @@ void TFileAreaForm::b_AdvancedClick() {
   const QString path = e_FApath->text();
   dialog.e_RealPath->setText(path.contains(QLatin1String("Areas Selected)"))
                                  ? path
-                                 : ToText(qm::HostText(area->Path)));
+                                 : ToText(qm::FieldText(area->Path)));
   dialog.e_DriveLetter->setText(path.left(1));
   dialog.e_ResultingPath->setText(path);
   if (ExecModal(&dialog) == QDialog::Accepted) {

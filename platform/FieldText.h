@@ -10,6 +10,10 @@ namespace qm {
 
 // The field's text: up to its NUL, at most size - 1 bytes.
 std::string FieldText(const char* field, size_t size);
+template <size_t N>
+std::string FieldText(const char (&field)[N]) {
+  return FieldText(field, N);
+}
 // Stores text up to its first NUL, cut to size - 1 bytes, and zero-fills
 // the rest of the field.
 void SetFieldText(char* field, size_t size, std::string_view text);

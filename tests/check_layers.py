@@ -20,7 +20,7 @@ ALLOWED = {
     "run": ["platform"],
     "actions": ["run", "server", "dunzip", "platform"],
     "runner": ["actions", "config", "run", "server", "platform"],
-    "windows": ["settings", "config", "run", "server", "platform"],
+    "windows": ["settings", "run", "server", "platform"],
     "configtool": ["windows", "settings", "config", "run", "server",
                    "platform"],
     "mainwindow": ["configtool", "windows", "runner", "actions", "config",

@@ -14,7 +14,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "config/AreaPaths.h"
+#include "platform/FieldText.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "server/WcApi.h"
@@ -109,9 +109,9 @@ void TSetupDlg::FormShow() {
   if (GetMakewild(makewild)) {
     const IniFile settings(settingsPath_);
     e_SysopName->setText(ToText(settings.ReadString(
-        kSection, "SysopName", HostText(makewild.SysopName))));
+        kSection, "SysopName", FieldText(makewild.SysopName))));
     e_BBSName->setText(ToText(settings.ReadString(
-        kSection, "BBSName", HostText(makewild.SystemName))));
+        kSection, "BBSName", FieldText(makewild.SystemName))));
     e_wcHomeDir->setText(
         ToText(settings.ReadString(kSection, "wcHomeDir", state_.homeDir)));
   }

@@ -5,6 +5,7 @@
 
 #include "config/AreaPaths.h"
 #include "host/HostAdmin.h"
+#include "platform/FieldText.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -83,8 +84,8 @@ TEST_F(AreaPathsTest, ResolvesDriveVolumeAndRelativePaths) {
 TEST_F(AreaPathsTest, FindVolumeIgnoresLetterCase) {
   auto volume = qm::FindVolume("Cdrom1");
   ASSERT_TRUE(volume.has_value());
-  EXPECT_EQ(qm::HostText(volume->Name), "CDROM1");
-  EXPECT_EQ(qm::HostText(volume->Path), volumeRoot_);
+  EXPECT_EQ(qm::FieldText(volume->Name), "CDROM1");
+  EXPECT_EQ(qm::FieldText(volume->Path), volumeRoot_);
   EXPECT_FALSE(qm::FindVolume("CDROM").has_value());
   EXPECT_FALSE(qm::FindVolume("").has_value());
 }

@@ -1,7 +1,8 @@
 // The command block of the ZIP library's single entry point `dunzip`,
 // shared by the library and the component that calls it. On 32-bit builds
-// it is the 142-byte layout of the original library; on 64-bit builds every
-// pointer and callback field is 8 bytes wide (202 bytes), still packed.
+// it is the 142-byte layout the library's callers are built for; on 64-bit
+// builds every pointer and callback field is 8 bytes wide (202 bytes),
+// still packed.
 #pragma once
 
 #include <cstddef>

@@ -35,7 +35,8 @@ class TSetupDlg : public QDialog {
   QLineEdit* e_SysopName;
   QLineEdit* e_BBSName;
   QLineEdit* e_wcHomeDir;
-  // Page "Extras": the features added on top, each off unless chosen.
+  // Page "Extras": duplicate uploads, the upload check and DOS text, each
+  // off unless chosen.
   QWidget* Extras;
   QComboBox* cb_Duplicates;  // Off, Report, Refuse
   QLineEdit* e_UploadCheck;

@@ -2,9 +2,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <fcntl.h>
 #include <locale.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -12,6 +10,7 @@
 #include <new>
 
 #include "platform/Contained.h"
+#include "platform/File.h"
 #include "platform/Files.h"
 #include "platform/FlatMembers.h"
 #include "platform/Paths.h"
@@ -142,21 +141,6 @@ class Utf8Characters {
   locale_t previous_;
 };
 
-class DirectoryHandle {
- public:
-  explicit DirectoryHandle(const std::string& path)
-      : fd_(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
-  ~DirectoryHandle() {
-    if (fd_ >= 0) close(fd_);
-  }
-  DirectoryHandle(const DirectoryHandle&) = delete;
-  DirectoryHandle& operator=(const DirectoryHandle&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // The reading itself, in the child process.
 ArchiveExtraction ReadMembers(const std::string& archivePath,
                               const std::string& spec,
@@ -166,8 +150,8 @@ ArchiveExtraction ReadMembers(const std::string& archivePath,
   Utf8Characters characters;
   const Kind kind = KindOf(archivePath);
   ArchivePtr reader = OpenReader(kind);
-  DirectoryHandle dir(destination);
-  if (!reader || dir.fd() < 0) return result;
+  Result<Directory> dir = Directory::Open(destination);
+  if (!reader || !dir) return result;
   archive* a = reader.get();
   errno = 0;
   const std::string& source = readFrom.empty() ? archivePath : readFrom;
@@ -198,13 +182,13 @@ ArchiveExtraction ReadMembers(const std::string& archivePath,
     std::string displaced;
     const bool atRoot = MemberAtRoot(stored);
     if (!choice.Take(name, atRoot, displaced)) continue;
-    if (!displaced.empty()) unlinkat(dir.fd(), displaced.c_str(), 0);
+    if (!displaced.empty()) (void)dir->Remove(displaced);
     std::string data, reason;
     time_t mtime =
         archive_entry_mtime_is_set(entry) ? archive_entry_mtime(entry) : 0;
     if (!MayWrite(entry) || !ReadData(a, data)) {
       written = false;
-    } else if (!WriteFlatMember(dir.fd(), name, data, mtime, reason)) {
+    } else if (!WriteFlatMember(*dir, name, data, mtime, reason)) {
       written = false;
       result.unwritable = true;
     }

@@ -1,10 +1,7 @@
 #include "actions/ContentIndex.h"
 
-#include <fcntl.h>
 #include <openssl/evp.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -16,6 +13,7 @@
 
 #include "actions/MatchRule.h"
 #include "actions/Transfer.h"
+#include "platform/File.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "run/RunLog.h"
@@ -164,24 +162,22 @@ class ProgressLines {
 
 bool HashLocalFile(const std::string& path, uint64_t& size, Digest& hash) {
   const std::string found = ResolveExisting(path);
-  const int fd = OpenRegularFile(found.empty() ? path : found, O_RDONLY);
-  if (fd < 0) return false;
-  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  Result<File> file = File::Open(found.empty() ? path : found, OpenFlags::Read);
+  if (!file) return false;
+  file->ReadSequentially();
   Sha256 sha;
   char* buffer = ReadBuffer();
   size = 0;
   bool ok = true;
   for (;;) {
-    const ssize_t n = read(fd, buffer, kReadBlock);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = n == 0;
+    const Result<size_t> n = file->ReadSome(buffer, kReadBlock);
+    if (!n || *n == 0) {
+      ok = n.ok();
       break;
     }
-    sha.Update(buffer, static_cast<size_t>(n));
-    size += static_cast<uint64_t>(n);
+    sha.Update(buffer, *n);
+    size += *n;
   }
-  close(fd);
   return ok && sha.Final(hash);
 }
 
@@ -208,14 +204,14 @@ ContentIndex::~ContentIndex() {
 
 bool ContentIndex::OpenDatabase(RunContext& ctx, const std::string& path,
                                 std::vector<IndexedFile>& rows) {
-  struct stat st {};
   // Never a link or a special file: the program's own regular file only.
-  if (lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
+  const Result<FileFacts> facts = PathFacts(path, false);
+  if (facts && !facts->Regular()) return false;
   for (int attempt = 0; attempt < 2; ++attempt) {
     // Made here so that it follows the folder's sharing; SQLite gives its
     // journal the database's modes.
-    const int made = OpenRegularFile(path, O_WRONLY | O_CREAT | O_EXCL);
-    if (made >= 0) close(made);
+    (void)File::Open(
+        path, OpenFlags::Write | OpenFlags::Create | OpenFlags::Exclusive);
     int code = sqlite3_open_v2(
         path.c_str(), &db_,
         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
@@ -242,7 +238,7 @@ bool ContentIndex::OpenDatabase(RunContext& ctx, const std::string& path,
     if (attempt > 0 || !IsDamage(code)) break;
     LogRunError(ctx, "Duplicate index was damaged and is built again: " + path);
     for (const char* suffix : {"", "-journal", "-wal", "-shm"})
-      unlink((path + suffix).c_str());
+      (void)RemoveFile(path + suffix);
   }
   return false;
 }

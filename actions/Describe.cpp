@@ -1,14 +1,12 @@
 #include "actions/Describe.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <stdexcept>
 
 #include "actions/ArchiveReader.h"
 #include "actions/UnzipFile.h"
 #include "platform/FieldText.h"
+#include "platform/File.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/TempFolder.h"
@@ -90,18 +88,16 @@ class OpenedArchive {
  public:
   explicit OpenedArchive(const std::string& path) {
     const std::string found = ResolveExisting(path);
-    fd_ = found.empty() ? -1 : OpenRegularFile(found, O_RDONLY | O_NOFOLLOW);
+    if (found.empty()) return;
+    Result<File> opened =
+        File::Open(found, OpenFlags::Read | OpenFlags::NoFollow);
+    if (opened) file_ = std::move(*opened);
   }
-  ~OpenedArchive() {
-    if (fd_ >= 0) close(fd_);
-  }
-  OpenedArchive(const OpenedArchive&) = delete;
-  OpenedArchive& operator=(const OpenedArchive&) = delete;
-  bool ok() const { return fd_ >= 0; }
-  std::string Path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+  bool ok() const { return file_.IsOpen(); }
+  std::string Path() const { return file_.ProcPath(); }
 
  private:
-  int fd_ = -1;
+  File file_;
 };
 
 void LogCountFailed(RunContext& ctx, const std::string& archive) {

@@ -1,7 +1,5 @@
 #include "actions/FilesBbs.h"
 
-#include <fcntl.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -9,6 +7,7 @@
 #include "actions/Transfer.h"
 #include "actions/UploadScreen.h"
 #include "platform/FieldText.h"
+#include "platform/File.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "run/RunLog.h"
@@ -148,7 +147,7 @@ void ReadinFilesBBS(RunContext& ctx, const std::string& directory,
   ExistingNames names;
   if (!names.Gather(ctx, area)) return;
 
-  std::FILE* file = OpenRegularStream(listPath, O_RDONLY, "rb");
+  std::FILE* file = OpenRegularStream(listPath, OpenFlags::Read, "rb");
   if (!file) {
     ctx.view.ShowMessage("IO Error in ReadinFilesBBS");
     return;

@@ -1,7 +1,5 @@
 #include "actions/Transfer.h"
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <memory>
 
@@ -9,6 +7,7 @@
 #include "actions/MatchRule.h"
 #include "platform/FaultInjection.h"
 #include "platform/FieldText.h"
+#include "platform/File.h"
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -136,8 +135,8 @@ bool CopyBlocks(SourceFile& source, TargetFile& target,
 // The journal's note of an upload must find it from any directory.
 std::string AbsolutePath(const std::string& path) {
   if (!path.empty() && path[0] == '/') return path;
-  char cwd[4096];
-  return getcwd(cwd, sizeof cwd) ? TrailingBackslash(cwd) + path : path;
+  const std::string cwd = CurrentDirectory();
+  return cwd.empty() ? path : TrailingBackslash(cwd) + path;
 }
 
 std::string CopyFailedLine(const std::string& localPath) {

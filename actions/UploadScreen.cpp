@@ -1,9 +1,5 @@
 #include "actions/UploadScreen.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -11,6 +7,7 @@
 #include "actions/ContentIndex.h"
 #include "actions/Describe.h"
 #include "actions/Transfer.h"
+#include "platform/File.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "run/RunLog.h"
@@ -54,10 +51,9 @@ std::string Acceptable(const std::string& name, const std::string& localPath) {
   if (!IsPlainName(name) || name.size() > size_t(kMaxStoredNameLength))
     return {};
   const std::string found = ResolveExisting(localPath);
-  struct stat st {};
-  if (found.empty() || lstat(found.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-      uint64_t(st.st_size) >= kSizeLimit)
-    return {};
+  if (found.empty()) return {};
+  const Result<FileFacts> facts = PathFacts(found, false);
+  if (!facts || !facts->Regular() || facts->size >= kSizeLimit) return {};
   return found;
 }
 
@@ -65,13 +61,19 @@ void Increment(std::optional<int>& count) {
   if (count) ++*count;
 }
 
-// Whether a file is still the one it was: same file, size and times.
-bool Unchanged(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
-         a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
-         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-         a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
-         a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+// Whether the file at path is still the one it was: same file, size and
+// times.
+bool Unchanged(const Result<FileFacts>& before, const std::string& path) {
+  if (!before) return false;
+  const Result<FileFacts> after = PathFacts(path, false);
+  if (!after) return false;
+  const FileFacts& a = *before;
+  const FileFacts& b = *after;
+  return a.id == b.id && a.size == b.size &&
+         a.modified.tv_sec == b.modified.tv_sec &&
+         a.modified.tv_nsec == b.modified.tv_nsec &&
+         a.changed.tv_sec == b.changed.tv_sec &&
+         a.changed.tv_nsec == b.changed.tv_nsec;
 }
 
 // Runs the upload check on the file at checked (path names it in the log);
@@ -86,17 +88,14 @@ bool Checked(RunContext& ctx, UploadScreen& screen, const std::string& path,
          at = word.find("%f", at + checked.size()))
       word.replace(at, 2, checked);
   }
-  struct stat before {
-  }, after{};
-  const bool seen = lstat(path.c_str(), &before) == 0;
+  const Result<FileFacts> before = PathFacts(path, false);
   CommandOutcome outcome;
   if (screen.checkStarts) {
     outcome = RunCommand(argv, extras.uploadCheckSeconds,
                          [&] { ctx.view.ProcessEvents(); });
   }
   if (inPlace && outcome.kind == CommandOutcome::Kind::Exited &&
-      outcome.code == 0 &&
-      (!seen || lstat(path.c_str(), &after) != 0 || !Unchanged(before, after)))
+      outcome.code == 0 && !Unchanged(before, path))
     outcome = {CommandOutcome::Kind::Exited, -1};
   std::string why;
   switch (outcome.kind) {
@@ -130,34 +129,32 @@ bool UploadScreen::CopyPrivately(RunContext& ctx, const std::string& path,
                                  UploadContent& content,
                                  std::string& forCheck) {
   if (!MakeWorkFolder(ctx, content.folder_)) return false;
-  const int in = OpenRegularFile(path, O_RDONLY | O_NOFOLLOW);
-  const int out =
-      in < 0
-          ? -1
-          : openat(content.folder_.fd(), name.c_str(),
-                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  bool copied = out >= 0;
-  int error = in < 0 ? errno : 0;
+  Result<File> in = File::Open(path, OpenFlags::Read | OpenFlags::NoFollow);
+  Result<File> out = in ? content.folder_.Create(name) : in.error();
+  bool copied = out.ok();
+  int error = in ? 0 : in.error().code;
   while (copied) {
     char block[65536];
-    const ssize_t got = read(in, block, sizeof block);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      copied = got == 0;
+    const Result<size_t> got = in->ReadSome(block, sizeof block);
+    if (!got || *got == 0) {
+      copied = got.ok();
       break;
     }
-    copied = WriteAll(out, block, static_cast<size_t>(got));
-    if (!copied) error = errno;
+    const Status written = out->Write(block, *got);
+    copied = written.ok();
+    if (!copied) error = written.error().code;
   }
-  if (out >= 0 && close(out) != 0 && copied) {
-    copied = false;
-    error = errno;
+  if (out) {
+    const Status closed = out->Close();
+    if (!closed && copied) {
+      copied = false;
+      error = closed.error().code;
+    }
   }
-  if (in >= 0) close(in);
   if (!copied) {
     // A full Temp is Temp's problem; an upload that cannot be read is the
     // add's to report.
-    if (in >= 0) LogTempUnusable(ctx, std::strerror(error ? error : EIO));
+    if (in) LogTempUnusable(ctx, std::strerror(error ? error : EIO));
     return false;
   }
   content.path_ = content.folder_.Path() + name;

@@ -1,9 +1,5 @@
 #include "config/ConfigFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -54,19 +50,6 @@ std::string GetText(const uint8_t* record, int offset, int maxChars) {
                    static_cast<size_t>(maxChars) + 1);
 }
 
-bool ReadFully(int fd, void* buffer, size_t count, off_t at) {
-  auto* p = static_cast<char*>(buffer);
-  while (count > 0) {
-    const ssize_t n = pread(fd, p, count, at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    at += n;
-    count -= n;
-  }
-  return true;
-}
-
 // A name the program reads may differ from the name on disk in letter case.
 std::string ExistingOrGiven(const std::string& fileName) {
   const std::string found = ResolveExisting(fileName);
@@ -80,54 +63,55 @@ std::string ExistingOrGiven(const std::string& fileName) {
 RecordFile::~RecordFile() { Close(); }
 
 bool RecordFile::Open(const std::string& fileName, bool createFlag) {
-  if (fd_ >= 0) return false;
-  struct stat st {};
-  const bool exists = stat(fileName.c_str(), &st) == 0;
-  int flags = O_RDWR | O_CLOEXEC;
-  if (createFlag || !exists) flags |= O_CREAT | O_TRUNC;
-  fd_ = OpenRegularFile(fileName, flags);
-  if (fd_ < 0) return false;
+  if (file_.IsOpen()) return false;
+  const bool exists = PathFacts(fileName).ok();
+  OpenFlags flags = OpenFlags::ReadWrite;
+  if (createFlag || !exists)
+    flags = flags | OpenFlags::Create | OpenFlags::Truncate;
+  Result<File> opened = File::Open(fileName, flags);
+  if (!opened) return false;
+  file_ = std::move(*opened);
   RecordCount();
   return true;
 }
 
 bool RecordFile::OpenForReading(const std::string& fileName) {
-  if (fd_ >= 0) return false;
-  const int fd = OpenRegularFile(ExistingOrGiven(fileName), O_RDONLY);
-  if (fd < 0) return false;
-  fd_ = fd;
+  if (file_.IsOpen()) return false;
+  Result<File> opened = File::Open(ExistingOrGiven(fileName), OpenFlags::Read);
+  if (!opened) return false;
+  file_ = std::move(*opened);
   RecordCount();
   return true;
 }
 
 int RecordFile::RecordCount() {
   count_ = 0;
-  struct stat st {};
-  if (fd_ >= 0 && fstat(fd_, &st) == 0 && recordSize_ > 0) {
-    count_ = static_cast<int>(st.st_size / recordSize_);
-  }
+  if (!file_.IsOpen() || recordSize_ <= 0) return count_;
+  const Result<FileFacts> facts = file_.Facts();
+  if (facts)
+    count_ = static_cast<int>(facts->size / static_cast<uint64_t>(recordSize_));
   return count_;
 }
 
 bool RecordFile::Read(int k, void* buffer) {
-  if (fd_ < 0 || k < 1 || recordSize_ <= 0) return false;
-  const off_t at = off_t(k - 1) * recordSize_;
-  const bool full = ReadFully(fd_, buffer, recordSize_, at);
+  if (!file_.IsOpen() || k < 1 || recordSize_ <= 0) return false;
+  const uint64_t at = uint64_t(k - 1) * recordSize_;
+  const Result<size_t> got = file_.ReadAt(buffer, recordSize_, at);
+  const bool full = got && *got == size_t(recordSize_);
   RecordCount();
   return full;
 }
 
 int RecordFile::Append(const void* buffer) {
-  if (fd_ < 0 || recordSize_ <= 0) return 0;
-  if (lseek(fd_, 0, SEEK_END) < 0) return 0;
-  if (!WriteAll(fd_, buffer, recordSize_)) return 0;
+  if (!file_.IsOpen() || recordSize_ <= 0) return 0;
+  if (!file_.SeekToEnd()) return 0;
+  if (!file_.Write(buffer, recordSize_)) return 0;
   return RecordCount();
 }
 
 bool RecordFile::Close() {
-  if (fd_ < 0) return false;
-  close(fd_);
-  fd_ = -1;
+  if (!file_.IsOpen()) return false;
+  (void)file_.Close();
   count_ = 0;
   return true;
 }
@@ -174,8 +158,8 @@ AreaConfigEntry DecodeEntry(const ConfigRecord& record) {
 
 bool IsConfigFile(const std::string& fileName, bool* ioError) {
   if (ioError) *ioError = false;
-  const int fd = OpenRegularFile(ExistingOrGiven(fileName), O_RDONLY);
-  if (fd < 0) {
+  Result<File> file = File::Open(ExistingOrGiven(fileName), OpenFlags::Read);
+  if (!file) {
     if (ioError) *ioError = true;
     return false;
   }
@@ -183,17 +167,9 @@ bool IsConfigFile(const std::string& fileName, bool* ioError) {
   // as long as the marker: read one character more than that.
   constexpr size_t kMarkerLength = sizeof(kMarker) - 1;
   char head[kMarkerLength + 1];
-  size_t got = 0;
-  bool failed = false;
-  while (got < sizeof(head)) {
-    const ssize_t n = read(fd, head + got, sizeof(head) - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) failed = true;
-    if (n <= 0) break;
-    got += n;
-  }
-  close(fd);
-  if (failed) {
+  const Result<size_t> read = file->ReadUpTo(head, sizeof(head));
+  const size_t got = read ? *read : 0;
+  if (!read) {
     if (ioError) *ioError = true;
     return false;
   }
@@ -254,12 +230,10 @@ bool WriteConfigFile(const std::string& fileName,
   // Replacing the file must not get round a file the operator protected.
   const std::string existing = ResolveExisting(fileName);
   if (!existing.empty()) {
-    const int probe = OpenRegularFile(existing, O_WRONLY);
-    if (probe < 0) {
+    if (!File::Open(existing, OpenFlags::Write)) {
       message = cannotSave;
       return false;
     }
-    close(probe);
   }
   AtomicWriter writer;
   if (!writer.Open(fileName)) {

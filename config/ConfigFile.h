@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/File.h"
+
 namespace qm {
 
 constexpr int kConfigRecordSize = 1064;
@@ -43,10 +45,10 @@ class RecordFile {
   bool Read(int k, void* buffer);  // records numbered from 1
   int Append(const void* buffer);  // new record count, 0 on failure
   bool Close();
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return file_.IsOpen(); }
 
  private:
-  int fd_ = -1;
+  File file_;
   int recordSize_;
   int count_ = 0;
 };

@@ -5,9 +5,6 @@
 // most 64 KiB whose CRC checks out, and each through a temporary file so a
 // failed member leaves nothing behind. Members packed by the PKZIP 1
 // methods, which libzip does not read, are decoded here (Pkzip1.h).
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zip.h>
 #include <zlib.h>
 
@@ -21,6 +18,7 @@
 #include "dunzip/DunzipBlock.h"
 #include "dunzip/Pkzip1.h"
 #include "platform/FieldText.h"
+#include "platform/File.h"
 #include "platform/Files.h"
 #include "platform/FlatMembers.h"
 
@@ -74,18 +72,18 @@ struct Member {
 // last first. Only the tail of the file is looked at.
 std::vector<zip_int64_t> CandidateEnds(const char* path) {
   constexpr size_t kEndRecord = 22;
-  constexpr off_t kTail = 128 * 1024;
+  constexpr uint64_t kTail = 128 * 1024;
   constexpr size_t kMaxCandidates = 8;
   std::vector<zip_int64_t> ends;
-  int fd = qm::OpenRegularFile(path, O_RDONLY);
-  if (fd < 0) return ends;
-  struct stat st;
+  qm::Result<qm::File> file = qm::File::Open(path, qm::OpenFlags::Read);
+  if (!file) return ends;
+  const qm::Result<qm::FileFacts> facts = file->Facts();
   std::string tail;
-  if (fstat(fd, &st) == 0 && st.st_size > static_cast<off_t>(kEndRecord)) {
-    const off_t from = std::max<off_t>(0, st.st_size - kTail);
-    tail.resize(static_cast<size_t>(st.st_size - from));
-    ssize_t got = pread(fd, tail.data(), tail.size(), from);
-    tail.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  if (facts && facts->size > kEndRecord) {
+    const uint64_t from = facts->size > kTail ? facts->size - kTail : 0;
+    tail.resize(static_cast<size_t>(facts->size - from));
+    const qm::Result<size_t> got = file->ReadAt(tail.data(), tail.size(), from);
+    tail.resize(got ? *got : 0);
     for (size_t at = tail.rfind("PK\5\6");
          at != std::string::npos && ends.size() < kMaxCandidates;
          at = at == 0 ? std::string::npos : tail.rfind("PK\5\6", at - 1)) {
@@ -98,7 +96,6 @@ std::vector<zip_int64_t> CandidateEnds(const char* path) {
                        static_cast<zip_int64_t>(end));
     }
   }
-  close(fd);
   return ends;
 }
 
@@ -182,9 +179,11 @@ std::string RefusalReason(zip_t* zip, zip_uint64_t index,
   if (zip_file_get_external_attributes(zip, index, 0, &system, &attributes) ==
           0 &&
       system == ZIP_OPSYS_UNIX) {
-    mode_t type = (attributes >> 16) & S_IFMT;
-    if (type == S_IFLNK) return "symbolic link member";
-    if (type != 0 && type != S_IFREG) return "not a regular file";
+    // The file type of a Unix mode, as the archive stores it.
+    constexpr zip_uint32_t kType = 0170000, kLink = 0120000, kRegular = 0100000;
+    const zip_uint32_t type = (attributes >> 16) & kType;
+    if (type == kLink) return "symbolic link member";
+    if (type != 0 && type != kRegular) return "not a regular file";
   }
   if ((st.valid & ZIP_STAT_SIZE) && st.size > kMaxMemberSize)
     return "member larger than 64 KiB";
@@ -303,9 +302,9 @@ int32_t Extract(DunzipBlock& block) {
     SetInfo(block, archive.error());
     return DZ_ERR_OPEN;
   }
-  int dirFd = open(block.destination, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd < 0) {
-    SetInfo(block, std::string("destination: ") + std::strerror(errno));
+  const qm::Result<qm::Directory> dir = qm::Directory::Open(block.destination);
+  if (!dir) {
+    SetInfo(block, "destination: " + dir.error().Text());
     return DZ_ERR_DESTINATION;
   }
   zip_t* zip = archive.get();
@@ -340,12 +339,10 @@ int32_t Extract(DunzipBlock& block) {
       ok = ReadMember(zip, member, declared, status, data, reason);
     }
     if (ok && !block.testFlag) {
-      struct stat existing;
-      bool present = fstatat(dirFd, member.name.c_str(), &existing,
-                             AT_SYMLINK_NOFOLLOW) == 0;
+      const bool present = dir->Facts(member.name).ok();
       if (present && !block.overWriteFlag) continue;
       time_t mtime = (st.valid & ZIP_STAT_MTIME) ? st.mtime : 0;
-      ok = qm::WriteFlatMember(dirFd, member.name, data, mtime, reason);
+      ok = qm::WriteFlatMember(*dir, member.name, data, mtime, reason);
       unwritable = unwritable || !ok;
     }
     if (ok) {
@@ -355,7 +352,6 @@ int32_t Extract(DunzipBlock& block) {
       SetInfo(block, member.name + ": " + reason);
     }
   }
-  close(dirFd);
   if (status.Cancelled()) return DZ_ERR_CANCELLED;
   status.Major("", 100);
   block.returnCount = written;

@@ -1,11 +1,9 @@
 #include "host/HostAdmin.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <vector>
 
 #include "host/HostStore.h"
+#include "platform/File.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 
@@ -37,8 +35,7 @@ bool InitHost(const std::string& home, const std::string& password,
   if (!HostStore::Create(home, password, sysop, bbs, error)) return false;
   if (serverProgram.empty()) return true;
   std::string target = TrailingBackslash(home) + "wcserver";
-  if (!CopyReplacing(serverProgram, target) ||
-      chmod(target.c_str(), 0755) != 0) {
+  if (!CopyReplacing(serverProgram, target) || !SetPermissions(target, 0755)) {
     error = "cannot copy " + serverProgram + " to " + target;
     return false;
   }
@@ -166,11 +163,7 @@ bool StoreFile(const std::string& home, int32_t area, const std::string& name,
     return false;
   }
   // The stored copy keeps the file's time, as a record made from it should.
-  struct stat st {};
-  if (stat(localFile.c_str(), &st) == 0) {
-    const timespec times[2] = {st.st_atim, st.st_mtim};
-    utimensat(AT_FDCWD, target.c_str(), times, 0);
-  }
+  (void)CopyFileTimes(localFile, target);
   return true;
 }
 

@@ -1,10 +1,6 @@
 #include "host/HostStore.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -155,10 +151,10 @@ uint32_t OpenFailure(int rc) {
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {
-  }, sb{};
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 &&
-         sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  const Result<FileFacts> fa = PathFacts(a);
+  if (!fa) return false;
+  const Result<FileFacts> fb = PathFacts(b);
+  return fb && fa->id == fb->id;
 }
 
 void CleanLongDescription(TFullFileRecord& record) {
@@ -230,11 +226,13 @@ void ReadRecord(Statement& st, TFullFileRecord& r) {
 // Size (what fits the 32-bit field) and local modification time of a file.
 bool StoredFileFacts(const std::string& path, int32_t& size,
                      uint64_t& localTime) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  uint64_t utc = UnixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  const Result<FileFacts> facts = PathFacts(path);
+  if (!facts || !facts->Regular()) return false;
+  uint64_t utc =
+      UnixToFileTime(facts->modified.tv_sec, facts->modified.tv_nsec);
   if (!FileTimeToLocalFileTime(utc, localTime)) return false;
-  size = st.st_size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(st.st_size);
+  size =
+      facts->size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(facts->size);
   return true;
 }
 
@@ -250,19 +248,11 @@ struct FileIdentity {
   bool operator==(const FileIdentity&) const = default;
 };
 
-bool Identify(int dirFd, const std::string& path, FileIdentity& id) {
-  struct statx st {};
-  const int flags = path.empty() ? AT_EMPTY_PATH : AT_SYMLINK_NOFOLLOW;
-  if (statx(dirFd, path.c_str(), flags, STATX_TYPE | STATX_INO | STATX_BTIME,
-            &st) != 0 ||
-      !S_ISREG(st.stx_mode))
-    return false;
-  id.device = static_cast<int64_t>(makedev(st.stx_dev_major, st.stx_dev_minor));
-  id.inode = static_cast<int64_t>(st.stx_ino);
-  id.born = (st.stx_mask & STATX_BTIME)
-                ? static_cast<int64_t>(st.stx_btime.tv_sec) * 1000000000 +
-                      st.stx_btime.tv_nsec
-                : 0;
+bool Identify(const Result<FileFacts>& facts, FileIdentity& id) {
+  if (!facts || !facts->Regular()) return false;
+  id.device = static_cast<int64_t>(facts->id.device);
+  id.inode = static_cast<int64_t>(facts->id.inode);
+  id.born = facts->born;
   return true;
 }
 
@@ -349,8 +339,8 @@ bool HostStore::Create(const std::string& home, const std::string& password,
   }
   // Made here so that it follows the home's sharing; SQLite gives its
   // -wal and -shm files the database's modes.
-  const int made = OpenRegularFile(path, O_WRONLY | O_CREAT | O_EXCL);
-  if (made >= 0) close(made);
+  (void)File::Open(path,
+                   OpenFlags::Write | OpenFlags::Create | OpenFlags::Exclusive);
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db,
                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -705,12 +695,13 @@ uint32_t HostStore::EndAdds(int32_t area, const std::string& name) {
 }
 
 uint32_t HostStore::NoteAdd(int32_t area, const std::string& name,
-                            const std::string& stored, int copyFd,
+                            const std::string& stored,
+                            const Result<FileFacts>& copyFacts,
                             const std::string& source, int64_t& id) {
   FileIdentity copy;
-  if (!Identify(copyFd, "", copy)) return WC_ACCESS_DENIED;
-  struct stat from {};
-  if (lstat(source.c_str(), &from) != 0) from = {};
+  if (!Identify(copyFacts, copy)) return WC_ACCESS_DENIED;
+  const Result<FileFacts> sourceFacts = PathFacts(source, false);
+  const FileFacts from = sourceFacts ? *sourceFacts : FileFacts{};
   Statement st(db_,
                "INSERT INTO adds(area, fold, name, stored, device, inode, "
                "born, source, sourcedevice, sourceinode, sourcesize, "
@@ -724,10 +715,10 @@ uint32_t HostStore::NoteAdd(int32_t area, const std::string& name,
       .Bind(6, copy.inode)
       .Bind(7, copy.born)
       .Bind(8, source)
-      .Bind(9, static_cast<int64_t>(from.st_dev))
-      .Bind(10, static_cast<int64_t>(from.st_ino))
-      .Bind(11, static_cast<int64_t>(from.st_size))
-      .Bind(12, Nanoseconds(from.st_mtim));
+      .Bind(9, static_cast<int64_t>(from.id.device))
+      .Bind(10, static_cast<int64_t>(from.id.inode))
+      .Bind(11, static_cast<int64_t>(from.size))
+      .Bind(12, Nanoseconds(from.modified));
   if (st.Step() != SQLITE_DONE) return Fail(WC_NO_ACTION_TAKEN);
   id = sqlite3_last_insert_rowid(db_);
   return kOk;
@@ -976,12 +967,11 @@ void HostStore::RepairAdds() {
     const uint32_t found =
         FindRecord(intent.area, intent.name, KeyMatch::Equal, recorded);
     if (found != kOk && found != WC_RECORD_NOT_FOUND) continue;
-    struct stat source {};
     FileIdentity stored;
     // Only the copy the run made, and only while no record names it: a file
     // someone else put there, or one with a record, is never touched.
     const bool ours = found == WC_RECORD_NOT_FOUND &&
-                      Identify(AT_FDCWD, intent.stored, stored) &&
+                      Identify(PathFacts(intent.stored, false), stored) &&
                       stored == intent.copy;
     // Storage that is not there (a share not mounted) may hold the copy.
     if (!ours && found == WC_RECORD_NOT_FOUND &&
@@ -991,13 +981,13 @@ void HostStore::RepairAdds() {
       // The upload still as the run read it: the copy goes, and the next run
       // adds the upload again with its description. Otherwise the copy is
       // all there is of it, and it is recorded.
+      const Result<FileFacts> source = PathFacts(intent.source, false);
       const bool uploadThere =
-          lstat(intent.source.c_str(), &source) == 0 &&
-          S_ISREG(source.st_mode) &&
-          static_cast<int64_t>(source.st_dev) == intent.sourceDevice &&
-          static_cast<int64_t>(source.st_ino) == intent.sourceInode &&
-          static_cast<int64_t>(source.st_size) == intent.sourceSize &&
-          Nanoseconds(source.st_mtim) == intent.sourceTime;
+          source && source->Regular() &&
+          static_cast<int64_t>(source->id.device) == intent.sourceDevice &&
+          static_cast<int64_t>(source->id.inode) == intent.sourceInode &&
+          static_cast<int64_t>(source->size) == intent.sourceSize &&
+          Nanoseconds(source->modified) == intent.sourceTime;
       // Noted before it is done: a crash in between has it told twice (the
       // next login does it again), never not at all.
       Statement note(db_,

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/File.h"
 #include "server/WcApi.h"
 
 struct sqlite3;
@@ -131,7 +132,7 @@ class HostStore {
   // next login, and the repair noted until RemoveRepairNote.
   uint32_t EnsureJournal();
   uint32_t NoteAdd(int32_t area, const std::string& name,
-                   const std::string& stored, int copyFd,
+                   const std::string& stored, const Result<FileFacts>& copy,
                    const std::string& source, int64_t& id);
   uint32_t DropAdd(int64_t id);
   // The oldest repair not yet reported; WC_ITEM_NOT_FOUND when there is

@@ -2,11 +2,6 @@
 // lock, search positions and the stored-file handles.
 #include "server/WcApi.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -20,6 +15,7 @@
 #include "host/HostStore.h"
 #include "platform/FaultInjection.h"
 #include "platform/FieldText.h"
+#include "platform/File.h"
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -63,7 +59,7 @@ struct Session {
   bool connected = false;
   bool context = false;
   bool loggedIn = false;
-  int lockFd = -1;
+  qm::File lock;  // held while logged in
   HostStore store;
   std::unordered_map<uint32_t, Cursor> cursors;
   uint32_t nextCursor = 1;
@@ -90,8 +86,7 @@ void EndLogin(Session& s) {
   s.files.clear();
   s.cursors.clear();
   s.store.Close();
-  if (s.lockFd >= 0) close(s.lockFd);  // releases the lock
-  s.lockFd = -1;
+  (void)s.lock.Close();  // releases the lock
   s.loggedIn = false;
 }
 
@@ -226,24 +221,25 @@ WcBool MwLogin(const char* password) {
       qm::TrailingBackslash(s.connectedHome) + qm::host::kLockName;
   // Read access is all a lock needs: a lock file another user made with
   // narrower modes still lets this one in.
-  int fd = qm::OpenRegularFile(lockPath, O_RDONLY | O_CREAT);
-  if (fd < 0) {
+  qm::Result<qm::File> lock =
+      qm::File::Open(lockPath, qm::OpenFlags::Read | qm::OpenFlags::Create);
+  if (!lock) {
     s.store.Close();
     return Fail(WC_ACCESS_DENIED);
   }
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    close(fd);
+  if (!lock->TryLock()) {
+    (void)lock->Close();
     s.store.Close();
     return Fail(WC_ALREADY_LOGGED_IN);
   }
   // A host that cannot take a record is refused now rather than found out
   // file by file, with the files already copied.
   if (uint32_t code = s.store.CheckWritable()) {
-    close(fd);
+    (void)lock->Close();
     s.store.Close();
     return Fail(code);
   }
-  s.lockFd = fd;
+  s.lock = std::move(*lock);
   s.loggedIn = true;
   s.store.EnsureJournal();
   s.store.RepairMoves();
@@ -477,10 +473,11 @@ WcBool WcGetFileTime(WcHandle handle, uint64_t& fileTime) {
   LOGGED_IN_SESSION;
   OpenFile* file = FindFile(s, handle);
   if (!file) return Fail(WC_INVALID_OBJECT_ID);
-  struct stat st {};
   const std::string& path = file->write ? file->writer.TempPath() : file->path;
-  if (stat(path.c_str(), &st) != 0) return Fail(WC_ACCESS_DENIED);
-  fileTime = qm::UnixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  const qm::Result<qm::FileFacts> facts = qm::PathFacts(path);
+  if (!facts) return Fail(WC_ACCESS_DENIED);
+  fileTime =
+      qm::UnixToFileTime(facts->modified.tv_sec, facts->modified.tv_nsec);
   return 1;
 }
 
@@ -555,7 +552,7 @@ WcBool WcJournalAdd(WcHandle handle, const char* localPath) {
   // else's (a run's own copy left by a kill is repaired at login).
   if (file->writer.FoundTarget()) return Fail(WC_ITEM_ALREADY_EXISTS);
   return Result(s.store.NoteAdd(file->area, file->name,
-                                file->writer.TargetPath(), file->writer.Fd(),
+                                file->writer.TargetPath(), file->writer.Facts(),
                                 localPath, file->addIntent));
 }
 

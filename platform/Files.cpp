@@ -482,9 +482,9 @@ int OpenRegularFile(const std::string& path, int flags, unsigned mode) {
   return fd;
 }
 
-std::FILE* OpenRegularStream(const std::string& path, int flags,
+std::FILE* OpenRegularStream(const std::string& path, OpenFlags flags,
                              const char* mode) {
-  const int fd = OpenRegularFile(path, flags);
+  const int fd = OpenRegularFile(path, SystemOpenFlags(flags));
   if (fd < 0) return nullptr;
   std::FILE* stream = fdopen(fd, mode);
   if (!stream) close(fd);
@@ -496,22 +496,12 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
   if (fault::ShouldFail(fault::Kind::File)) return false;
   std::string found = ResolveExisting(path);
   if (found.empty()) return false;
-  int fd = OpenRegularFile(found, O_RDONLY);
-  if (fd < 0) return false;
-  char buffer[65536];
-  bool ok = true;
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    if (n == 0) break;
-    bytes.append(buffer, static_cast<size_t>(n));
-  }
-  close(fd);
-  return ok;
+  Result<File> file = File::Open(found, OpenFlags::Read);
+  if (!file) return false;
+  Result<std::string> all = file->ReadAll();
+  if (!all) return false;
+  bytes = std::move(*all);
+  return true;
 }
 
 bool ReadTextLines(const std::string& path, std::vector<std::string>& lines) {
@@ -587,6 +577,10 @@ void LocalReader::Close() {
 }
 
 AtomicWriter::~AtomicWriter() { Abandon(); }
+
+Result<FileFacts> AtomicWriter::Facts() const {
+  return DescriptorFacts(fd_, temp_);
+}
 
 bool AtomicWriter::Open(const std::string& path, bool followLinks) {
   Abandon();

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/File.h"
+
 namespace qm {
 
 // The path of an existing file or directory, finding the last component
@@ -25,13 +27,8 @@ bool DirectoryExists(const std::string& path);
 bool RealDirectoryExists(const std::string& path);
 // Anything at all, a dangling symbolic link included.
 bool PathExists(const std::string& path);
-// Which file a path names (device and inode), whatever the letter case of
-// its last component and however its folders are spelt. False when none.
-struct FileIdentity {
-  uint64_t device = 0;
-  uint64_t inode = 0;
-  bool operator==(const FileIdentity&) const = default;
-};
+// Which file a path names, whatever the letter case of its last component
+// and however its folders are spelt. False when none.
 bool IdentifyFile(const std::string& path, FileIdentity& id);
 // The path itself (its last component found without regard to case) is a
 // symbolic link, whatever it points at.
@@ -97,7 +94,7 @@ class LongReadBreaks {
 // it creates gets SharedModeBits.
 int OpenRegularFile(const std::string& path, int flags, unsigned mode = 0666);
 // The same as a stdio stream in the given fopen mode; null on failure.
-std::FILE* OpenRegularStream(const std::string& path, int flags,
+std::FILE* OpenRegularStream(const std::string& path, OpenFlags flags,
                              const char* mode);
 
 // write(2) until every byte is written, retrying interrupted and short
@@ -163,8 +160,8 @@ class AtomicWriter {
   const std::string& TargetPath() const { return target_; }
   // A file stood at the target (in any letter case) when Open() looked.
   bool FoundTarget() const { return foundInode_ != 0; }
-  // The temporary file's descriptor while it is being written.
-  int Fd() const { return fd_; }
+  // The temporary file while it is being written.
+  Result<FileFacts> Facts() const;
 
  private:
   bool Flush();

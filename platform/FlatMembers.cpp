@@ -37,9 +37,10 @@ bool FlatMemberChoice::Take(const std::string& name, bool atRoot,
   return true;
 }
 
-bool WriteFlatMember(int dirFd, const std::string& name,
+bool WriteFlatMember(const Directory& dir, const std::string& name,
                      const std::string& data, time_t mtime,
                      std::string& reason) {
+  const int dirFd = dir.fd();
   static unsigned counter = 0;
   std::string temp;
   int fd = -1;

@@ -10,6 +10,8 @@
 #include <map>
 #include <string>
 
+#include "platform/File.h"
+
 namespace qm {
 
 // The last component of a stored member name ("/" or "\" separated);
@@ -39,7 +41,7 @@ class FlatMemberChoice {
 // temporary file first (never through an existing link), then renamed over
 // the name, which replaces a file or link there instead of writing through
 // it. A modification time of 0 is left as the write sets it.
-bool WriteFlatMember(int dirFd, const std::string& name,
+bool WriteFlatMember(const Directory& dir, const std::string& name,
                      const std::string& data, time_t mtime,
                      std::string& reason);
 

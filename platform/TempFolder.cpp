@@ -236,6 +236,10 @@ PrivateFolder::Outcome PrivateFolder::Make(const std::string& tempDir,
   return Outcome::Unusable;
 }
 
+Result<File> PrivateFolder::Create(const std::string& name) const {
+  return CreateInDirectory(fd_, Path(), name, 0600);
+}
+
 std::string PrivateFolder::Path() const {
   return "/proc/self/fd/" + std::to_string(fd_) + "/";
 }

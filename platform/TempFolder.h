@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/File.h"
+
 namespace qm {
 
 class PrivateFolder {
@@ -28,7 +30,8 @@ class PrivateFolder {
   // and makes the folder. reason tells why not, for the log.
   Outcome Make(const std::string& tempDir, std::string& reason);
   bool Made() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
+  // Makes a new file in the folder (mode 0600) for writing.
+  Result<File> Create(const std::string& name) const;
   // A path to the folder for readers that take one ("/proc/self/fd/N/"): it
   // names the folder this descriptor holds whatever is renamed meanwhile.
   // In another process of the same user, "/proc/PID/fd/N/".

@@ -1,13 +1,10 @@
 #include "run/RunLog.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/File.h"
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -22,21 +19,24 @@ constexpr const char* kLineEnd = "\r\n";
 // full disk) gets its header together with the first entry that is kept;
 // an entry cut short is taken back, so no later entry follows a stump.
 bool AppendEntry(const std::string& fileName, const std::string& message) {
-  const int fd = OpenRegularFile(fileName, O_WRONLY | O_APPEND | O_CREAT);
-  if (fd < 0) return false;
-  struct stat before {};
+  Result<File> file = File::Open(
+      fileName, OpenFlags::Write | OpenFlags::Append | OpenFlags::Create);
+  if (!file) return false;
+  const Result<FileFacts> before = file->Facts();
+  const uint64_t sizeBefore = before ? before->size : 0;
   std::string bytes;
-  if (fstat(fd, &before) == 0 && before.st_size == 0)
+  if (before && sizeBefore == 0)
     bytes = "Created on: " + CurrentDateText() + " at " + CurrentTimeText() +
             kLineEnd + std::string(79, '*') + kLineEnd;
   bytes += message + kLineEnd;
   size_t done = 0;
-  const bool written = WriteAll(fd, bytes.data(), bytes.size(), &done);
-  struct stat after {};
-  if (!written && done > 0 && fstat(fd, &after) == 0 &&
-      after.st_size == before.st_size + static_cast<off_t>(done))
-    (void)!ftruncate(fd, before.st_size);
-  return close(fd) == 0 && written;
+  const bool written = file->Write(bytes.data(), bytes.size(), &done).ok();
+  if (!written && done > 0) {
+    const Result<FileFacts> after = file->Facts();
+    if (after && after->size == sizeBefore + done)
+      (void)file->Truncate(sizeBefore);
+  }
+  return file->Close().ok() && written;
 }
 
 void CountOnce(std::vector<std::string>& logs, const std::string& log) {

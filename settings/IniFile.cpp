@@ -1,15 +1,12 @@
 #include "settings/IniFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
+#include "platform/File.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 
@@ -120,8 +117,7 @@ std::string OnDisk(const std::string& path) {
 
 bool ReadSettingsFile(const std::string& path, std::string& bytes,
                       bool& exists) {
-  struct stat st {};
-  exists = stat(path.c_str(), &st) == 0;
+  exists = PathFacts(path).ok();
   bytes.clear();
   return !exists || ReadWholeFile(path, bytes);
 }
@@ -208,9 +204,7 @@ void IniFile::WriteString(const std::string& section, const std::string& key,
   if (!ReadSettingsFile(path, bytes, exists)) throw failed;
   if (exists) {
     // A write-protected settings file stays as it is.
-    const int probe = OpenRegularFile(path, O_WRONLY);
-    if (probe < 0) throw failed;
-    close(probe);
+    if (!File::Open(path, OpenFlags::Write)) throw failed;
   }
 
   // A line break inside the value would break the file apart.

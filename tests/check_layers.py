@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Folders depend one way: each folder includes only the folders its layer
-allows, the allowed table itself has no circle, and core folders include no
-Qt. Usage: check_layers.py [SOURCE_DIR]"""
+allows, the allowed table itself has no circle, core folders include no Qt,
+and only platform/ reaches the system's file calls. Usage: check_layers.py
+[SOURCE_DIR]"""
 import os
 import re
 import sys
@@ -37,6 +38,16 @@ ALLOWED = {
 # Not C++ source folders of the product.
 SKIP = {"build", "docs", "scripts", ".git"}
 
+# The system's file interface is platform/'s: everyone else goes through
+# its File and Directory. The harnesses set up files their own way (FIFOs,
+# modes, descriptors left open), so they may use it too.
+POSIX_FOLDERS = {"platform", "tests", "fuzz", "bench"}
+POSIX_HEADERS = {"fcntl.h", "unistd.h", "sys/stat.h", "dirent.h",
+                 "sys/file.h"}
+POSIX_USE = re.compile(r"\bO_[A-Z]+\b|(?<![\w:])::(open|openat|read|pread|"
+                       r"write|pwrite|fstat|stat|lstat|close|lseek|ftruncate|"
+                       r"fsync|unlink)\s*\(")
+COMMENT = re.compile(r"//[^\n]*")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^">]+)[">]', re.M)
 QT = re.compile(r"^Q[A-Za-z]*(/|$)")
 
@@ -106,8 +117,17 @@ def main():
                 files += 1
                 with open(path, encoding="utf-8", errors="replace") as f:
                     text = f.read()
+                posix = source not in POSIX_FOLDERS
+                if posix:
+                    used = POSIX_USE.search(COMMENT.sub("", text))
+                    if used:
+                        problems.append(f"{rel}: {used.group(0)} is "
+                                        "platform/'s (File, Directory)")
                 for kind, target in INCLUDE.findall(text):
                     if kind == "<":
+                        if posix and target in POSIX_HEADERS:
+                            problems.append(f"{rel}: <{target}> is "
+                                            "platform/'s (File, Directory)")
                         if source in CORE + ["host", "dunzip", "tools"] and \
                                 QT.match(target):
                             problems.append(f"{rel}: core code includes <{target}>")

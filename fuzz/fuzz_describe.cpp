@@ -2,7 +2,7 @@
 // real unzip component and ZIP library or through libarchive (the name's
 // ending follows the bytes' signature): it writes only into the program's
 // Temp/ directory, leaves that empty, and fills the record only within its
-// fields.
+// fields. The bytes are also cleaned as an ANSI description.
 #include <cstdint>
 #include <cstring>
 #include <set>
@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "actions/AnsiText.h"
 #include "actions/Describe.h"
 #include "actions/UnzipFile.h"
 #include "fuzz/FuzzSupport.h"
@@ -114,10 +115,23 @@ void DescribeOnce(const std::string& archive, const std::string& spec) {
         "the short description is the first line cut to 75");
 }
 
+// The text of an ANSI description holds no escape, control-Z or NUL, and
+// no line of it ends in a blank.
+void CheckAnsiText(const std::string& bytes) {
+  const std::string text = qm::AnsiToText(bytes);
+  Check(text.find_first_of(std::string("\x1b\x1a\0", 3)) == std::string::npos,
+        "no escape, control-Z or NUL is left");
+  for (size_t i = 0; i <= text.size(); ++i)
+    if (i == text.size() || text[i] == '\r' || text[i] == '\n')
+      Check(i == 0 || (text[i - 1] != ' ' && text[i - 1] != '\t'),
+            "no line ends in a blank");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bytes = qmfuzz::Bytes(data, size);
+  CheckAnsiText(bytes);
   const std::string in = qmfuzz::Workspace() + "/in/";
   qmtest::MakeDirs(in);
   for (const std::string& name : qmtest::ListDir(in))

@@ -1,5 +1,6 @@
-// The FILES.BBS reader: the line parser on every line of the input, then
-// the whole input read as an area's FILES.BBS, adding records for real.
+// The FILES.BBS reader: the line parser on every line of the input, the
+// input read in every column layout of other boards' lists, then the whole
+// input read as an area's FILES.BBS, adding records for real.
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "actions/FilesBbs.h"
+#include "actions/FilesBbsDialect.h"
 #include "fuzz/FuzzSupport.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -93,6 +95,43 @@ void CheckParsed(const std::string& line) {
     Check(d.find('|') == std::string::npos, "plain mode drops every bar");
 }
 
+// What a layout reads comes from the input: names from the start of a line,
+// texts and dates cut from lines, no blank at either end of a text.
+void CheckDialects(const std::string& bytes,
+                   const std::vector<std::string>& lines) {
+  qm::DetectDialect(lines);
+  for (const qm::ListDialect dialect :
+       {qm::ListDialect::Counter, qm::ListDialect::SizeAndDate,
+        qm::ListDialect::Date, qm::ListDialect::Size,
+        qm::ListDialect::NameColumn}) {
+    size_t files = 0;
+    for (const std::string& line : lines) {
+      const qm::DialectLine read = qm::ReadDialectLine(dialect, line);
+      if (read.kind != qm::DialectLineKind::File) continue;
+      ++files;
+      Check(!read.fileName.empty() &&
+                line.compare(0, read.fileName.size(), read.fileName) == 0,
+            "a file line's name starts the line");
+      Check(read.fileName.find_first_of(" \t") == std::string::npos,
+            "a name holds no blank");
+    }
+    const std::vector<qm::DialectEntry> entries =
+        qm::ReadDialectList(dialect, lines);
+    Check(entries.size() == files, "one entry per file line");
+    for (const qm::DialectEntry& entry : entries) {
+      Check(entry.date.empty() || bytes.find(entry.date) != std::string::npos,
+            "a date is cut from a line");
+      for (const std::string& text : entry.descriptions) {
+        Check(!text.empty() && static_cast<unsigned char>(text.front()) > ' ' &&
+                  static_cast<unsigned char>(text.back()) > ' ',
+              "a description line is trimmed and not empty");
+        Check(bytes.find(text) != std::string::npos,
+              "a description line is cut from a line");
+      }
+    }
+  }
+}
+
 // The host, and the files list lines may name in the area's directory.
 const std::string& Setup() {
   static const std::string home = [] {
@@ -147,6 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bytes = qmfuzz::Bytes(data, size);
   const std::vector<std::string> lines = ListLines(bytes);
   for (const std::string& line : lines) CheckParsed(line);
+  CheckDialects(bytes, lines);
 
   const std::string dir = qmfuzz::AreaDir(kArea);
   qmtest::WriteFile(dir + "/FILES.BBS", bytes);

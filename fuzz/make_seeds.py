@@ -153,6 +153,26 @@ def filesbbs_seeds():
     write(t, "blank-and-tabs.bbs", lines("", "   ", "GAME.ZIP\tTab  x", "",
                                          "\t\tcontinued"))
     write(t, "no-final-end.bbs", b"README  last line without end")
+    # Layouts of other boards' lists, made up in their shapes.
+    write(t, "dialect-counter.bbs", lines(
+        "GAME.ZIP     [00] A game", "\t\t  for two", " ",
+        "ONE.ZIP      [0]  ( no information available )",
+        "TWO.ZIP   [0]  Two", "                               | more"))
+    write(t, "dialect-size-date.bbs", lines(
+        "GAME.ZIP     55475  03-27-92  No ID File Found For This Archive File.",
+        " " * 34 + "Please consult the documentation of this",
+        "ONE.ZIP         12  04/28/93  one"))
+    write(t, "dialect-date.bbs", lines(
+        "Games                Area                       Files:   2",
+        "-" * 40, "GAME.ZIP      04/28/93 me game for tw",
+        " A game game for two", "ONE.ZIP       1-2-1993 one"))
+    write(t, "dialect-size.bbs", lines(
+        "game.zip            27K A game", "one.zip              2M one"))
+    write(t, "dialect-name-column.bbs", lines(
+        "", " A CD of files, 1994.", " " + "-" * 30,
+        "GAME.ZIP     No description available",
+        "ONE.ZIP      One                           Nov 1991 ",
+        "FILE.TXT     "))
     write(t, "empty.bbs", b"")
 
 
@@ -244,6 +264,12 @@ def describe_seeds():
         ("FILE_ID.DIZ", diz("Best game ever", "Version 2", "Freeware")),
         ("GAME.EXE", b"MZ")]))
     write(t, "single-line.zip", zip_bytes([("file_id.diz", b"One line only")]))
+    # Not an archive: the bytes of an ANSI description, read as one.
+    sauce = bytearray(b"SAUCE00" + b" " * 121)
+    sauce[104] = 1
+    write(t, "ansi-sauce.ans",
+          b"\x1b[0;1;33m\xdb\xdb\x1b[5C\xdc Title\x1b[0m  \r\n\x1b[2J\x1b[1;1H"
+          b"\x1b7x\x1b[12" + b"\x1a" + b"COMNT" + b"c" * 64 + bytes(sauce))
     write(t, "twenty-lines-long.zip", zip_bytes([
         ("FILE_ID.DIZ", diz("L" * 100, *["line %d" % i for i in range(2, 21)]))]))
     write(t, "nested-paths.zip", zip_bytes([

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "config/ConfigFile.h"
+#include "server/HostFields.h"
 #include "server/WcApi.h"
 
 namespace qm {
@@ -26,9 +27,6 @@ struct ResolvedAreaPath {
 ResolvedAreaPath ResolveAreaPath(const std::string& hostPath,
                                  const std::string& homeDir);
 
-// The first host volume whose name equals name without regard to case.
-std::optional<TFileVolume> FindVolume(const std::string& name);
-
 // The letter followed by the real path without its first character.
 std::string MapDriveLetter(const std::string& letter,
                            const std::string& realPath);
@@ -39,12 +37,6 @@ std::vector<AreaConfigEntry> FillFromHost(std::string& homeDir);
 
 // The host's record of an area; nullopt when the host has no such area.
 std::optional<TFileArea> HostArea(int32_t number);
-// A fixed-width host field's text, up to its NUL or the field's end.
-std::string HostText(const char* field, size_t size);
-template <size_t N>
-std::string HostText(const char (&field)[N]) {
-  return HostText(field, N);
-}
 
 // Move targets: "N:name" for every named host area other than exclude.
 std::vector<std::string> MoveTargets(int32_t exclude);

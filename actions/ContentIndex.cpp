@@ -376,7 +376,8 @@ void ContentIndex::Write(const std::vector<IndexedFile>& changed,
   sqlite3_exec(db_, ok ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
-bool ContentIndex::Verify(IndexedFile& file) {
+bool ContentIndex::Verify(const IndexedFile& file,
+                          std::optional<IndexedFile>* current) {
   IndexedFile now = file;
   if (!file.localPath.empty()) {
     return HashLocalFile(file.localPath, now.size, now.hash) &&
@@ -387,6 +388,7 @@ bool ContentIndex::Verify(IndexedFile& file) {
   if (!ReadStored(now)) return false;
   if (now.size == file.size && now.hash == file.hash) return true;
   Write({now}, {});  // what the file holds now
+  if (current) *current = std::move(now);
   return false;
 }
 
@@ -409,7 +411,34 @@ void ContentIndex::Remember(IndexedFile file) {
   Add(std::move(file));
 }
 
-std::vector<std::vector<IndexedFile>> ContentIndex::Groups() const {
+size_t ContentIndex::Members(const IndexedFile& file) const {
+  const auto it = byContent_.find(ContentKey(file.size, file.hash));
+  if (it == byContent_.end()) return 0;
+  return std::count_if(it->second.begin(), it->second.end(),
+                       [&](size_t index) { return !gone_[index]; });
+}
+
+std::vector<std::vector<IndexedFile>> ContentIndex::Groups() {
+  // A file changed with its size and time kept still has its old content
+  // here, so every member is read again before it counts; what it holds
+  // now may make another group, so that is looked at again.
+  std::vector<bool> read(files_.size(), false);
+  for (bool moved = true; moved;) {
+    moved = false;
+    for (size_t index = 0; index < files_.size(); ++index) {
+      if (read[index] || gone_[index] || files_[index].size == 0 ||
+          Members(files_[index]) < 2)
+        continue;
+      read[index] = true;
+      std::optional<IndexedFile> current;
+      if (Verify(files_[index], &current)) continue;
+      gone_[index] = true;
+      if (!current) continue;
+      Add(std::move(*current));
+      read.push_back(true);
+      moved = true;
+    }
+  }
   std::vector<std::vector<IndexedFile>> groups;
   for (const auto& [key, indexes] : byContent_) {
     std::vector<IndexedFile> group;

@@ -52,8 +52,9 @@ class ContentIndex {
   std::optional<IndexedFile> FindSame(uint64_t size, const Digest& hash);
   // A file added in this run.
   void Remember(IndexedFile file);
-  // Groups of two or more non-empty files with the same content.
-  std::vector<std::vector<IndexedFile>> Groups() const;
+  // Groups of two or more non-empty files with the same content, each
+  // member read again to be sure.
+  std::vector<std::vector<IndexedFile>> Groups();
 
  private:
   // Opens the database and reads its rows; false when nothing can be kept.
@@ -61,7 +62,11 @@ class ContentIndex {
                     std::vector<IndexedFile>& rows);
   int LoadRows(std::vector<IndexedFile>& rows);  // SQLITE_DONE when read
   void Refresh(RunContext& ctx, std::vector<IndexedFile>& rows);
-  bool Verify(IndexedFile& file);
+  // Whether a file still holds its indexed content; a stored file that
+  // holds other content now is indexed so and given in current.
+  bool Verify(const IndexedFile& file,
+              std::optional<IndexedFile>* current = nullptr);
+  size_t Members(const IndexedFile& file) const;  // with its content, live
   void Add(IndexedFile file);
   void Write(const std::vector<IndexedFile>& changed,
              const std::vector<IndexedFile>& removed);

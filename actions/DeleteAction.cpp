@@ -4,10 +4,12 @@
 #include "actions/FileActions.h"
 #include "actions/MatchRule.h"
 #include "actions/Transfer.h"
+#include "platform/FieldText.h"
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "run/RunLog.h"
+#include "server/HostVolumes.h"
 
 namespace qm {
 
@@ -45,10 +47,17 @@ struct Cleanup {
 
 constexpr int kMostDays = 36500;
 
-// The clean-up of an entry; false (logged) when its day count is not one.
-bool CleanupOf(RunContext& ctx, int32_t area, const std::string& descAction,
-               const std::string& descSpec, Cleanup& cleanup) {
+// The clean-up of an entry; false (logged) when its day count is not one,
+// or when it would delete the files of records whose files are gone.
+bool CleanupOf(RunContext& ctx, int32_t area, DeleteMode mode,
+               const std::string& descAction, const std::string& descSpec,
+               Cleanup& cleanup) {
   if (descAction == "Only Missing Files") {
+    if (mode == DeleteMode::JustDeleteFiles) {
+      LogRunError(ctx, "Only Missing Files has no files to delete for FA# " +
+                           std::to_string(area));
+      return false;
+    }
     cleanup.kind = Cleanup::Kind::MissingFiles;
   } else if (descAction == "Only Older Than") {
     const std::string days = Trim(descSpec);
@@ -70,9 +79,51 @@ bool CleanupOf(RunContext& ctx, int32_t area, const std::string& descAction,
   return true;
 }
 
+// Whether a record's stored file is there; Unknown (logged) when the host
+// cannot look, say because the storage itself is gone.
+enum class Stored { Present, Missing, Unknown };
+Stored StoredFile(RunContext& ctx, const TFileRecord& record,
+                  const std::string& name) {
+  if (WcExistFile(HostPath(record.Area, name).c_str())) return Stored::Present;
+  if (WcGetLastError() == WC_ITEM_NOT_FOUND) return Stored::Missing;
+  LogRunError(ctx, "Could not look for stored file: " + name + " in FA# " +
+                       std::to_string(record.Area));
+  return Stored::Unknown;
+}
+
+// Whether a missing stored file here means the file is gone. Not on a
+// volume the host has offline (the disc is out), nor in storage that shows
+// none of the area's files (a share not mounted leaves an empty mount
+// point): there every record would look orphaned. Logs why not.
+bool StorageTellsMissingFiles(RunContext& ctx, int32_t area,
+                              const TFileArea& areaRecord) {
+  const std::string fa = "FA# " + std::to_string(area);
+  const auto volume = VolumeOfAreaPath(FieldText(areaRecord.Path));
+  if (volume && volume->Offline) {
+    LogRunError(ctx, "Volume " + FieldText(volume->Name) +
+                         " is offline: " + fa + " not cleaned up");
+    return false;
+  }
+  size_t missing = 0;
+  Stored seen = Stored::Missing;
+  if (!WalkMatchingRecords(ctx, area, MatchRule::ForListing("*.*"),
+                           [&](TFileRecord& record) {
+                             seen = StoredFile(ctx, record, RecordName(record));
+                             if (seen == Stored::Missing) ++missing;
+                             return seen == Stored::Missing;
+                           }))
+    return false;
+  if (seen == Stored::Present) return true;
+  // No records, nothing to clean up.
+  if (seen == Stored::Missing && missing > 0)
+    LogRunError(ctx, "No stored file of " + fa + " found (" +
+                         std::to_string(missing) + " records): not cleaned up");
+  return false;
+}
+
 // Whether a selected record stays selected under the clean-up. A stored
-// file the host cannot look at (its storage gone, say an unmounted share)
-// ends the walk rather than counting as missing.
+// file the host cannot look at ends the walk rather than counting as
+// missing.
 enum class Kept { Yes, No, Stop };
 Kept KeptBy(RunContext& ctx, const Cleanup& cleanup, const TFileRecord& record,
             const std::string& name) {
@@ -84,10 +135,14 @@ Kept KeptBy(RunContext& ctx, const Cleanup& cleanup, const TFileRecord& record,
     case Cleanup::Kind::MissingFiles:
       break;
   }
-  if (WcExistFile(HostPath(record.Area, name).c_str())) return Kept::No;
-  if (WcGetLastError() == WC_ITEM_NOT_FOUND) return Kept::Yes;
-  LogRunError(ctx, "Could not look for stored file: " + name + " in FA# " +
-                       std::to_string(record.Area));
+  switch (StoredFile(ctx, record, name)) {
+    case Stored::Present:
+      return Kept::No;
+    case Stored::Missing:
+      return Kept::Yes;
+    case Stored::Unknown:
+      break;
+  }
   return Kept::Stop;
 }
 
@@ -113,12 +168,16 @@ void DeleteAction(RunContext& ctx, int32_t area, const std::string& param,
                   const std::string& spec, const std::string& path,
                   const std::string& descAction, const std::string& descSpec) {
   const DeleteMode mode = ModeOf(param);
-  if (!AreaReadyForWalk(ctx, area)) return;
+  TFileArea areaRecord{};
+  if (!AreaReadyForWalk(ctx, area, &areaRecord)) return;
   const std::string directory = TrailingBackslash(path);
   MatchRule rule;
   if (!SelectionRule(ctx, spec, area, rule)) return;
   Cleanup cleanup;
-  if (!CleanupOf(ctx, area, descAction, descSpec, cleanup)) return;
+  if (!CleanupOf(ctx, area, mode, descAction, descSpec, cleanup)) return;
+  if (mode != DeleteMode::None && cleanup.kind == Cleanup::Kind::MissingFiles &&
+      !StorageTellsMissingFiles(ctx, area, areaRecord))
+    return;
 
   WalkMatchingRecords(ctx, area, rule, [&](TFileRecord& record) {
     if (mode == DeleteMode::None) return true;

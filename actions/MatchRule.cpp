@@ -97,13 +97,14 @@ bool SelectionRule(RunContext& ctx, const std::string& spec, int32_t area,
   return true;
 }
 
-bool AreaReadyForWalk(RunContext& ctx, int32_t area) {
+bool AreaReadyForWalk(RunContext& ctx, int32_t area, TFileArea* areaRecord) {
   ctx.state.cancelRequest = false;
-  TFileArea areaRecord{};
-  if (!MwGetFileAreas(area, 1, &areaRecord)) return false;
+  TFileArea record{};
+  if (!MwGetFileAreas(area, 1, &record)) return false;
+  if (areaRecord) *areaRecord = record;
   ctx.view.ProcessEvents();
   if (ctx.state.cancelRequest) return false;
-  return strnlen(areaRecord.Path, sizeof areaRecord.Path) > 0;
+  return strnlen(record.Path, sizeof record.Path) > 0;
 }
 
 bool WalkMatchingRecords(RunContext& ctx, int32_t area, const MatchRule& rule,

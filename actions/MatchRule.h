@@ -45,9 +45,11 @@ bool SelectionRule(RunContext& ctx, const std::string& spec, int32_t area,
                    MatchRule& rule);
 
 // Before a delete or move walk: clears the cancel request, then true when
-// the host knows the area, no cancel came in while the window processed
-// events, and the area's storage path is set.
-bool AreaReadyForWalk(RunContext& ctx, int32_t area);
+// the host knows the area (its record into areaRecord when given), no
+// cancel came in while the window processed events, and the area's storage
+// path is set.
+bool AreaReadyForWalk(RunContext& ctx, int32_t area,
+                      TFileArea* areaRecord = nullptr);
 
 // Walks an area's records in key order, letting the window process events
 // and testing the cancel request before each; visit sees the records the

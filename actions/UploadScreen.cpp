@@ -265,7 +265,7 @@ std::string ExtrasSummary(const RunCounts& counts) {
 
 std::string DuplicatesReport(RunContext& ctx) {
   std::string text;
-  const ContentIndex index(ctx);
+  ContentIndex index(ctx);
   for (const auto& group : index.Groups()) {
     if (!text.empty()) text += '\n';
     for (const IndexedFile& file : group)

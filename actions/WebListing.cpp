@@ -45,12 +45,17 @@ bool ForbiddenInHtml(char32_t c) {
          (c & 0xFFFE) == 0xFFFE;
 }
 
-// A stored text for HTML: UTF-8 in the run's code page. HTML cannot hold
-// control characters: they become their pictures (U+2400 on); characters it
-// forbids become U+FFFD.
-std::string HtmlText(std::string_view stored, Charset charset) {
+// A name, a one-line stored text, as the listing shows it.
+std::vector<ShownChar> ShownName(const std::string& name, Charset charset) {
+  return ShowStoredLines({name}, charset).front();
+}
+
+// A shown text for HTML. HTML cannot hold control characters: they become
+// their pictures (U+2400 on), but DOS text has its own pictures already and
+// keeps its line breaks; characters HTML forbids become U+FFFD.
+std::string HtmlText(const std::vector<ShownChar>& shown, Charset charset) {
   std::string text;
-  for (const ShownChar& c : ShowStored(stored, charset)) {
+  for (const ShownChar& c : shown) {
     switch (c.point) {
       case '&':
         text += "&amp;";
@@ -71,7 +76,7 @@ std::string HtmlText(std::string_view stored, Charset charset) {
         break;
     }
     char32_t point = c.point;
-    if (point < 0x20) point += 0x2400;
+    if (charset == Charset::Windows1252 && point < 0x20) point += 0x2400;
     if (point == 0x7F) point = 0x2421;
     if (ForbiddenInHtml(point)) point = 0xFFFD;
     AppendUtf8(text, point);
@@ -87,19 +92,21 @@ std::string IsoDate(uint64_t time) {
 std::string HtmlArea(int32_t area, const std::string& name,
                      const std::vector<WebFile>& files, Charset charset) {
   std::string html = "<section id=\"area-" + std::to_string(area) +
-                     "\">\n<h2>" + HtmlText(name, charset) +
+                     "\">\n<h2>" + HtmlText(ShownName(name, charset), charset) +
                      "</h2>\n<table>\n<thead><tr><th class=\"name\">Name</th>"
                      "<th class=\"size\">Size</th><th class=\"date\">Date</th>"
                      "<th>Description</th></tr></thead>\n"
                      "<tbody>\n";
   for (const WebFile& file : files) {
-    html += "<tr><td class=\"name\">" + HtmlText(file.name, charset) +
+    html += "<tr><td class=\"name\">" +
+            HtmlText(ShownName(file.name, charset), charset) +
             "</td><td class=\"size\">" + std::to_string(file.size) +
             "</td><td class=\"date\">" + IsoDate(file.time) +
             "</td><td class=\"desc\">";
-    for (size_t i = 0; i < file.description.size(); ++i) {
+    const auto lines = ShowStoredLines(file.description, charset);
+    for (size_t i = 0; i < lines.size(); ++i) {
       if (i > 0) html += '\n';
-      html += HtmlText(file.description[i], charset);
+      html += HtmlText(lines[i], charset);
     }
     html += "</td></tr>\n";
   }
@@ -147,19 +154,19 @@ std::string JsonArea(int32_t area, const std::string& name,
                      const std::vector<WebFile>& files, Charset charset) {
   nlohmann::ordered_json json;
   json["number"] = area;
-  json["name"] = StoredToUtf8(name, charset);
+  json["name"] = ShownToUtf8(ShownName(name, charset));
   json["files"] = nlohmann::ordered_json::array();
   for (const WebFile& file : files) {
     nlohmann::ordered_json entry;
-    entry["name"] = StoredToUtf8(file.name, charset);
+    entry["name"] = ShownToUtf8(ShownName(file.name, charset));
     entry["size"] = file.size;
     std::string time = FileTimeToIsoText(file.time);
     if (const size_t space = time.find(' '); space != std::string::npos)
       time[space] = 'T';
     entry["time"] = time;
     entry["description"] = nlohmann::ordered_json::array();
-    for (const std::string& line : file.description)
-      entry["description"].push_back(StoredToUtf8(line, charset));
+    for (const auto& line : ShowStoredLines(file.description, charset))
+      entry["description"].push_back(ShownToUtf8(line));
     json["files"].push_back(std::move(entry));
   }
   return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -215,7 +222,8 @@ bool WriteWebListing(RunContext& ctx, int32_t area, const TFileArea& record,
                                    : HtmlArea(area, name, files, charset);
   if (!allFiles)
     return WriteWhole(outputPath,
-                      Document(mode, {areaText}, HtmlText(name, charset)));
+                      Document(mode, {areaText},
+                               HtmlText(ShownName(name, charset), charset)));
   // The document is written whole after each entry, so it is complete
   // whenever the run stops; the first entry of a run starts it afresh.
   std::vector<std::string>& areas = ctx.state.webListed[outputPath];

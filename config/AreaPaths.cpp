@@ -5,25 +5,14 @@
 
 namespace qm {
 
-std::optional<TFileVolume> FindVolume(const std::string& name) {
-  const int32_t count = MwGetFileVolumeCount();
-  for (int32_t i = 0; i < count; ++i) {
-    TFileVolume volume{};
-    if (!MwGetFileVolumes(i, 1, &volume)) continue;
-    if (EqualsNoCase(FieldText(volume.Name), name)) return volume;
-  }
-  return std::nullopt;
-}
-
 ResolvedAreaPath ResolveAreaPath(const std::string& hostPath,
                                  const std::string& homeDir) {
   const ResolvedAreaPath unchanged{hostPath, "NA", "No"};
   if (IsDrivePath(hostPath)) return unchanged;
   if (!hostPath.empty() && hostPath[0] == '[') {
-    const size_t close = hostPath.find(']');
-    if (close == std::string::npos) return unchanged;
-    auto volume = FindVolume(hostPath.substr(1, close - 1));
+    auto volume = VolumeOfAreaPath(hostPath);
     if (!volume) return unchanged;
+    const size_t close = hostPath.find(']');
     // The separator after "]" is dropped: the volume's path brings its own.
     const std::string rest =
         close + 2 < hostPath.size() ? hostPath.substr(close + 2) : "";

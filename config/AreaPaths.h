@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "config/ConfigFile.h"
+#include "server/HostVolumes.h"
 #include "server/WcApi.h"
 
 namespace qm {
@@ -25,9 +26,6 @@ struct ResolvedAreaPath {
 // as a local directory. Looks volumes up with the host (needs a login).
 ResolvedAreaPath ResolveAreaPath(const std::string& hostPath,
                                  const std::string& homeDir);
-
-// The first host volume whose name equals name without regard to case.
-std::optional<TFileVolume> FindVolume(const std::string& name);
 
 // The letter followed by the real path without its first character.
 std::string MapDriveLetter(const std::string& letter,

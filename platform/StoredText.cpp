@@ -1,5 +1,7 @@
 #include "platform/StoredText.h"
 
+#include <algorithm>
+
 namespace qm {
 
 namespace {
@@ -55,6 +57,13 @@ bool IsUtf8(std::string_view bytes) {
     bytes.remove_prefix(length);
   }
   return true;
+}
+
+// A byte as DOS drew it; with breaks, CR and LF stay line breaks.
+void AppendDos(std::vector<ShownChar>& shown, unsigned char byte, bool breaks) {
+  const bool lineBreak = breaks && (byte == '\r' || byte == '\n');
+  const char32_t point = lineBreak ? byte : DosChar(byte);
+  shown.push_back({point, point != byte});
 }
 
 }  // namespace
@@ -124,11 +133,8 @@ std::vector<ShownChar> ShowStored(std::string_view bytes, Charset charset,
   std::vector<ShownChar> shown;
   shown.reserve(bytes.size());
   if (charset == Charset::Cp437 && !IsUtf8(bytes)) {
-    for (const char c : bytes) {
-      const auto byte = static_cast<unsigned char>(c);
-      const char32_t point = DosChar(byte);
-      shown.push_back({point, point != byte});
-    }
+    for (const char c : bytes)
+      AppendDos(shown, static_cast<unsigned char>(c), false);
     return shown;
   }
   const auto asByte = charset == Charset::Cp437 ? DosChar : WindowsChar;
@@ -146,6 +152,33 @@ std::vector<ShownChar> ShowStored(std::string_view bytes, Charset charset,
   return shown;
 }
 
+std::vector<std::vector<ShownChar>> ShowStoredLines(
+    const std::vector<std::string>& lines, Charset charset) {
+  std::vector<std::vector<ShownChar>> shown;
+  const bool utf8 =
+      std::all_of(lines.begin(), lines.end(),
+                  [](const std::string& line) { return IsUtf8(line); });
+  for (const std::string& line : lines) {
+    if (charset != Charset::Cp437) {
+      shown.push_back(ShowStored(line, charset));
+      continue;
+    }
+    std::vector<ShownChar>& drawn = shown.emplace_back();
+    if (!utf8) {
+      for (const char c : line)
+        AppendDos(drawn, static_cast<unsigned char>(c), true);
+      continue;
+    }
+    for (const ShownChar& c : ShowStored(line, charset)) {
+      if (c.point < 0x20 || c.point == 0x7F)
+        AppendDos(drawn, static_cast<unsigned char>(c.point), true);
+      else
+        drawn.push_back(c);
+    }
+  }
+  return shown;
+}
+
 int StoredByteOf(char32_t point, Charset charset) {
   for (int byte = 1; byte < 256; ++byte) {
     const auto b = static_cast<unsigned char>(byte);
@@ -158,12 +191,15 @@ int StoredByteOf(char32_t point, Charset charset) {
   return -1;
 }
 
-std::string StoredToUtf8(std::string_view bytes, Charset charset) {
+std::string ShownToUtf8(const std::vector<ShownChar>& shown) {
   std::string text;
-  text.reserve(bytes.size());
-  for (const ShownChar& c : ShowStored(bytes, charset))
-    AppendUtf8(text, c.point);
+  text.reserve(shown.size());
+  for (const ShownChar& c : shown) AppendUtf8(text, c.point);
   return text;
+}
+
+std::string StoredToUtf8(std::string_view bytes, Charset charset) {
+  return ShownToUtf8(ShowStored(bytes, charset));
 }
 
 }  // namespace qm

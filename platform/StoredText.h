@@ -28,6 +28,12 @@ struct ShownChar {
 // byte even where they are valid.
 std::vector<ShownChar> ShowStored(std::string_view bytes, Charset charset,
                                   char32_t byteWise = 0);
+// The lines of one stored text (a description) as a listing shows them.
+// Windows-1252: each line as ShowStored shows it. CP437: the text is read
+// as UTF-8 only when all its lines are, and its control bytes are drawn as
+// DOS drew them in UTF-8 text too, but CR and LF stay line breaks.
+std::vector<std::vector<ShownChar>> ShowStoredLines(
+    const std::vector<std::string>& lines, Charset charset);
 // The byte a character with byte set stands for, or -1.
 int StoredByteOf(char32_t point, Charset charset);
 
@@ -40,6 +46,8 @@ struct Utf8Char {
 Utf8Char DecodeUtf8(std::string_view bytes);
 void AppendUtf8(std::string& out, char32_t point);
 
+// Shown characters as UTF-8.
+std::string ShownToUtf8(const std::vector<ShownChar>& shown);
 // The stored text as UTF-8 in the chosen code page.
 std::string StoredToUtf8(std::string_view bytes, Charset charset);
 

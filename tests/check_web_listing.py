@@ -3,7 +3,8 @@
 must parse with a real parser (html5lib, strict: any parse error fails), the
 JSON must have the listing's shape, and both must list the same areas, files
 and description lines. A file named ALLBYTES.TXT must hold, line by line,
-bytes 1-255 in four parts, each followed by 0xDB, drawn as code page 437.
+bytes 1-255 in four parts, each followed by 0xDB, drawn as code page 437
+(CR and LF kept as line breaks).
 Prints one line per area: number, name, file count.
 Usage: check_web_listing.py HTML JSON"""
 import json
@@ -23,7 +24,9 @@ DOS_CONTROLS = ("\u263a\u263b\u2665\u2666\u2663\u2660\u2022\u25d8\u25cb"
 def dos_text(data):
     out = []
     for b in data:
-        if 1 <= b < 0x20:
+        if b in (0x0A, 0x0D):
+            out.append(chr(b))
+        elif 1 <= b < 0x20:
             out.append(DOS_CONTROLS[b - 1])
         elif b == 0x7F:
             out.append("\u2302")
@@ -33,11 +36,13 @@ def dos_text(data):
 
 
 def html_form(text):
-    """What HTML can hold of a text: control pictures, U+FFFD."""
+    """What HTML can hold of a text: line breaks, control pictures, U+FFFD."""
     out = []
     for ch in text:
         c = ord(ch)
-        if c < 0x20:
+        if ch in "\r\n":
+            out.append(ch)
+        elif c < 0x20:
             out.append(chr(0x2400 + c))
         elif c == 0x7F:
             out.append("\u2421")
@@ -46,6 +51,11 @@ def html_form(text):
         else:
             out.append(ch)
     return "".join(out)
+
+
+def parsed(text):
+    """A text as an HTML parser reads it: every CR LF or CR is one LF."""
+    return text.replace("\r\n", "\n").replace("\r", "\n")
 
 
 def text_of(element):
@@ -116,13 +126,14 @@ def main():
     expected_lines = [dos_text(all_bytes[i:i + 64] + b"\xdb")
                       for i in range(0, 255, 64)]
     for (number, name, rows), area in zip(html_areas, json_areas):
-        if number != area["number"] or name != html_form(area["name"]):
+        if number != area["number"] or name != parsed(html_form(area["name"])):
             fail("area %r differs from %r" % (name, area["name"]))
         if len(rows) != len(area["files"]):
             fail("file count of area %d" % number)
         for row, f in zip(rows, area["files"]):
-            wanted = [html_form(f["name"]), str(f["size"]), f["time"][:10],
-                      "\n".join(html_form(line) for line in f["description"])]
+            wanted = [parsed(html_form(f["name"])), str(f["size"]),
+                      f["time"][:10], parsed("\n".join(
+                          html_form(line) for line in f["description"]))]
             if row != wanted:
                 fail("row %r differs from %r" % (row, wanted))
             if f["name"] == "ALLBYTES.TXT" and f["description"] != expected_lines:

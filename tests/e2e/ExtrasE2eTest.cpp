@@ -179,11 +179,18 @@ TEST_F(Extras, DuplicatesAndUploadChecksAreRefusedBeforeAnythingIsCopied) {
   EXPECT_EQ(Names(3),
             (std::vector<std::string>{"AGAIN.ZIP", "HUGE2.DAT", "W.ZIP"}));
 
-  // The report: largest waste first; empty files are in no group.
+  // The report: largest waste first; empty files are in no group; a file
+  // rewritten with its size and time kept (as by touch -r) is printed in
+  // the group of what it holds now.
+  Stored(4, "HUGE3.DAT", std::string(100, 'x'));
+  const std::string rewritten = AreaDir(3) + "HUGE2.DAT";
+  const auto time = std::filesystem::last_write_time(rewritten);
+  qmtest::WriteFile(rewritten, std::string(100, 'x'));
+  std::filesystem::last_write_time(rewritten, time);
   result = Quillmar({"--duplicates"});
   ASSERT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(result.out,
-            "FA# 1: HUGE.DAT 100\nFA# 3: HUGE2.DAT 100\n\n"
+            "FA# 3: HUGE2.DAT 100\nFA# 4: HUGE3.DAT 100\n\n"
             "FA# 1: GAME.ZIP 15\nFA# 3: W.ZIP 15\n");
   EXPECT_EQ(Names(1), (std::vector<std::string>{"GAME.ZIP", "HUGE.DAT"}));
 }

@@ -253,16 +253,52 @@ TEST_F(DeleteActionTest, CleanupNarrowsTheSelection) {
   EXPECT_EQ(LogLines().size(), 7u);
 }
 
-// Storage that is not there (an unmounted share) must not make every
-// record look orphaned.
-TEST_F(DeleteActionTest, MissingStorageRemovesNoRecord) {
+// Storage that cannot show its files (a share not mounted, its mount point
+// empty or gone; a disc the host has offline) must not make every record
+// look orphaned, in a test run as in the run itself.
+TEST_F(DeleteActionTest, StorageShowingNoFileRemovesNoRecord) {
+  const auto missingOnly = [&](int32_t area, const std::string& mode) {
+    qm::DeleteAction(run.ctx, area, mode, "*.*", local, "Only Missing Files",
+                     "NA");
+  };
   AddFiles();
-  std::filesystem::rename(store.substr(0, store.size() - 1), dir / "elsewhere");
-  qm::DeleteAction(run.ctx, 1, "Just Remove Records", "*.*", local,
-                   "Only Missing Files", "NA");
+  std::string error;
+  const std::string disc = dir / "disc";
+  qmtest::MakeDirs(disc + "/games");
+  ASSERT_TRUE(qm::host::AddVolume(home, "CD", disc + "/", true, error));
+  ASSERT_TRUE(qm::host::AddArea(home, 3, "Disc", "[CD]\\games", error));
+  qmtest::WriteFile(disc + "/games/ON.ZIP", "on the disc");
+  ASSERT_TRUE(qmtest::AddRecord(3, "ON.ZIP"));
+  ASSERT_TRUE(qmtest::AddRecord(3, "OFF.ZIP"));
+
+  const std::string storage = store.substr(0, store.size() - 1);
+  std::filesystem::rename(storage, dir / "elsewhere");
+  missingOnly(1, "Just Remove Records");
+  std::filesystem::create_directory(storage);  // the empty mount point
+  run.view.testRun = true;
+  missingOnly(1, "Just Remove Records");
+  missingOnly(2, "Just Remove Records");  // no records: nothing to say
+  missingOnly(3, "Delete and Remove");
+  // Deleting the files of records whose files are gone, refused once.
+  missingOnly(1, "Just Delete Files");
+  EXPECT_EQ(
+      run.view.testRunLines,
+      (Names{"ERR: No stored file of FA# 1 found (4 records): not "
+             "cleaned up",
+             "ERR: Volume CD is offline: FA# 3 not cleaned up",
+             "ERR: Only Missing Files has no files to delete for FA# 1"}));
+  run.view.testRun = false;
+  missingOnly(1, "Just Remove Records");
+  missingOnly(3, "Just Remove Records");
+  missingOnly(1, "Just Delete Files");
   EXPECT_EQ(Records().size(), 4u);
+  EXPECT_EQ(Records(3), (Names{"OFF.ZIP", "ON.ZIP"}));
+  EXPECT_EQ(qmtest::ListDir(local).size(), 4u);
   EXPECT_EQ(LogLines(),
-            Names{"Could not look for stored file: BIGDEMO.ZIP in FA# 1"});
+            (Names{"Could not look for stored file: BIGDEMO.ZIP in FA# 1",
+                   "No stored file of FA# 1 found (4 records): not cleaned up",
+                   "Volume CD is offline: FA# 3 not cleaned up",
+                   "Only Missing Files has no files to delete for FA# 1"}));
 }
 
 }  // namespace

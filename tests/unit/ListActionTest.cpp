@@ -282,7 +282,12 @@ TEST_F(ListActionTest, WebListingsAreValidDocumentsOfTheirAreas) {
   ASSERT_TRUE(qmtest::AddRecord(1, "ALLBYTES.TXT", dos));
   ASSERT_TRUE(qmtest::AddRecord(
       1, "<B>&.ZIP", {"<b>Tags</b> & \"quotes\"", "", "after an empty line"}));
-  ASSERT_TRUE(qmtest::AddRecord(2, "MANUAL.TXT", {"Caf\xC3\xA9 \x01\x7F"}));
+  // UTF-8 with DOS pictures and line breaks; box art whose second line
+  // alone would read as UTF-8.
+  ASSERT_TRUE(qmtest::AddRecord(2, "MANUAL.TXT",
+                                {"Caf\xC3\xA9 \x01\x7F\x09 \x0D\x0A"}));
+  ASSERT_TRUE(qmtest::AddRecord(2, "ART.TXT",
+                                {"\xC9\xCD\xBB Art", "\xCD\xBB \xC4\xBF"}));
   run.state.charset = qm::Charset::Cp437;
   std::string firstHtml, firstJson;
   for (int runs = 1; runs <= 2; ++runs) {
@@ -305,12 +310,16 @@ TEST_F(ListActionTest, WebListingsAreValidDocumentsOfTheirAreas) {
   const qmtest::ProcessResult all =
       qmtest::CheckWebListing(dir / "web.html", dir / "web.json");
   EXPECT_EQ(all.exitCode, 0) << all.err;
-  EXPECT_EQ(all.out, "1 Games 2\n2 Docs 1\n12 Empty 0\n");
+  EXPECT_EQ(all.out, "1 Games 2\n2 Docs 2\n12 Empty 0\n");
   const qmtest::ProcessResult one =
       qmtest::CheckWebListing(listDir + "/web.html", listDir + "/web.json");
   EXPECT_EQ(one.exitCode, 0) << one.err;
   EXPECT_EQ(one.out, "1 Games 2\n");
-  EXPECT_NE(firstJson.find("\"Caf\xC3\xA9 \\u0001\x7F\""), std::string::npos);
+  EXPECT_NE(firstJson.find("[\"Caf\xC3\xA9 \u263A\u2302\u25CB \\r\\n\"]"),
+            std::string::npos);
+  EXPECT_NE(firstJson.find("[\"\u2554\u2550\u2557 Art\",\"\u2550\u2557 "
+                           "\u2500\u2510\"]"),
+            std::string::npos);
   EXPECT_EQ(LogText(), "");
 
   // Windows-1252, the default, takes each byte that is not UTF-8 alone.

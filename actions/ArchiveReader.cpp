@@ -4,7 +4,9 @@
 #include <archive_entry.h>
 #include <locale.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -141,6 +143,101 @@ class Utf8Characters {
   locale_t previous_;
 };
 
+// The archive's bytes from where it starts in the file (after a program
+// stub), for the reader's callbacks.
+struct Source {
+  File file;
+  uint64_t start = 0;
+  uint64_t size = 0;  // the file's
+  uint64_t at = 0;    // from start
+  char buffer[16384];
+
+  uint64_t Left() const { return size - start - at; }
+};
+
+la_ssize_t ReadSource(archive*, void* data, const void** block) {
+  Source& source = *static_cast<Source*>(data);
+  *block = source.buffer;
+  const Result<size_t> got = source.file.ReadAt(
+      source.buffer, sizeof source.buffer, source.start + source.at);
+  if (!got) return -1;
+  source.at += *got;
+  return static_cast<la_ssize_t>(*got);
+}
+
+la_int64_t SeekSource(archive*, void* data, la_int64_t offset, int whence) {
+  Source& source = *static_cast<Source*>(data);
+  const la_int64_t length = static_cast<la_int64_t>(source.size - source.start);
+  la_int64_t to = offset;
+  if (whence == SEEK_CUR) to += static_cast<la_int64_t>(source.at);
+  if (whence == SEEK_END) to += length;
+  if (to < 0 || to > length) return ARCHIVE_FATAL;
+  source.at = static_cast<uint64_t>(to);
+  return to;
+}
+
+la_int64_t SkipSource(archive*, void* data, la_int64_t request) {
+  Source& source = *static_cast<Source*>(data);
+  const la_int64_t skipped =
+      std::min(request, static_cast<la_int64_t>(source.Left()));
+  source.at += static_cast<uint64_t>(skipped);
+  return skipped;
+}
+
+// Whether an LHA level 0, 1 or 2 header starts at the bytes: a known
+// method, and for levels 0 and 1 the header's own checksum.
+bool LhaHeaderAt(const std::string& bytes, size_t at) {
+  if (at + 22 > bytes.size()) return false;
+  auto byte = [&](size_t i) { return static_cast<uint8_t>(bytes[at + i]); };
+  const std::string method = bytes.substr(at + 2, 5);
+  const bool known = (method.compare(0, 3, "-lh") == 0 &&
+                      std::strchr("01234567d", method[3]) != nullptr) ||
+                     (method.compare(0, 3, "-lz") == 0 &&
+                      std::strchr("s45", method[3]) != nullptr);
+  if (!known || method[3] == 0 || method[4] != '-') return false;
+  const uint8_t level = byte(20);
+  if (level == 2) return (byte(0) | byte(1) << 8) >= 26;
+  if (level > 1 || byte(0) < 22 || at + 2 + byte(0) > bytes.size())
+    return false;
+  uint8_t sum = 0;
+  for (size_t i = 2; i < 2u + byte(0); ++i)
+    sum = static_cast<uint8_t>(sum + byte(i));
+  return sum == byte(1);
+}
+
+// Where an archive of a format read here starts after the program stub of
+// a self-extracting one, within the first kStubSearch bytes; what the
+// bytes hold decides, not the name.
+constexpr size_t kStubSearch = 1 << 20;
+
+bool FindAfterStub(File& file, Kind& kind, uint64_t& start) {
+  std::string head(kStubSearch, '\0');
+  const Result<size_t> got = file.ReadAt(head.data(), head.size(), 0);
+  if (!got || *got < 2 || head.compare(0, 2, "MZ") != 0) return false;
+  head.resize(*got);
+  for (size_t at = head.find("-l", 2); at != std::string::npos;
+       at = head.find("-l", at + 1))
+    if (LhaHeaderAt(head, at - 2)) {
+      kind = Kind::Lha;
+      start = at - 2;
+      return true;
+    }
+  return false;
+}
+
+// An LHA upload kept on CP/M ends in Ctrl-Z up to a 128-byte record where
+// its end byte would be: nothing but that padding left is the end.
+bool OnlyPaddingFrom(Source& source, uint64_t at) {
+  constexpr uint64_t kRecord = 128;
+  const uint64_t left = source.size - source.start - at;
+  if (left == 0 || left > kRecord) return false;
+  std::string tail(static_cast<size_t>(left), '\0');
+  const Result<size_t> got =
+      source.file.ReadAt(tail.data(), tail.size(), source.start + at);
+  return got && *got == tail.size() &&
+         tail.find_first_not_of('\x1A') == std::string::npos;
+}
+
 // The reading itself, in the child process.
 ArchiveExtraction ReadMembers(const std::string& archivePath,
                               const std::string& spec,
@@ -148,23 +245,43 @@ ArchiveExtraction ReadMembers(const std::string& archivePath,
                               const std::string& readFrom) {
   ArchiveExtraction result;
   Utf8Characters characters;
-  const Kind kind = KindOf(archivePath);
+  auto source = std::make_unique<Source>();
+  Result<File> opened =
+      File::Open(readFrom.empty() ? archivePath : readFrom, OpenFlags::Read);
+  if (!opened) return result;
+  source->file = std::move(*opened);
+  const Result<FileFacts> facts = source->file.Facts();
+  if (!facts) return result;
+  source->size = facts->size;
+  Kind kind = KindOf(archivePath);
+  if (kind == Kind::None && !FindAfterStub(source->file, kind, source->start))
+    return result;
   ArchivePtr reader = OpenReader(kind);
   Result<Directory> dir = Directory::Open(destination);
   if (!reader || !dir) return result;
   archive* a = reader.get();
   errno = 0;
-  const std::string& source = readFrom.empty() ? archivePath : readFrom;
-  if (archive_read_open_filename(a, source.c_str(), 16384) != ARCHIVE_OK) {
+  archive_read_set_callback_data(a, source.get());
+  archive_read_set_read_callback(a, ReadSource);
+  archive_read_set_seek_callback(a, SeekSource);
+  archive_read_set_skip_callback(a, SkipSource);
+  if (archive_read_open1(a) != ARCHIVE_OK) {
     ThrowIfOutOfMemory(a);
     return result;
   }
   const bool plainSpec = spec.find_first_of("*?") == std::string::npos;
   FlatMemberChoice choice;
   bool written = true;
+  bool entered = false;  // a header was asked for
   while (true) {
     archive_entry* entry = nullptr;
     errno = 0;
+    // Where the next header starts: once the reader has failed it no
+    // longer says.
+    if (kind == Kind::Lha && entered && archive_read_data_skip(a) != ARCHIVE_OK)
+      break;
+    const la_int64_t next = archive_filter_bytes(a, -1);
+    entered = true;
     int status = archive_read_next_header(a, &entry);
     if (status == ARCHIVE_EOF) {
       result.readable = true;
@@ -172,6 +289,9 @@ ArchiveExtraction ReadMembers(const std::string& archivePath,
     }
     if (status != ARCHIVE_OK && status != ARCHIVE_WARN) {
       ThrowIfOutOfMemory(a);
+      if (kind == Kind::Lha &&
+          OnlyPaddingFrom(*source, static_cast<uint64_t>(next)))
+        result.readable = true;
       break;
     }
     // Folders are no members (a ZIP names them with a trailing slash).

@@ -1,4 +1,5 @@
-// Archives other than ZIP (7z, RAR, LHA, tar, gzipped tar), read through
+// Archives other than ZIP (7z, RAR, LHA, also after a program stub or with
+// CP/M padding, tar, gzipped tar), read through
 // libarchive with the ZIP library's guarantees: matching members land flat
 // in the destination, only as regular, unencrypted files of at most 64 KiB
 // whose checks pass, never through a link, one at a time in memory.
@@ -32,8 +33,10 @@ struct ArchiveExtraction {
 // Reading stops at a root member matching a spec without wildcards (none
 // after it can win). It runs in a child process within the limits above,
 // so no archive, and no fault in a decoder, can stall or exhaust the run.
-// The archive's name tells its format; its bytes come from readFrom when
-// given.
+// The archive's name tells its format; one whose name is of no format
+// read here is read when its bytes hold a program stub followed by an LHA
+// archive within the first MiB (a self-extracting one). Its bytes come
+// from readFrom when given.
 ArchiveExtraction ExtractArchiveMembers(const std::string& archive,
                                         const std::string& spec,
                                         const std::string& destination,

@@ -110,17 +110,21 @@ void LogExtractFailed(RunContext& ctx, const std::string& archive,
       ctx, "UnZip Failed. ZipFile: " + archive + "  fileDesc: " + memberSpec);
 }
 
-// Through the unzip component: count, then extract what matches. A member
-// that could not be written is Temp's fault, not the archive's.
+bool ExtractFromOther(RunContext& ctx, const std::string& archive,
+                      const std::string& readFrom,
+                      const std::string& memberSpec, const std::string& temp);
+
+// Through the unzip component: count, then extract what matches. One it
+// cannot count may be a self-extracting archive of another format; the
+// other reader looks for one. A member that could not be written is Temp's
+// fault, not the archive's.
 bool ExtractFromZip(RunContext& ctx, TUnzipFile& unzip,
-                    const std::string& archive, const std::string& memberSpec,
-                    const std::string& temp) {
+                    const std::string& archive, const std::string& readFrom,
+                    const std::string& memberSpec, const std::string& temp) {
   unzip.lpszDestination.SetText(temp);
   unzip.lpszFileSpec.SetText(memberSpec);
-  if (!unzip.Execute(DZ_FUNC_COUNT)) {
-    LogCountFailed(ctx, archive);
-    return false;
-  }
+  if (!unzip.Execute(DZ_FUNC_COUNT))
+    return ExtractFromOther(ctx, archive, readFrom, memberSpec, temp);
   if (unzip.ReturnCount() == 0) return true;
   if (!unzip.Execute(DZ_FUNC_EXTRACT)) {
     if (unzip.ReturnCode() == DZ_ERR_DESTINATION)
@@ -147,8 +151,9 @@ std::string LimitText(ArchiveLimit limit) {
 }
 
 // Through libarchive, with the same outcomes and log lines: an archive
-// that cannot be walked to its end fails like a count, a member that
-// cannot be written like an extraction; one that a limit stopped says so.
+// that cannot be walked to its end (or none found after a program stub)
+// fails like a count, a member that cannot be written like an extraction;
+// one that a limit stopped says so.
 bool ExtractFromOther(RunContext& ctx, const std::string& archive,
                       const std::string& readFrom,
                       const std::string& memberSpec, const std::string& temp) {
@@ -191,7 +196,8 @@ bool ExtractDescriptionFiles(RunContext& ctx, const std::string& archive,
   const std::string source = opened.ok() ? opened.Path() : archive;
   bool ok =
       kind == ArchiveKind::Zip
-          ? ExtractFromZip(ctx, *ctx.unzip, archive, memberSpec, folder.Path())
+          ? ExtractFromZip(ctx, *ctx.unzip, archive, source, memberSpec,
+                           folder.Path())
           : ExtractFromOther(ctx, archive, source, memberSpec, folder.Path());
   // Members that did come out are of no use without the rest.
   if (!ok) return false;

@@ -223,6 +223,82 @@ TEST_F(Describe, EightBitMemberNamesAreReadAndMatchByTheirBytes) {
   EXPECT_EQ(Log(), "");
 }
 
+// What BBS uploads hold besides plain archives: LHA kept on CP/M (Ctrl-Z
+// up to a 128-byte record where the end byte would be) and archives after
+// a program stub, found by their bytes whatever the name says.
+TEST_F(Describe, PaddedLhaAndSelfExtractingArchives) {
+  // No root member: the reading goes to the archive's end.
+  const std::vector<std::pair<std::string, std::string>> members = {
+      {"README.TXT", "Read me\r\n"},
+      {"SUB/FILE_ID.DIZ", "Padded upload\r\nends in ^Z\x1A\x1A"}};
+  std::string lzh = qmtest::Lzh(members);
+  lzh.pop_back();  // the end byte
+  auto padded = [](std::string bytes) {
+    do bytes += '\x1A';
+    while (bytes.size() % 128 != 0);
+    return bytes;
+  };
+  std::string stub = "MZ" + std::string(510, '\0');
+  stub.replace(0x40, 20, "This program cannot");
+  std::string damaged = padded(lzh);
+  damaged[damaged.find("Padded")] = 'p';  // the member's check fails
+  std::string junk = padded(lzh);
+  junk[junk.size() - 1] = 'x';
+  struct Row {
+    const char* name;
+    std::string bytes;
+    const char* description;  // null: refused with the log line
+    const char* log;
+  };
+  const std::vector<Row> rows = {
+      {"PADDED.LZH", padded(lzh), "Padded upload", nullptr},
+      {"WHOLE.LZH", padded(lzh + '\0'), "Padded upload", nullptr},
+      {"DAMAGED.LZH", damaged, nullptr, "UnZip Failed. ZipFile: "},
+      {"JUNK.LZH", junk, nullptr, "UnZip Count Failed. ZipFile: "},
+      {"PADONLY.LZH", std::string(128, '\x1A'), nullptr,
+       "UnZip Count Failed. ZipFile: "},
+      {"LHASFX.EXE", stub + lzh + '\0', "Padded upload", nullptr},
+      {"PADSFX.EXE", padded(stub + lzh), "Padded upload", nullptr},
+      {"NAMEDZIP.ZIP", stub + lzh + '\0', "Padded upload", nullptr},
+      {"PROGRAM.EXE", stub + std::string(4000, 'c'), nullptr,
+       "UnZip Count Failed. ZipFile: "},
+      {"NOSTUB.EXE", "ZM" + stub.substr(2) + lzh + '\0', nullptr,
+       "UnZip Count Failed. ZipFile: "},
+      {"FAR.EXE", stub + std::string(1 << 20, '\0') + lzh + '\0', nullptr,
+       "UnZip Count Failed. ZipFile: "}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string path = dir_ / row.name;
+    WriteFile(path, row.bytes);
+    std::memset(&record_, 0, sizeof record_);
+    const std::string logBefore = Log();
+    const bool described =
+        qm::DescribeFromArchive(run_.ctx, path, "file_id.diz", record_);
+    EXPECT_TRUE(ListDir(Temp()).empty());
+    const std::string logged = Log().substr(logBefore.size());
+    if (row.description == nullptr) {
+      EXPECT_FALSE(described);
+      EXPECT_TRUE(Untouched());
+      EXPECT_NE(logged.find(row.log + path), std::string::npos) << logged;
+      continue;
+    }
+    ASSERT_TRUE(described) << logged;
+    EXPECT_STREQ(record_.Info.Description, row.description);
+    if (std::string(row.description) == "Padded upload") {
+      EXPECT_STREQ(record_.LongDescription[1], "ends in ^Z\x1A\x1A");
+    }
+    EXPECT_EQ(logged, "");
+  }
+  // Every member comes out with its own bytes, Ctrl-Z and all.
+  std::vector<qm::ExtractedMember> files;
+  ASSERT_TRUE(
+      qm::ExtractDescriptionFiles(run_.ctx, dir_ / "PADSFX.EXE", "*", files));
+  ASSERT_EQ(files.size(), 2u);
+  for (const qm::ExtractedMember& file : files)
+    EXPECT_EQ(file.bytes, file.name == "README.TXT" ? members[0].second
+                                                    : members[1].second);
+}
+
 TEST_F(Describe, PkzipOneMethodsComeOutAsUnzipGivesThem) {
   // A real upload: FILE_ID.DIZ shrunk, TNPORT.TXT imploded. The expected
   // bytes are what Info-ZIP unzip -p gives.

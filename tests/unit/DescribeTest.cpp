@@ -299,6 +299,37 @@ TEST_F(Describe, PaddedLhaAndSelfExtractingArchives) {
                                                     : members[1].second);
 }
 
+// Real RAR 4 and RAR 5 files; one cut short in a header is refused.
+TEST_F(Describe, RarFourAndFive) {
+  const std::string data = std::string(QM_SOURCE_DIR) + "/tests/data/";
+  const struct {
+    const char* name;
+    const char* spec;
+    const char* description;  // null: refused
+  } rows[] = {{"RAR4.RAR", "test.txt", "test text document"},
+              {"RAR5.RAR", "*.TXT", "hello libarchive test suite!"},
+              {"RARCUT.RAR", "*", nullptr}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string path = dir_ / row.name;
+    WriteFile(path, ReadFile(data + row.name));
+    std::memset(&record_, 0, sizeof record_);
+    const bool described =
+        qm::DescribeFromArchive(run_.ctx, path, row.spec, record_);
+    EXPECT_TRUE(ListDir(Temp()).empty());
+    if (row.description == nullptr) {
+      EXPECT_FALSE(described);
+      EXPECT_TRUE(Untouched());
+      EXPECT_NE(Log().find("UnZip Count Failed. ZipFile: " + path),
+                std::string::npos);
+      continue;
+    }
+    ASSERT_TRUE(described) << Log();
+    EXPECT_STREQ(record_.Info.Description, row.description);
+    EXPECT_EQ(Log(), "");
+  }
+}
+
 TEST_F(Describe, PkzipOneMethodsComeOutAsUnzipGivesThem) {
   // A real upload: FILE_ID.DIZ shrunk, TNPORT.TXT imploded. The expected
   // bytes are what Info-ZIP unzip -p gives.

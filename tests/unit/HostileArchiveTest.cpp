@@ -257,6 +257,11 @@ TEST_F(HostileArchive, EachIsAddedAndNothingLandsOutsideTemp) {
                        {{"FILE_ID.DIZ", "The last of many"}}, 100'000,
                        "EMPTY.TXT");
 
+  // A real RAR 5 on which a reader that goes on past errors yields the
+  // same nameless entry forever: the first error ends the reading.
+  WriteFile(incoming + "LOOP.RAR",
+            ReadFile(qmtest::SourceDir() + "/tests/data/RAR5LOOP.RAR"));
+
   const std::vector<std::string> before = Tree(dir.path());
   ASSERT_TRUE(ResetPeakMemory());
   const int64_t resident = PeakMemory();
@@ -298,7 +303,7 @@ TEST_F(HostileArchive, EachIsAddedAndNothingLandsOutsideTemp) {
     EXPECT_EQ(ReadFile(store + name), ReadFile(incoming + name));
   }
   EXPECT_EQ(added.size(), uploads.size());
-  for (const char* refused : {"TWINS.ZIP", "CUT.ZIP", "CUT.7Z"})
+  for (const char* refused : {"TWINS.ZIP", "CUT.ZIP", "CUT.7Z", "LOOP.RAR"})
     EXPECT_NE(Log().find("UnZip Count Failed. ZipFile: " + incoming + refused),
               std::string::npos)
         << Log();

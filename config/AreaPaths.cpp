@@ -2,6 +2,7 @@
 
 #include "platform/FieldText.h"
 #include "platform/Paths.h"
+#include "run/ListModes.h"
 
 namespace qm {
 
@@ -103,7 +104,7 @@ std::optional<ActionSetup> SetupForAction(const std::string& action) {
     setup.descEnabled = true;
     setup.descActions = {"NA", kOnlyMissingFiles, kOnlyOlderThan};
   } else if (action == "List") {
-    setup.params = {"Single", "Double", "Full", "HTML", "JSON"};
+    for (const ListModeRow& row : kListModes) setup.params.push_back(row.name);
     setup.spec = "*.*";
     setup.descEnabled = true;
     setup.outputFile = true;

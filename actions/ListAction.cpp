@@ -121,7 +121,7 @@ std::unique_ptr<ListingOutput> OpenOutput(RunContext& ctx,
 }
 
 void WebListAction(RunContext& ctx, int32_t area, const TFileArea& areaRecord,
-                   const std::string& mode, const std::string& spec,
+                   ListMode mode, const std::string& spec,
                    const std::string& destKind, const std::string& outputFile,
                    const std::string& path) {
   const bool allFiles = destKind == kAllFilesList;
@@ -155,7 +155,9 @@ std::vector<std::string> ListingFileLines(const std::string& mode,
       FitText(FieldText(record.Name, sizeof record.Name), kNameWidth) + " " +
       FitText(std::to_string(record.Size), kSizeWidth) + " " +
       FitText(FileTimeToDateText(record.FileTime), kDateWidth) + " ";
-  if (mode == "Single" || full == nullptr || record.HasLongDescription == 0) {
+  const ListMode layout = StoredListMode(mode);
+  if (layout == ListMode::Single || full == nullptr ||
+      record.HasLongDescription == 0) {
     return {first +
             FitText(FieldText(record.Description, sizeof record.Description),
                     kDescWidth)};
@@ -167,7 +169,7 @@ std::vector<std::string> ListingFileLines(const std::string& mode,
   std::string carry;
   std::vector<std::string> lines{first +
                                  FitWithCarry(longLine(0), kDescWidth, carry)};
-  if (mode == "Full") {
+  if (layout == ListMode::Full) {
     for (int i = 1; i < kLongDescLines; ++i) {
       const std::string text = carry + longLine(i);
       if (text.empty()) continue;
@@ -193,8 +195,9 @@ void ListAction(RunContext& ctx, int32_t area, const std::string& mode,
     return;
   }
 
-  if (IsWebListingMode(mode)) {
-    WebListAction(ctx, area, areaRecord, mode, spec, destKind, outputFile,
+  const ListMode layout = StoredListMode(mode);
+  if (IsWebListingMode(layout)) {
+    WebListAction(ctx, area, areaRecord, layout, spec, destKind, outputFile,
                   path);
     return;
   }
@@ -210,7 +213,7 @@ void ListAction(RunContext& ctx, int32_t area, const std::string& mode,
   }
   if (ok) {
     const MatchRule rule = MatchRule::ForListing(spec);
-    const bool wantLong = mode != "Single";
+    const bool wantLong = layout != ListMode::Single;
     // A cancel keeps the lines written so far.
     WalkMatchingRecords(ctx, area, rule, [&](TFileRecord& record) {
       TFullFileRecord full{};

@@ -1,6 +1,7 @@
 #include "actions/WebListing.h"
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <vector>
 
 #include "actions/MatchRule.h"
@@ -12,9 +13,6 @@
 namespace qm {
 
 namespace {
-
-constexpr char kHtml[] = "HTML";
-constexpr char kJson[] = "JSON";
 
 struct WebFile {
   std::string name;
@@ -172,18 +170,41 @@ std::string JsonArea(int32_t area, const std::string& name,
   return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-std::string Document(const std::string& mode,
-                     const std::vector<std::string>& areas,
-                     const std::string& title) {
+std::string HtmlAreas(const std::vector<std::string>& areas,
+                      const std::string& title) {
   std::string body;
-  if (mode == kJson) {
-    body = "{\"areas\":[";
-    for (size_t i = 0; i < areas.size(); ++i)
-      body += (i > 0 ? ",\n" : "\n") + areas[i];
-    return body + "\n]}\n";
-  }
   for (const std::string& area : areas) body += area;
   return HtmlDocument(title, body);
+}
+
+std::string JsonAreas(const std::vector<std::string>& areas,
+                      const std::string&) {
+  std::string body = "{\"areas\":[";
+  for (size_t i = 0; i < areas.size(); ++i)
+    body += (i > 0 ? ",\n" : "\n") + areas[i];
+  return body + "\n]}\n";
+}
+
+// One web layout: an area's part, and the document around the parts.
+struct WebFormat {
+  std::string (*area)(int32_t, const std::string&, const std::vector<WebFile>&,
+                      Charset);
+  std::string (*document)(const std::vector<std::string>&, const std::string&);
+};
+
+// The web layouts among the list modes; nullopt for a text layout.
+std::optional<WebFormat> FormatOf(ListMode mode) {
+  switch (mode) {
+    case ListMode::Html:
+      return WebFormat{HtmlArea, HtmlAreas};
+    case ListMode::Json:
+      return WebFormat{JsonArea, JsonAreas};
+    case ListMode::Single:
+    case ListMode::Double:
+    case ListMode::Full:
+      break;
+  }
+  return std::nullopt;
 }
 
 bool WriteWhole(const std::string& path, const std::string& bytes) {
@@ -197,13 +218,12 @@ bool WriteWhole(const std::string& path, const std::string& bytes) {
 
 }  // namespace
 
-bool IsWebListingMode(const std::string& mode) {
-  return mode == kHtml || mode == kJson;
-}
+bool IsWebListingMode(ListMode mode) { return FormatOf(mode).has_value(); }
 
 bool WriteWebListing(RunContext& ctx, int32_t area, const TFileArea& record,
-                     const std::string& mode, const std::string& spec,
+                     ListMode mode, const std::string& spec,
                      const std::string& outputPath, bool allFiles) {
+  const WebFormat format = *FormatOf(mode);
   const Charset charset = ctx.state.charset;
   std::vector<WebFile> files;
   const MatchRule rule = MatchRule::ForListing(spec);
@@ -217,19 +237,18 @@ bool WriteWebListing(RunContext& ctx, int32_t area, const TFileArea& record,
     return true;
   });
   const std::string name = FieldText(record.Name, sizeof record.Name);
-  const std::string areaText = mode == kJson
-                                   ? JsonArea(area, name, files, charset)
-                                   : HtmlArea(area, name, files, charset);
+  const std::string areaText = format.area(area, name, files, charset);
   if (!allFiles)
-    return WriteWhole(outputPath,
-                      Document(mode, {areaText},
-                               HtmlText(ShownName(name, charset), charset)));
+    return WriteWhole(
+        outputPath,
+        format.document({areaText},
+                        HtmlText(ShownName(name, charset), charset)));
   // The document is written whole after each entry, so it is complete
   // whenever the run stops; the first entry of a run starts it afresh.
   std::vector<std::string>& areas = ctx.state.webListed[outputPath];
   if (ctx.state.allFilesListed.count(outputPath) == 0) areas.clear();
   areas.push_back(areaText);
-  if (!WriteWhole(outputPath, Document(mode, areas, "File listing")))
+  if (!WriteWhole(outputPath, format.document(areas, "File listing")))
     return false;
   ctx.state.allFilesListed.insert(outputPath);
   return true;

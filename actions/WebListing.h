@@ -5,16 +5,18 @@
 #include <cstdint>
 #include <string>
 
+#include "run/ListModes.h"
 #include "run/RunContext.h"
 #include "server/WcApi.h"
 
 namespace qm {
 
-bool IsWebListingMode(const std::string& mode);
+// Whether the mode is one of the web layouts this file writes.
+bool IsWebListingMode(ListMode mode);
 
 // Writes the listing of one area; false on an I/O error.
 bool WriteWebListing(RunContext& ctx, int32_t area, const TFileArea& record,
-                     const std::string& mode, const std::string& spec,
+                     ListMode mode, const std::string& spec,
                      const std::string& outputPath, bool allFiles);
 
 }  // namespace qm

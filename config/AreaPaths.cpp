@@ -2,6 +2,8 @@
 
 #include "platform/FieldText.h"
 #include "platform/Paths.h"
+#include "run/EntryActions.h"
+#include "run/ListModes.h"
 
 namespace qm {
 
@@ -76,64 +78,78 @@ bool OfflineFromText(const std::string& text) {
 }
 
 const std::vector<std::string>& FileActions() {
-  static const std::vector<std::string> actions{"NA", "Add", "Delete", "List",
-                                                "Move"};
+  static const std::vector<std::string> actions = [] {
+    std::vector<std::string> names;
+    for (const EntryActionRow& row : kEntryActions) names.push_back(row.name);
+    return names;
+  }();
   return actions;
 }
 
 std::optional<ActionSetup> SetupForAction(const std::string& action) {
+  const EntryActionRow* row = FindEntryAction(action);
+  if (row == nullptr) return std::nullopt;
   ActionSetup setup;
   setup.descActions = {"NA", "Extract from ZIP"};
   setup.descAction = setup.descSpec = "NA";
-  if (action == "NA") {
-    setup.params = {"NA"};
-    setup.spec = "NA";
-  } else if (action == "Add") {
-    setup.params = {"Scan For New", "From File List"};
-    setup.spec = "*.*";
-    setup.descEnabled = true;
-    setup.descAction = "Extract from ZIP";
-    setup.descSpec = "file_id.diz";
-  } else if (action == "Delete") {
-    setup.params = {"Delete and Remove", "Just Delete Files",
-                    "Just Remove Records"};
-    setup.spec = "*.*";
-    setup.browse = ActionSetup::Browse::Shown;
-    // Clean-up: the description fields, unused by the delete itself.
-    setup.descEnabled = true;
-    setup.descActions = {"NA", kOnlyMissingFiles, kOnlyOlderThan};
-  } else if (action == "List") {
-    setup.params = {"Single", "Double", "Full", "HTML", "JSON"};
-    setup.spec = "*.*";
-    setup.descEnabled = true;
-    setup.outputFile = true;
-    setup.descActions = {"Per File Area", "All Files List"};
-    setup.descAction = "Per File Area";
-    setup.descSpec = "Files.BBS";
-    setup.browse = ActionSetup::Browse::Hidden;
-  } else if (action == "Move") {
-    setup.params = {"Files and Records", "Just Copy Files"};
-    setup.browse = ActionSetup::Browse::Shown;
-    setup.target = true;
-  } else {
-    return std::nullopt;
+  switch (row->action) {
+    case EntryAction::None:
+      setup.params = {"NA"};
+      setup.spec = "NA";
+      break;
+    case EntryAction::Add:
+      setup.params = {"Scan For New", "From File List"};
+      setup.spec = "*.*";
+      setup.descEnabled = true;
+      setup.descAction = "Extract from ZIP";
+      setup.descSpec = "file_id.diz";
+      break;
+    case EntryAction::Delete:
+      setup.params = {"Delete and Remove", "Just Delete Files",
+                      "Just Remove Records"};
+      setup.spec = "*.*";
+      setup.browse = ActionSetup::Browse::Shown;
+      // Clean-up: the description fields, unused by the delete itself.
+      setup.descEnabled = true;
+      setup.descActions = {"NA", kOnlyMissingFiles, kOnlyOlderThan};
+      break;
+    case EntryAction::List:
+      for (const ListModeRow& mode : kListModes)
+        setup.params.push_back(mode.name);
+      setup.spec = "*.*";
+      setup.descEnabled = true;
+      setup.outputFile = true;
+      setup.descActions = {"Per File Area", "All Files List"};
+      setup.descAction = "Per File Area";
+      setup.descSpec = "Files.BBS";
+      setup.browse = ActionSetup::Browse::Hidden;
+      break;
+    case EntryAction::Move:
+      setup.params = {"Files and Records", "Just Copy Files"};
+      setup.browse = ActionSetup::Browse::Shown;
+      setup.target = true;
+      break;
   }
   return setup;
 }
 
 bool KeepsDescription(const std::string& action,
                       const std::string& descAction) {
-  if (action == "Add" || action == "List") return true;
-  return action == "Delete" &&
+  const EntryAction kind = StoredEntryAction(action);
+  if (kind == EntryAction::Add || kind == EntryAction::List) return true;
+  return kind == EntryAction::Delete &&
          (descAction == kOnlyMissingFiles || descAction == kOnlyOlderThan);
 }
 
 bool BrowseOffered(const std::string& action, const std::string& param) {
-  return action == "Move" || action == "Delete" || param == "From File List";
+  const EntryAction kind = StoredEntryAction(action);
+  return kind == EntryAction::Move || kind == EntryAction::Delete ||
+         param == "From File List";
 }
 
 std::string EditedParam(const AreaEdit& edit) {
-  if (edit.action == "Move") return JoinMoveParam(edit.param, edit.target);
+  if (StoredEntryAction(edit.action) == EntryAction::Move)
+    return JoinMoveParam(edit.param, edit.target);
   return edit.param;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/StoredText.h"
+#include "run/EntryActions.h"
 #include "run/Extras.h"
 
 class TUnzipFile;
@@ -78,8 +79,6 @@ struct RunState {
 inline const std::string& StateFolder(const RunState& state) {
   return state.stateDir.empty() ? state.programDir : state.stateDir;
 }
-
-enum class ActionLabel { None, Add, Delete, Move };
 
 // The progress window of one transfer.
 class ProgressView {

@@ -17,6 +17,7 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/TempFolder.h"
+#include "run/EntryActions.h"
 #include "run/RunLog.h"
 #include "server/WcApi.h"
 
@@ -42,13 +43,6 @@ int32_t StrictInteger(const std::string& text) {
   return static_cast<int32_t>(value);
 }
 
-ActionLabel LabelFor(const std::string& action) {
-  if (action == "Add") return ActionLabel::Add;
-  if (action == "Delete") return ActionLabel::Delete;
-  if (action == "Move") return ActionLabel::Move;
-  return ActionLabel::None;
-}
-
 void DispatchMove(RunContext& ctx, int32_t area,
                   const std::vector<std::string>& keys) {
   const MoveParam param = SplitMoveParam(KeyValue(keys, "FileActionParam"));
@@ -72,7 +66,7 @@ std::vector<std::string> ListingOutputs(const RunContext& ctx,
     ConfigRecord record{};
     if (!file.Read(k, record.data())) continue;
     const AreaConfigEntry entry = DecodeEntry(record);
-    if (entry.FileAction == "List")
+    if (StoredEntryAction(entry.FileAction) == EntryAction::List)
       outputs.push_back(ListingOutputPath(ctx, entry.DescAction,
                                           entry.DescActionSpec, entry.Path));
   }
@@ -88,31 +82,40 @@ void DispatchEntry(RunContext& ctx, const std::vector<std::string>& keys) {
   const std::string action = KeyValue(keys, "FileAction");
   view.SetPanels(KeyValue(keys, "AreaName"), action,
                  KeyValue(keys, "FileActionSpec"));
-  view.LightActionLabel(LabelFor(action));
+  const EntryActionRow* row = FindEntryAction(action);
+  view.LightActionLabel(row != nullptr ? row->label : ActionLabel::None);
 
   const std::string path = KeyValue(keys, "Path");
-  if (action == "Add") {
-    const std::string listName = FileNamePart(view.SpecPanel());
-    if (UpperCase(listName) == "FILES.BBS") {
-      view.SetSpecPanel(path + listName);
-      // The name as written: the panel's text runs the two together when
-      // Path lacks a trailing separator.
-      ReadinFilesBBS(ctx, path, listName, area);
-    } else {
-      AddNewFiles(ctx, area, KeyValue(keys, "FileActionParam"),
-                  view.SpecPanel(), KeyValue(keys, "DescAction"),
-                  KeyValue(keys, "DescActionSpec"), path);
+  switch (row != nullptr ? row->action : EntryAction::None) {
+    case EntryAction::Add: {
+      const std::string listName = FileNamePart(view.SpecPanel());
+      if (UpperCase(listName) == "FILES.BBS") {
+        view.SetSpecPanel(path + listName);
+        // The name as written: the panel's text runs the two together when
+        // Path lacks a trailing separator.
+        ReadinFilesBBS(ctx, path, listName, area);
+      } else {
+        AddNewFiles(ctx, area, KeyValue(keys, "FileActionParam"),
+                    view.SpecPanel(), KeyValue(keys, "DescAction"),
+                    KeyValue(keys, "DescActionSpec"), path);
+      }
+      break;
     }
-  } else if (action == "Delete") {
-    DeleteAction(ctx, area, KeyValue(keys, "FileActionParam"), view.SpecPanel(),
-                 path, KeyValue(keys, "DescAction"),
-                 KeyValue(keys, "DescActionSpec"));
-  } else if (action == "List") {
-    ListAction(ctx, area, KeyValue(keys, "FileActionParam"), view.SpecPanel(),
-               KeyValue(keys, "DescAction"), KeyValue(keys, "DescActionSpec"),
-               path);
-  } else if (action == "Move") {
-    DispatchMove(ctx, area, keys);
+    case EntryAction::Delete:
+      DeleteAction(ctx, area, KeyValue(keys, "FileActionParam"),
+                   view.SpecPanel(), path, KeyValue(keys, "DescAction"),
+                   KeyValue(keys, "DescActionSpec"));
+      break;
+    case EntryAction::List:
+      ListAction(ctx, area, KeyValue(keys, "FileActionParam"), view.SpecPanel(),
+                 KeyValue(keys, "DescAction"), KeyValue(keys, "DescActionSpec"),
+                 path);
+      break;
+    case EntryAction::Move:
+      DispatchMove(ctx, area, keys);
+      break;
+    case EntryAction::None:
+      break;
   }
 }
 

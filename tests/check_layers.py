@@ -16,7 +16,7 @@ ALLOWED = {
     "server": ["platform"],  # the host contract and the session
     "host": ["server", "platform"],  # the stand-in behind the contract
     "dunzip": ["platform"],
-    "config": ["server", "platform"],
+    "config": ["run", "server", "platform"],  # run/: the vocabularies
     "settings": ["run", "platform"],  # the settings store; the extras' settings
     "run": ["platform"],
     "actions": ["run", "server", "dunzip", "platform"],

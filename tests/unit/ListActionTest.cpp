@@ -8,6 +8,7 @@
 
 #include "actions/FileActions.h"
 #include "actions/TextFit.h"
+#include "config/AreaPaths.h"
 #include "host/HostAdmin.h"
 #include "platform/FileTime.h"
 #include "platform/Paths.h"
@@ -197,6 +198,25 @@ TEST_F(ListActionTest, PerAreaListingReplacesItsFile) {
       Expected("Games", RecordLines(1, "Double", {"DEMO.ZIP", "README"})));
   EXPECT_EQ(qmtest::ListDir(listDir), std::vector<std::string>{"Files.BBS"});
   EXPECT_EQ(LogText(), "");
+}
+
+TEST_F(ListActionTest, EveryModeTheToolOffersHasItsOwnWriter) {
+  // A mode without a writer would quietly write what "Double" writes.
+  ASSERT_TRUE(qmtest::AddRecord(1, "DEMO.ZIP", {"Demo", "one", "two", "3"}));
+  const auto setup = qm::SetupForAction("List");
+  ASSERT_TRUE(setup.has_value());
+  std::map<std::string, std::string> written;
+  for (const std::string& mode : setup->params) {
+    qm::ListAction(run.ctx, 1, mode, "*.*", "Per File Area", mode + ".txt",
+                   listDir);
+    written[mode] = ReadFile(listDir + "/" + mode + ".txt");
+  }
+  ASSERT_EQ(written.count("Double"), 1u);
+  for (const auto& [mode, text] : written) {
+    if (mode != "Double") {
+      EXPECT_NE(text, written["Double"]) << mode;
+    }
+  }
 }
 
 TEST_F(ListActionTest, SpecSelectsWhatIsListed) {

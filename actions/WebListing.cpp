@@ -1,5 +1,7 @@
 #include "actions/WebListing.h"
 
+#include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <vector>
 
@@ -8,6 +10,7 @@
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/StoredText.h"
+#include "run/RunLog.h"
 
 namespace qm {
 
@@ -115,7 +118,11 @@ std::string HtmlArea(int32_t area, const std::string& name,
   return html + "</tbody>\n</table>\n</section>\n";
 }
 
-std::string HtmlDocument(const std::string& title, const std::string& body) {
+constexpr char kHtmlTail[] = "</main>\n</body>\n</html>\n";
+constexpr char kJsonHead[] = "{\"areas\":[";
+constexpr char kJsonTail[] = "\n]}\n";
+
+std::string HtmlHead(const std::string& title) {
   return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n"
          "<meta charset=\"utf-8\">\n"
          "<meta name=\"viewport\" content=\"width=device-width, "
@@ -146,8 +153,7 @@ std::string HtmlDocument(const std::string& title, const std::string& body) {
          "td{border:0;padding:.1rem 0}.name,.size,.date{width:auto}"
          ".desc{grid-column:1/-1}"
          ".none{grid-column:1/-1}}\n"
-         "</style>\n</head>\n<body>\n<main>\n" +
-         body + "</main>\n</body>\n</html>\n";
+         "</style>\n</head>\n<body>\n<main>\n";
 }
 
 std::string JsonArea(int32_t area, const std::string& name,
@@ -172,30 +178,91 @@ std::string JsonArea(int32_t area, const std::string& name,
   return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-std::string Document(const std::string& mode,
-                     const std::vector<std::string>& areas,
-                     const std::string& title) {
-  std::string body;
-  if (mode == kJson) {
-    body = "{\"areas\":[";
-    for (size_t i = 0; i < areas.size(); ++i)
-      body += (i > 0 ? ",\n" : "\n") + areas[i];
-    return body + "\n]}\n";
-  }
-  for (const std::string& area : areas) body += area;
-  return HtmlDocument(title, body);
+// A document is its head, its areas each after its joint, and its tail.
+std::string Head(const std::string& mode, const std::string& title) {
+  return mode == kJson ? kJsonHead : HtmlHead(title);
 }
 
-bool WriteWhole(const std::string& path, const std::string& bytes) {
-  AtomicWriter writer;
+std::string Joint(const std::string& mode, size_t index) {
+  if (mode != kJson) return {};
+  return index > 0 ? ",\n" : "\n";
+}
+
+std::string Tail(const std::string& mode) {
+  return mode == kJson ? kJsonTail : kHtmlTail;
+}
+
+bool Put(AtomicWriter& writer, const std::string& bytes) {
   uint32_t done = 0;
-  return writer.Open(path) &&
-         writer.Write(bytes.data(), static_cast<uint32_t>(bytes.size()),
+  return writer.Write(bytes.data(), static_cast<uint32_t>(bytes.size()),
                       done) &&
-         done == bytes.size() && writer.Commit();
+         done == bytes.size();
+}
+
+// Puts the head and the areas; the tail comes when the document is done.
+bool Start(AtomicWriter& writer, const std::string& path,
+           const std::string& mode, const std::vector<std::string>& areas,
+           const std::string& title) {
+  if (!writer.Open(path) || !Put(writer, Head(mode, title))) return false;
+  for (size_t i = 0; i < areas.size(); ++i) {
+    if (!Put(writer, Joint(mode, i) + areas[i])) return false;
+  }
+  return true;
+}
+
+bool Finish(AtomicWriter& writer, const std::string& mode) {
+  return Put(writer, Tail(mode)) && writer.Commit();
 }
 
 }  // namespace
+
+// The run's web "All Files List" documents. Each goes into a new file area
+// by area and replaces the old one once, when the run ends: a document
+// rewritten after each area cost the square of its size, and a killed or
+// failed run still leaves the last complete document in place.
+struct WebListings {
+  struct Document {
+    // What the document holds so far, to start it again: after a failed
+    // write, in another mode, or after another listing wrote its file.
+    std::vector<std::string> areas;
+    std::string mode;
+    std::unique_ptr<AtomicWriter> writer;  // head and areas, no tail yet
+  };
+  std::map<std::string, Document> documents;
+};
+
+namespace {
+
+WebListings::Document& WebDocument(RunState& state, const std::string& path) {
+  if (!state.webListings) state.webListings = std::make_shared<WebListings>();
+  return state.webListings->documents[path];
+}
+
+// Puts an open document in place; an I/O error is logged.
+void Complete(RunContext& ctx, WebListings::Document& document) {
+  if (!document.writer) return;
+  const bool ok = Finish(*document.writer, document.mode);
+  document.writer.reset();
+  if (!ok) LogRunError(ctx, "IO Error during File List Creation.");
+}
+
+}  // namespace
+
+void CompleteWebListing(RunContext& ctx, const std::string& path) {
+  if (!ctx.state.webListings) return;
+  auto& documents = ctx.state.webListings->documents;
+  if (documents.empty()) return;
+  const std::string found = ResolveExisting(path);
+  const auto it = documents.find(found.empty() ? path : found);
+  if (it != documents.end()) Complete(ctx, it->second);
+}
+
+void CompleteWebListings(RunContext& ctx) {
+  if (!ctx.state.webListings) return;
+  for (auto& [path, document] : ctx.state.webListings->documents)
+    Complete(ctx, document);
+  ctx.state.webListings.reset();  // the next run starts every one afresh
+}
 
 bool IsWebListingMode(const std::string& mode) {
   return mode == kHtml || mode == kJson;
@@ -220,17 +287,34 @@ bool WriteWebListing(RunContext& ctx, int32_t area, const TFileArea& record,
   const std::string areaText = mode == kJson
                                    ? JsonArea(area, name, files, charset)
                                    : HtmlArea(area, name, files, charset);
-  if (!allFiles)
-    return WriteWhole(outputPath,
-                      Document(mode, {areaText},
-                               HtmlText(ShownName(name, charset), charset)));
-  // The document is written whole after each entry, so it is complete
-  // whenever the run stops; the first entry of a run starts it afresh.
-  std::vector<std::string>& areas = ctx.state.webListed[outputPath];
-  if (ctx.state.allFilesListed.count(outputPath) == 0) areas.clear();
-  areas.push_back(areaText);
-  if (!WriteWhole(outputPath, Document(mode, areas, "File listing")))
+  if (!allFiles) {
+    CompleteWebListing(ctx, outputPath);
+    AtomicWriter writer;
+    return Start(writer, outputPath, mode, {areaText},
+                 HtmlText(ShownName(name, charset), charset)) &&
+           Finish(writer, mode);
+  }
+  // The first entry of a run starts the document afresh.
+  WebListings::Document& document = WebDocument(ctx.state, outputPath);
+  if (ctx.state.allFilesListed.count(outputPath) == 0) {
+    document.areas.clear();
+    document.writer.reset();
+  }
+  document.areas.push_back(areaText);
+  bool ok;
+  if (document.writer && document.mode == mode) {
+    ok = Put(*document.writer,
+             Joint(mode, document.areas.size() - 1) + areaText);
+  } else {
+    document.writer = std::make_unique<AtomicWriter>();
+    document.mode = mode;
+    ok = Start(*document.writer, outputPath, mode, document.areas,
+               "File listing");
+  }
+  if (!ok) {
+    document.writer.reset();
     return false;
+  }
   ctx.state.allFilesListed.insert(outputPath);
   return true;
 }

@@ -103,6 +103,8 @@ std::unique_ptr<ListingOutput> OpenOutput(RunContext& ctx,
                                           const std::string& destKind,
                                           const std::string& outputFile,
                                           const std::string& directory) {
+  CompleteWebListing(ctx,
+                     ListingOutputPath(ctx, destKind, outputFile, directory));
   if (destKind == kAllFilesList) {
     // Each listing is made afresh by the first entry of a run naming it
     // (in any letter case); later entries add to it.

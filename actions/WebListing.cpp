@@ -1,5 +1,7 @@
 #include "actions/WebListing.h"
 
+#include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <vector>
@@ -9,6 +11,7 @@
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/StoredText.h"
+#include "run/RunLog.h"
 
 namespace qm {
 
@@ -113,7 +116,11 @@ std::string HtmlArea(int32_t area, const std::string& name,
   return html + "</tbody>\n</table>\n</section>\n";
 }
 
-std::string HtmlDocument(const std::string& title, const std::string& body) {
+constexpr char kHtmlTail[] = "</main>\n</body>\n</html>\n";
+constexpr char kJsonHead[] = "{\"areas\":[";
+constexpr char kJsonTail[] = "\n]}\n";
+
+std::string HtmlHead(const std::string& title) {
   return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n"
          "<meta charset=\"utf-8\">\n"
          "<meta name=\"viewport\" content=\"width=device-width, "
@@ -144,8 +151,7 @@ std::string HtmlDocument(const std::string& title, const std::string& body) {
          "td{border:0;padding:.1rem 0}.name,.size,.date{width:auto}"
          ".desc{grid-column:1/-1}"
          ".none{grid-column:1/-1}}\n"
-         "</style>\n</head>\n<body>\n<main>\n" +
-         body + "</main>\n</body>\n</html>\n";
+         "</style>\n</head>\n<body>\n<main>\n";
 }
 
 std::string JsonArea(int32_t area, const std::string& name,
@@ -170,35 +176,29 @@ std::string JsonArea(int32_t area, const std::string& name,
   return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-std::string HtmlAreas(const std::vector<std::string>& areas,
-                      const std::string& title) {
-  std::string body;
-  for (const std::string& area : areas) body += area;
-  return HtmlDocument(title, body);
-}
+std::string HtmlJoint(size_t) { return {}; }
 
-std::string JsonAreas(const std::vector<std::string>& areas,
-                      const std::string&) {
-  std::string body = "{\"areas\":[";
-  for (size_t i = 0; i < areas.size(); ++i)
-    body += (i > 0 ? ",\n" : "\n") + areas[i];
-  return body + "\n]}\n";
-}
+std::string JsonHead(const std::string&) { return kJsonHead; }
 
-// One web layout: an area's part, and the document around the parts.
+std::string JsonJoint(size_t index) { return index > 0 ? ",\n" : "\n"; }
+
+// One web layout: an area's part, and the document around the parts (its
+// head, a joint before each area, its tail).
 struct WebFormat {
   std::string (*area)(int32_t, const std::string&, const std::vector<WebFile>&,
                       Charset);
-  std::string (*document)(const std::vector<std::string>&, const std::string&);
+  std::string (*head)(const std::string& title);
+  std::string (*joint)(size_t index);
+  const char* tail;
 };
 
 // The web layouts among the list modes; nullopt for a text layout.
 std::optional<WebFormat> FormatOf(ListMode mode) {
   switch (mode) {
     case ListMode::Html:
-      return WebFormat{HtmlArea, HtmlAreas};
+      return WebFormat{HtmlArea, HtmlHead, HtmlJoint, kHtmlTail};
     case ListMode::Json:
-      return WebFormat{JsonArea, JsonAreas};
+      return WebFormat{JsonArea, JsonHead, JsonJoint, kJsonTail};
     case ListMode::Single:
     case ListMode::Double:
     case ListMode::Full:
@@ -207,16 +207,77 @@ std::optional<WebFormat> FormatOf(ListMode mode) {
   return std::nullopt;
 }
 
-bool WriteWhole(const std::string& path, const std::string& bytes) {
-  AtomicWriter writer;
+bool Put(AtomicWriter& writer, const std::string& bytes) {
   uint32_t done = 0;
-  return writer.Open(path) &&
-         writer.Write(bytes.data(), static_cast<uint32_t>(bytes.size()),
+  return writer.Write(bytes.data(), static_cast<uint32_t>(bytes.size()),
                       done) &&
-         done == bytes.size() && writer.Commit();
+         done == bytes.size();
+}
+
+// Puts the head and the areas; the tail comes when the document is done.
+bool Start(AtomicWriter& writer, const std::string& path,
+           const WebFormat& format, const std::vector<std::string>& areas,
+           const std::string& title) {
+  if (!writer.Open(path) || !Put(writer, format.head(title))) return false;
+  for (size_t i = 0; i < areas.size(); ++i) {
+    if (!Put(writer, format.joint(i) + areas[i])) return false;
+  }
+  return true;
+}
+
+bool Finish(AtomicWriter& writer, const WebFormat& format) {
+  return Put(writer, format.tail) && writer.Commit();
 }
 
 }  // namespace
+
+// The run's web "All Files List" documents. Each goes into a new file area
+// by area and replaces the old one once, when the run ends: a document
+// rewritten after each area cost the square of its size, and a killed or
+// failed run still leaves the last complete document in place.
+struct WebListings {
+  struct Document {
+    // What the document holds so far, to start it again: after a failed
+    // write, in another mode, or after another listing wrote its file.
+    std::vector<std::string> areas;
+    ListMode mode = ListMode::Html;
+    std::unique_ptr<AtomicWriter> writer;  // head and areas, no tail yet
+  };
+  std::map<std::string, Document> documents;
+};
+
+namespace {
+
+WebListings::Document& WebDocument(RunState& state, const std::string& path) {
+  if (!state.webListings) state.webListings = std::make_shared<WebListings>();
+  return state.webListings->documents[path];
+}
+
+// Puts an open document in place; an I/O error is logged.
+void Complete(RunContext& ctx, WebListings::Document& document) {
+  if (!document.writer) return;
+  const bool ok = Finish(*document.writer, *FormatOf(document.mode));
+  document.writer.reset();
+  if (!ok) LogRunError(ctx, "IO Error during File List Creation.");
+}
+
+}  // namespace
+
+void CompleteWebListing(RunContext& ctx, const std::string& path) {
+  if (!ctx.state.webListings) return;
+  auto& documents = ctx.state.webListings->documents;
+  if (documents.empty()) return;
+  const std::string found = ResolveExisting(path);
+  const auto it = documents.find(found.empty() ? path : found);
+  if (it != documents.end()) Complete(ctx, it->second);
+}
+
+void CompleteWebListings(RunContext& ctx) {
+  if (!ctx.state.webListings) return;
+  for (auto& [path, document] : ctx.state.webListings->documents)
+    Complete(ctx, document);
+  ctx.state.webListings.reset();  // the next run starts every one afresh
+}
 
 bool IsWebListingMode(ListMode mode) { return FormatOf(mode).has_value(); }
 
@@ -238,18 +299,34 @@ bool WriteWebListing(RunContext& ctx, int32_t area, const TFileArea& record,
   });
   const std::string name = FieldText(record.Name, sizeof record.Name);
   const std::string areaText = format.area(area, name, files, charset);
-  if (!allFiles)
-    return WriteWhole(
-        outputPath,
-        format.document({areaText},
-                        HtmlText(ShownName(name, charset), charset)));
-  // The document is written whole after each entry, so it is complete
-  // whenever the run stops; the first entry of a run starts it afresh.
-  std::vector<std::string>& areas = ctx.state.webListed[outputPath];
-  if (ctx.state.allFilesListed.count(outputPath) == 0) areas.clear();
-  areas.push_back(areaText);
-  if (!WriteWhole(outputPath, format.document(areas, "File listing")))
+  if (!allFiles) {
+    CompleteWebListing(ctx, outputPath);
+    AtomicWriter writer;
+    return Start(writer, outputPath, format, {areaText},
+                 HtmlText(ShownName(name, charset), charset)) &&
+           Finish(writer, format);
+  }
+  // The first entry of a run starts the document afresh.
+  WebListings::Document& document = WebDocument(ctx.state, outputPath);
+  if (ctx.state.allFilesListed.count(outputPath) == 0) {
+    document.areas.clear();
+    document.writer.reset();
+  }
+  document.areas.push_back(areaText);
+  bool ok;
+  if (document.writer && document.mode == mode) {
+    ok = Put(*document.writer,
+             format.joint(document.areas.size() - 1) + areaText);
+  } else {
+    document.writer = std::make_unique<AtomicWriter>();
+    document.mode = mode;
+    ok = Start(*document.writer, outputPath, format, document.areas,
+               "File listing");
+  }
+  if (!ok) {
+    document.writer.reset();
     return false;
+  }
   ctx.state.allFilesListed.insert(outputPath);
   return true;
 }

@@ -14,9 +14,17 @@ namespace qm {
 // Whether the mode is one of the web layouts this file writes.
 bool IsWebListingMode(ListMode mode);
 
-// Writes the listing of one area; false on an I/O error.
+// Writes the listing of one area; false on an I/O error. An "All Files
+// List" is only begun here: the run completes it.
 bool WriteWebListing(RunContext& ctx, int32_t area, const TFileArea& record,
                      ListMode mode, const std::string& spec,
                      const std::string& outputPath, bool allFiles);
+
+// Puts the run's "All Files List" document of path in place now, before
+// another listing writes or reads that file; an I/O error is logged.
+void CompleteWebListing(RunContext& ctx, const std::string& path);
+
+// Puts every "All Files List" document of the run in place: the run's end.
+void CompleteWebListings(RunContext& ctx);
 
 }  // namespace qm

@@ -12,7 +12,8 @@ in a temporary directory, runs the real `quillmar` on configuration files
 
 Usage:
   bench/run.py [--build DIR] [--quick | --large]
-               [--transfers-only | --extras-only] [--repeat K]
+               [--transfers-only | --extras-only | --web-only]
+               [--repeat K]
                [--work DIR] [--keep]
                [--json FILE] [--update-doc]
   bench/run.py --report FILE [--update-doc]
@@ -27,6 +28,8 @@ import, listing, move, delete; no transfers), holds every program run to
 64 MiB of peak memory, and times the longest stretch without event
 processing of the main window during one run over 100,000 records and of
 the configuration tool (bench/bench_gaps); one round unless --repeat.
+--web-only runs the fixed costs and the All Files Lists of many small
+areas (text, HTML, JSON) alone.
 Exit status: 0 when every target is met, 3 when one is missed, 1 on error.
 
 Times: wall time around each process (time.perf_counter), and the CPU time
@@ -93,6 +96,7 @@ SIZES = {
         "na_entries": 1000,
         "extras_files": 10000,
         "index_files": 100,
+        "web_areas": 1000,
     },
     "quick": {
         "scan": [200, 1000],
@@ -103,6 +107,7 @@ SIZES = {
         "na_entries": 200,
         "extras_files": 1000,
         "index_files": 10,
+        "web_areas": 200,
     },
     "large": {
         "scan": [10000, 100000],
@@ -114,6 +119,7 @@ SIZES = {
     },
 }
 BIG_FILE_SIZE = 8 * MIB
+WEB_AREA_FILES = 20  # records in each area of the All Files Lists
 BASELINE_REPEATS = 3
 
 
@@ -257,6 +263,7 @@ class Bench:
         self.transfers_only = args.transfers_only
         self.extras_only = args.extras_only
         self.gaps_only = args.gaps_only
+        self.web_only = args.web_only
         self.repeat = max(1, args.repeat if args.repeat else
                           1 if args.large else 3)
         self.kind = "quick" if args.quick else \
@@ -599,6 +606,58 @@ class Bench:
             self.expect(target, 0, target_dir)
             self.record("delete", "delete and remove", n, r, "program")
 
+    def all_files_lists(self):
+        """One "All Files List" document of many small areas, one entry per
+        area, in each listing mode."""
+        n = self.sizes["web_areas"]
+        print("All Files Lists of %d areas of %d records" % (
+            n, WEB_AREA_FILES), flush=True)
+        # The areas share one directory: each lists the same names.
+        directory = self.areas_dir / "all-files"
+        make_empty_files(directory, WEB_AREA_FILES, "W", "ZIP")
+        first = self.next_area
+        self.next_area += n
+        subprocess.run([str(self.floor), "areas", str(self.home), str(first),
+                        str(n), str(directory)], check=True)
+        areas = range(first, first + n)
+        self.program([(a, "fill", "Add", "Scan For New", "*.*", "NA", "NA",
+                       directory) for a in areas])
+        self.expect(first, WEB_AREA_FILES)
+        self.expect(first + n - 1, WEB_AREA_FILES)
+        # Text, the cheapest listing, first; then the web documents.
+        modes = (("Single", "ALL.TXT"), ("HTML", "ALL.HTM"),
+                 ("JSON", "ALL.JSON"))
+        runs = {}
+        for _ in range(self.repeat):
+            for mode, name in modes:
+                target = self.work / name
+                r = self.program([(a, "all", "List", mode, "*.*",
+                                   "All Files List", target, directory)
+                                  for a in areas])
+                self.check_all_files_list(mode, target.read_bytes(), n)
+                runs.setdefault(mode, []).append(r)
+        for mode, _ in modes:
+            self.record("web", "All Files List, %s (areas of %d records)" % (
+                mode, WEB_AREA_FILES), n, runs[mode], "program", mode=mode,
+                items=n * WEB_AREA_FILES)
+
+    @staticmethod
+    def check_all_files_list(mode, listing, areas):
+        if mode == "JSON":
+            shown = json.loads(listing.decode("utf-8"))["areas"]
+            ok = len(shown) == areas and all(
+                len(a["files"]) == WEB_AREA_FILES for a in shown)
+        elif mode == "HTML":
+            ok = listing.count(b"<section ") == areas and \
+                listing.count(b"<td class=\"name\">") == \
+                areas * WEB_AREA_FILES
+        else:
+            ok = listing.count(b"\r\n") == areas * (3 + WEB_AREA_FILES) + \
+                areas - 1
+        if not ok:
+            raise BenchError("the %s All Files List of %d areas is not whole"
+                             % (mode, areas))
+
     def responsiveness(self):
         """--large: the longest stretch without event processing, in the
         main window during one run of every action over 100,000 records,
@@ -770,17 +829,21 @@ class Bench:
         try:
             self.setup()
             self.baselines()
-            if not self.extras_only and not self.gaps_only:
+            if self.web_only:
+                self.all_files_lists()
+            elif not self.extras_only and not self.gaps_only:
                 self.scan_add()
                 if not self.large:
                     self.big_transfer()
             if not self.transfers_only and not self.gaps_only and \
-                    not self.large:
+                    not self.large and not self.web_only:
                 self.extras()
             if not self.transfers_only and not self.extras_only and \
-                    not self.gaps_only:
+                    not self.gaps_only and not self.web_only:
                 self.records()
-            if not self.transfers_only:
+                if not self.large:
+                    self.all_files_lists()
+            if not self.transfers_only and not self.web_only:
                 self.na_entries()
             if self.large:
                 self.responsiveness()
@@ -798,6 +861,7 @@ class Bench:
                 "large": self.large, "gaps_only": self.gaps_only,
                 "transfers_only": self.transfers_only,
                 "extras_only": self.extras_only,
+                "web_only": self.web_only,
                 "repeat": self.repeat, "sizes": self.sizes,
                 "date": datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
                 "duration_s": round(self.duration, 1), "rows": self.results}
@@ -844,7 +908,7 @@ def checks(s):
                     "limit": HASH_TARGET, "unit": "x",
                     "met": index["build"]["wall"] <= HASH_TARGET *
                     index["sha256sum"]["wall"], "noise": False})
-    if s.get("extras_only"):
+    if s.get("extras_only") or s.get("web_only"):
         return out
 
     small, large = s["sizes"]["scan"]
@@ -964,7 +1028,7 @@ def markdown(s):
 
     table("Fixed costs (median of %d runs)" % BASELINE_REPEATS,
           [r for r in rows if r["group"] == "baseline"], "ms")
-    if not s.get("extras_only"):
+    if not s.get("extras_only") and not s.get("web_only"):
         table("Scan-and-add of N new empty files into one area",
               [r for r in rows if r["group"] == "scan"], "net ms per file")
     big = [r for r in rows if r["group"] == "big"]
@@ -991,6 +1055,10 @@ def markdown(s):
           [r for r in rows if r["group"] in
            ("import", "import-extra", "list", "move", "delete")],
           "net ms per item")
+    web = [r for r in rows if r["group"] == "web"]
+    if web:
+        table("All Files List of N areas, one entry per area",
+              web, "net ms per record")
     table("Configuration of NA entries",
           [r for r in rows if r["group"] == "na"], "net ms per entry")
     gaps = [r for r in rows if r["group"] == "gaps"]
@@ -1061,6 +1129,9 @@ def main():
                         "8 MiB transfers")
     parser.add_argument("--extras-only", action="store_true",
                         help="only the fixed costs and the extras")
+    parser.add_argument("--web-only", action="store_true",
+                        help="only the fixed costs and the All Files Lists "
+                        "of many small areas")
     parser.add_argument("--gaps-only", action="store_true",
                         help="with --large: only the fixed costs, the NA "
                         "entries and the event gaps")
@@ -1088,7 +1159,8 @@ def main():
             Path(args.json).write_text(json.dumps(s, indent=2))
         if args.update_doc:
             if s["quick"] or s.get("transfers_only") or \
-                    s.get("extras_only") or s.get("gaps_only"):
+                    s.get("extras_only") or s.get("gaps_only") or \
+                    s.get("web_only"):
                 raise BenchError("quick runs are not written into %s" % DOC)
             update_doc(s, text)
             print("updated", DOC)

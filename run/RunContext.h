@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -44,6 +43,7 @@ struct RunCounts {
 };
 
 class UploadScreen;
+struct WebListings;
 
 struct RunState {
   std::string programDir;  // executable's directory, trailing separator
@@ -63,9 +63,9 @@ struct RunState {
   // Where the List entries of the configuration file being run write, so
   // that its "Scan For New" never takes a listing for an upload.
   std::vector<std::string> listingOutputs;
-  // The areas of each web "All Files List" written so far; an output not in
-  // allFilesListed starts afresh.
-  std::map<std::string, std::vector<std::string>> webListed;
+  // The web "All Files List" documents of the run, written when it ends
+  // (CompleteWebListings); an output not in allFilesListed starts afresh.
+  std::shared_ptr<WebListings> webListings;
   Charset charset = Charset::Windows1252;  // of the web listings
   uint64_t runStarted = 0;  // local file time at the start of the run
   ExtrasSettings extras;    // from the settings file

@@ -13,6 +13,7 @@
 #include "actions/FilesBbs.h"
 #include "actions/Transfer.h"
 #include "actions/UploadScreen.h"
+#include "actions/WebListing.h"
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -195,9 +196,12 @@ void RunConfig(RunContext& ctx, RecordFile& file, const std::string& path) {
     view.SetGaugePosition(0);
     view.SetBusyCursor(false);
     state.stoppedOnError = true;
+    CompleteWebListings(ctx);
     view.ShowError(error.what());
     return;
   }
+  // A cancel ends the run too: its documents hold the areas listed so far.
+  CompleteWebListings(ctx);
   view.SetGaugePosition(0);
   if (!stopped) {
     view.ClearPanels();

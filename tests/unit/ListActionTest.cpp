@@ -8,6 +8,7 @@
 
 #include "actions/FileActions.h"
 #include "actions/TextFit.h"
+#include "actions/WebListing.h"
 #include "config/AreaPaths.h"
 #include "host/HostAdmin.h"
 #include "platform/FileTime.h"
@@ -290,7 +291,8 @@ TEST_F(ListActionTest, TestRunReportsAndWritesNothing) {
 }
 
 // The web listings, checked by a real HTML parser and a JSON parser: per
-// area, and one document for all areas of a run that never grows.
+// area, and one document for all areas of a run that never grows and
+// replaces the earlier one only when the run ends.
 TEST_F(ListActionTest, WebListingsAreValidDocumentsOfTheirAreas) {
   std::vector<std::string> dos;  // bytes 1-255, drawn as DOS text
   for (int from = 1; from < 256; from += 64) {
@@ -309,6 +311,7 @@ TEST_F(ListActionTest, WebListingsAreValidDocumentsOfTheirAreas) {
   ASSERT_TRUE(qmtest::AddRecord(2, "ART.TXT",
                                 {"\xC9\xCD\xBB Art", "\xCD\xBB \xC4\xBF"}));
   run.state.charset = qm::Charset::Cp437;
+  qmtest::WriteFile(dir / "web.json", "from an earlier run");
   std::string firstHtml, firstJson;
   for (int runs = 1; runs <= 2; ++runs) {
     run.state.allFilesListed.clear();  // as every run starts
@@ -320,6 +323,11 @@ TEST_F(ListActionTest, WebListingsAreValidDocumentsOfTheirAreas) {
                        listDir);
       qm::ListAction(run.ctx, 1, mode, "*.*", "Per File Area", name, listDir);
     }
+    if (runs == 1) {
+      EXPECT_EQ(ReadFile(dir / "web.json"), "from an earlier run");
+      EXPECT_FALSE(qmtest::Exists(dir / "web.html"));
+    }
+    qm::CompleteWebListings(run.ctx);  // as every run ends
     if (runs == 1) {
       firstHtml = ReadFile(dir / "web.html");
       firstJson = ReadFile(dir / "web.json");

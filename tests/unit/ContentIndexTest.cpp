@@ -83,6 +83,7 @@ TEST_F(ContentIndex, DamagedDatabaseIsBuiltAgainAndKept) {
   EXPECT_EQ(Found("other"), "");
   EXPECT_EQ(Groups(), Lines{"1:GAME.ZIP 2:COPY.ZIP "});
   index.reset();
+  EXPECT_EQ(qmtest::IndexRows(db), 4);
 
   index = std::make_unique<qm::ContentIndex>(run.ctx);
   EXPECT_EQ(Log().size(), 1u);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -151,6 +152,22 @@ std::vector<std::string> ListDir(const std::string& path) {
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+int IndexRows(const std::string& db) {
+  sqlite3* handle = nullptr;
+  int rows = -1;
+  if (sqlite3_open_v2(db.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr) ==
+      SQLITE_OK) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(handle, "SELECT count(*) FROM stored", -1, &stmt,
+                           nullptr) == SQLITE_OK &&
+        sqlite3_step(stmt) == SQLITE_ROW)
+      rows = sqlite3_column_int(stmt, 0);
+    sqlite3_finalize(stmt);
+  }
+  sqlite3_close(handle);
+  return rows;
 }
 
 std::vector<std::string> LogEntries(const std::string& file) {

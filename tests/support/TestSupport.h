@@ -92,6 +92,8 @@ class Watchdog {
 // The entries of a run log (CRLF lines) after its two header lines; none
 // when the file does not exist.
 std::vector<std::string> LogEntries(const std::string& file);
+// The rows of the duplicate index at db; -1 when it cannot be read.
+int IndexRows(const std::string& db);
 
 // A configuration entry for area "Area <area>", on no volume.
 qm::AreaConfigEntry ConfigEntry(int32_t area, const std::string& action,

@@ -9,7 +9,6 @@
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
-#include "platform/Process.h"
 #include "platform/TempFolder.h"
 #include "tests/support/TestSupport.h"
 
@@ -479,47 +478,4 @@ TEST(PlatformFileTime, ShortDateHasTheLocalesOrderAndATwoDigitYear) {
   }
   std::setlocale(LC_ALL, "C");
   unsetenv("LOCPATH");
-}
-
-// How a command ends, and that nothing it started outlives it: what it
-// left running when it ended, or all of it when its time ran out.
-TEST(PlatformProcess, CommandsEndWithEverythingTheyStarted) {
-  TempDir dir;
-  using Kind = qm::CommandOutcome::Kind;
-  auto run = [](const std::string& script, int seconds = 20) {
-    return qm::RunCommand({"/bin/sh", "-c", script}, seconds);
-  };
-  auto outcome = run("exit 3");
-  EXPECT_EQ(outcome.kind, Kind::Exited);
-  EXPECT_EQ(outcome.code, 3);
-  outcome = run("kill -9 $$");
-  EXPECT_EQ(outcome.kind, Kind::Signalled);
-  EXPECT_EQ(outcome.code, 9);
-  EXPECT_EQ(qm::RunCommand({dir / "missing"}, 5).kind, Kind::NotStarted);
-  EXPECT_EQ(qm::RunCommand({"no-such-program-anywhere"}, 5).kind,
-            Kind::NotStarted);
-
-  const std::string left = dir / "left", stuck = dir / "stuck";
-  outcome = run("sleep 60 & echo $! > " + left + "; exit 0");
-  EXPECT_EQ(outcome.kind, Kind::Exited);
-  outcome = run(
-      "sleep 60 & echo $! > " + stuck + "; echo $$ >> " + stuck + "; wait", 1);
-  EXPECT_EQ(outcome.kind, Kind::TimedOut);
-  std::vector<int> pids = qmtest::PidsIn(left);
-  for (int pid : qmtest::PidsIn(stuck)) pids.push_back(pid);
-  ASSERT_EQ(pids.size(), 3u);
-  for (int pid : pids) EXPECT_TRUE(qmtest::ProcessEnds(pid)) << pid;
-}
-
-TEST(PlatformProcess, CommandWordsSplitAtBlanksOutsideQuotes) {
-  const std::vector<std::pair<std::string, std::vector<std::string>>> rows = {
-      {"scan %f", {"scan", "%f"}},
-      {"  scan\t-q   %f ", {"scan", "-q", "%f"}},
-      {"\"/opt/my scan/scan\" --file=\"%f\"",
-       {"/opt/my scan/scan", "--file=%f"}},
-      {"scan \"\"", {"scan", ""}},
-      {"   ", {}},
-  };
-  for (const auto& [text, words] : rows)
-    EXPECT_EQ(qm::SplitCommand(text), words) << text;
 }

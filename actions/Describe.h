@@ -22,7 +22,7 @@ struct ExtractedMember {
   std::string name;
   std::string bytes;
 };
-// The members matching the spec, extracted in a private folder of Temp
+// The members matching memberSpec, extracted in a private folder of Temp
 // that is gone again afterwards: visible names in order, then hidden ones.
 bool ExtractDescriptionFiles(RunContext& ctx, const std::string& archive,
                              const std::string& memberSpec,

@@ -17,7 +17,8 @@ constexpr size_t kMaxCounterDigits = 5;
 constexpr size_t kMinSeparator = 3;
 constexpr size_t kMaxSeparatorIndent = 1;
 
-// Descriptions that say there is none, compared as Comparable() gives them.
+// Descriptions that say there is none, as Comparable() gives them, in any
+// letter case.
 const char* const kFillers[] = {
     "no description available",
     "( no information available )",
@@ -179,22 +180,22 @@ bool StartsWithName(const std::string& line) {
          !(line[0] == '+' && EndsColumn(line, 1));  // a "+" mark
 }
 
-// Blank runs made single and ASCII letters small, without the final dot.
+// Blank runs made single and ASCII letters capital, without the final dot.
 std::string Comparable(const std::string& text) {
   std::string out;
   for (const char c : Trim(text)) {
     if (IsBlank(c) && !out.empty() && out.back() == ' ') continue;
-    out += IsBlank(c) ? ' ' : (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+    out += IsBlank(c) ? ' ' : c;
   }
   while (!out.empty() && (out.back() == '.' || out.back() == ' '))
     out.pop_back();
-  return out;
+  return UpperCase(out);
 }
 
 bool IsFiller(const std::string& text) {
   const std::string comparable = Comparable(text);
   for (const char* filler : kFillers)
-    if (comparable == filler) return true;
+    if (EqualsNoCase(comparable, filler)) return true;
   return false;
 }
 

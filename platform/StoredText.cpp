@@ -198,8 +198,4 @@ std::string ShownToUtf8(const std::vector<ShownChar>& shown) {
   return text;
 }
 
-std::string StoredToUtf8(std::string_view bytes, Charset charset) {
-  return ShownToUtf8(ShowStored(bytes, charset));
-}
-
 }  // namespace qm

@@ -48,7 +48,5 @@ void AppendUtf8(std::string& out, char32_t point);
 
 // Shown characters as UTF-8.
 std::string ShownToUtf8(const std::vector<ShownChar>& shown);
-// The stored text as UTF-8 in the chosen code page.
-std::string StoredToUtf8(std::string_view bytes, Charset charset);
 
 }  // namespace qm

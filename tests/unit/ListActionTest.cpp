@@ -8,7 +8,6 @@
 
 #include "actions/FileActions.h"
 #include "actions/TextFit.h"
-#include "actions/WebListing.h"
 #include "config/AreaPaths.h"
 #include "host/HostAdmin.h"
 #include "platform/FileTime.h"

@@ -29,7 +29,8 @@ class UploadScreen {
   // The file whose hash was taken last, for RememberUpload.
   std::string hashedPath;
   IndexedFile hashed;
-  bool checkStarts = true;  // false once the command could not be started
+  // False once the command could not be started or names no file.
+  bool checkStarts = true;
 
  private:
   std::unique_ptr<ContentIndex> index_;
@@ -87,6 +88,14 @@ bool Checked(RunContext& ctx, UploadScreen& screen, const std::string& path,
     for (size_t at = word.find("%f"); at != std::string::npos;
          at = word.find("%f", at + checked.size()))
       word.replace(at, 2, checked);
+  }
+  // A command that is not given the file checks something else and passes
+  // every upload.
+  if (screen.checkStarts &&
+      extras.uploadCheck.find("%f") == std::string::npos) {
+    LogRunError(ctx, "Upload check names no file (%f), every upload refused: " +
+                         extras.uploadCheck);
+    screen.checkStarts = false;
   }
   const Result<FileFacts> before = PathFacts(path, false);
   CommandOutcome outcome;

@@ -285,7 +285,7 @@ bool WriteWebListing(RunContext& ctx, int32_t area, const TFileArea& record,
                      ListMode mode, const std::string& spec,
                      const std::string& outputPath, bool allFiles) {
   const WebFormat format = *FormatOf(mode);
-  const Charset charset = ctx.state.charset;
+  const Charset charset = ctx.state.extras.charset;
   std::vector<WebFile> files;
   const MatchRule rule = MatchRule::ForListing(spec);
   // A cancel keeps the files gathered so far.

@@ -23,7 +23,6 @@
 #include "runner/RunDriver.h"
 #include "server/Session.h"
 #include "server/WcApi.h"
-#include "settings/CharsetSetting.h"
 #include "settings/Extras.h"
 #include "settings/IniFile.h"
 #include "windows/AboutUnit.h"
@@ -297,7 +296,7 @@ void TMainForm::FormShow() {
     ExecModal(&setup);
   }
 
-  ApplyCharset(state_, ReadCharset(IniFile(settingsPath_)));
+  ApplyExtras(state_, ReadExtras(IniFile(settingsPath_)));
 
   QPoint place(15, 15);
   TMakewild makewild{};
@@ -310,7 +309,6 @@ void TMainForm::FormShow() {
   }
   SetOuterSize(kNormalWidth, kNormalHeight);
   PlaceFrame(this, place, oxForm1->CaptionBar()->height());
-  state_.extras = ReadExtras(IniFile(settingsPath_));
   if (options_.duplicatesReport) {
     if (!loginFailed_)
       QTimer::singleShot(0, this, [this] { ReportDuplicates(); });

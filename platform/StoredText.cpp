@@ -68,17 +68,6 @@ void AppendDos(std::vector<ShownChar>& shown, unsigned char byte, bool breaks) {
 
 }  // namespace
 
-Charset CharsetFromText(const std::string& text) {
-  std::string upper;
-  for (const char c : text)
-    upper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  return upper == "CP437" ? Charset::Cp437 : Charset::Windows1252;
-}
-
-const char* CharsetText(Charset charset) {
-  return charset == Charset::Cp437 ? "CP437" : "Windows-1252";
-}
-
 Utf8Char DecodeUtf8(std::string_view bytes) {
   const auto byte = [&](size_t i) {
     return static_cast<unsigned char>(bytes[i]);

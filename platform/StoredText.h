@@ -12,10 +12,6 @@ namespace qm {
 
 enum class Charset { Windows1252, Cp437 };
 
-// "CP437" (any case) chooses code page 437; anything else Windows-1252.
-Charset CharsetFromText(const std::string& text);
-const char* CharsetText(Charset charset);
-
 struct ShownChar {
   char32_t point = 0;
   bool byte = false;  // stands for one stored byte that is not UTF-8

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "platform/StoredText.h"
 
 namespace qm {
 
@@ -17,6 +20,12 @@ struct ExtrasSettings {
   // path. Empty: no check.
   std::string uploadCheck;
   int uploadCheckSeconds = kDefaultUploadCheckSeconds;
+  // The code page of text that is not UTF-8, in the windows and the web
+  // listings.
+  Charset charset = Charset::Windows1252;
+  // The settings file's values that were not understood (their defaults are
+  // in effect instead): one run-log line each.
+  std::vector<std::string> notUnderstood;
 };
 
 }  // namespace qm

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/StoredText.h"
 #include "run/EntryActions.h"
 #include "run/Extras.h"
 
@@ -66,7 +65,6 @@ struct RunState {
   // The web "All Files List" documents of the run, written when it ends
   // (CompleteWebListings); an output not in allFilesListed starts afresh.
   std::shared_ptr<WebListings> webListings;
-  Charset charset = Charset::Windows1252;  // of the web listings
   uint64_t runStarted = 0;  // local file time at the start of the run
   ExtrasSettings extras;    // from the settings file
   // The extras' work of the current run (the duplicate index, the upload

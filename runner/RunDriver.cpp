@@ -153,6 +153,8 @@ void RunConfig(RunContext& ctx, RecordFile& file, const std::string& path) {
     return;
   }
 
+  for (const std::string& line : state.extras.notUnderstood)
+    LogRunError(ctx, line);
   state.allFilesListed.clear();
   state.listingOutputs = ListingOutputs(ctx, path);
   if (!view.IsTestRun()) {

@@ -1,68 +1,146 @@
 #include "settings/Extras.h"
 
+#include <optional>
+
 #include "platform/Paths.h"
 
 namespace qm {
 
 namespace {
 
-// No value read from a file can hold this byte.
-constexpr char kMissing[] = "\n";
+template <typename Enum>
+struct Named {
+  Enum value;
+  const char* text;
+};
 
-bool HasKey(const IniFile& settings, const char* key) {
-  return settings.ReadString(kExtrasSection, key, kMissing) != kMissing;
+constexpr Named<DuplicateMode> kDuplicateModes[] = {
+    {DuplicateMode::Off, "Off"},
+    {DuplicateMode::Report, "Report"},
+    {DuplicateMode::Refuse, "Refuse"}};
+
+constexpr Named<Charset> kCharsets[] = {{Charset::Windows1252, "Windows-1252"},
+                                        {Charset::Cp437, "CP437"}};
+
+template <typename Enum, size_t N>
+std::string TextOf(const Named<Enum> (&names)[N], Enum value) {
+  for (const auto& name : names)
+    if (name.value == value) return name.text;
+  return names[0].text;
 }
+
+template <typename Enum, size_t N>
+bool Take(const Named<Enum> (&names)[N], const std::string& text, Enum& value) {
+  for (const auto& name : names) {
+    if (EqualsNoCase(Trim(text), name.text)) {
+      value = name.value;
+      return true;
+    }
+  }
+  return false;
+}
+
+template <typename Enum, size_t N>
+std::vector<std::string> TextsOf(const Named<Enum> (&names)[N]) {
+  std::vector<std::string> texts;
+  for (const auto& name : names) texts.push_back(name.text);
+  return texts;
+}
+
+std::optional<int> WholeNumber(const std::string& text, int minimum,
+                               int maximum) {
+  const std::string digits = Trim(text);
+  if (digits.empty() || digits.size() > 9 ||
+      digits.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  const int value = std::stoi(digits);
+  if (value < minimum || value > maximum) return std::nullopt;
+  return value;
+}
+
+constexpr int kMostUploadCheckSeconds = 86400;
 
 }  // namespace
 
-std::string DuplicateModeText(DuplicateMode mode) {
-  switch (mode) {
-    case DuplicateMode::Report:
-      return "Report";
-    case DuplicateMode::Refuse:
-      return "Refuse";
-    case DuplicateMode::Off:
-      break;
-  }
-  return "Off";
-}
-
-DuplicateMode DuplicateModeFromText(const std::string& text) {
-  if (EqualsNoCase(text, "Report")) return DuplicateMode::Report;
-  if (EqualsNoCase(text, "Refuse")) return DuplicateMode::Refuse;
-  return DuplicateMode::Off;
+const std::vector<ExtraKey>& ExtraKeys() {
+  static const std::vector<ExtraKey> keys = {
+      {"Duplicates", "Uploads", "Duplicate uploads:", "cb_Duplicates",
+       "An upload whose content a stored file already has is reported in the "
+       "run log, or refused.",
+       ExtraControl::Choice, TextsOf(kDuplicateModes), 0, 0,
+       [](const ExtrasSettings& e) {
+         return TextOf(kDuplicateModes, e.duplicates);
+       },
+       [](ExtrasSettings& e, const std::string& text) {
+         return Take(kDuplicateModes, text, e.duplicates);
+       }},
+      {"UploadCheck",
+       "Uploads",
+       "Upload check (%f: the file):",
+       "e_UploadCheck",
+       "A command run on every upload before it is added, such as a virus "
+       "scanner; an upload it does not pass with exit code 0 is refused.",
+       ExtraControl::Text,
+       {},
+       0,
+       0,
+       [](const ExtrasSettings& e) { return e.uploadCheck; },
+       [](ExtrasSettings& e, const std::string& text) {
+         e.uploadCheck = Trim(text);
+         return true;
+       }},
+      {"UploadCheckSeconds",
+       "Uploads",
+       "Upload check time limit (s):",
+       "e_UploadCheckSeconds",
+       "An upload check that runs longer is stopped and the upload refused.",
+       ExtraControl::Number,
+       {},
+       1,
+       kMostUploadCheckSeconds,
+       [](const ExtrasSettings& e) {
+         return std::to_string(e.uploadCheckSeconds);
+       },
+       [](ExtrasSettings& e, const std::string& text) {
+         const auto seconds = WholeNumber(text, 1, kMostUploadCheckSeconds);
+         if (seconds) e.uploadCheckSeconds = *seconds;
+         return seconds.has_value();
+       }},
+      {"Charset", "DOS Text", "Text that is not UTF-8:", "cb_Charset",
+       "How descriptions that are not UTF-8 are shown in the windows and "
+       "written into the HTML and JSON listings. Stored bytes never change.",
+       ExtraControl::Choice, TextsOf(kCharsets), 0, 0,
+       [](const ExtrasSettings& e) { return TextOf(kCharsets, e.charset); },
+       [](ExtrasSettings& e, const std::string& text) {
+         return Take(kCharsets, text, e.charset);
+       }},
+  };
+  return keys;
 }
 
 ExtrasSettings ReadExtras(const IniFile& settings) {
   ExtrasSettings extras;
-  extras.duplicates = DuplicateModeFromText(
-      settings.ReadString(kExtrasSection, "Duplicates", "Off"));
-  extras.uploadCheck =
-      Trim(settings.ReadString(kExtrasSection, "UploadCheck", ""));
-  const int seconds = settings.ReadInteger(kExtrasSection, "UploadCheckSeconds",
-                                           kDefaultUploadCheckSeconds);
-  extras.uploadCheckSeconds =
-      seconds > 0 ? seconds : kDefaultUploadCheckSeconds;
+  for (const ExtraKey& row : ExtraKeys()) {
+    const auto text = settings.ReadFromAnySection(kExtrasSection, row.key);
+    // An empty value is the key left blank: its default.
+    if (!text || Trim(*text).empty() || row.take(extras, *text)) continue;
+    extras.notUnderstood.push_back(
+        std::string("Extras setting not understood: ") + row.key + "=" + *text +
+        " (" + row.text(extras) + " used)");
+  }
   return extras;
 }
 
 void WriteExtras(IniFile& settings, const ExtrasSettings& extras) {
   const ExtrasSettings stored = ReadExtras(settings);
   const ExtrasSettings defaults;
-  auto write = [&](const char* key, bool differsFromStored,
-                   bool differsFromDefault, const std::string& text) {
-    if (HasKey(settings, key) ? differsFromStored : differsFromDefault)
-      settings.WriteString(kExtrasSection, key, text);
-  };
-  write("Duplicates", extras.duplicates != stored.duplicates,
-        extras.duplicates != defaults.duplicates,
-        DuplicateModeText(extras.duplicates));
-  write("UploadCheck", extras.uploadCheck != stored.uploadCheck,
-        !extras.uploadCheck.empty(), extras.uploadCheck);
-  write("UploadCheckSeconds",
-        extras.uploadCheckSeconds != stored.uploadCheckSeconds,
-        extras.uploadCheckSeconds != defaults.uploadCheckSeconds,
-        std::to_string(extras.uploadCheckSeconds));
+  for (const ExtraKey& row : ExtraKeys()) {
+    const std::string text = row.text(extras);
+    const bool present =
+        settings.ReadFromAnySection(kExtrasSection, row.key).has_value();
+    if (text != row.text(present ? stored : defaults))
+      settings.WriteString(kExtrasSection, row.key, text);
+  }
 }
 
 }  // namespace qm

@@ -1,7 +1,9 @@
-// The extras' settings in the settings file's section [Extras].
+// The extras' settings in the settings file's section [Extras]: one row per
+// key, which the setup dialog's Extras page shows as its control says.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "run/Extras.h"
 #include "settings/IniFile.h"
@@ -10,11 +12,34 @@ namespace qm {
 
 inline constexpr char kExtrasSection[] = "Extras";
 
-// "Off", "Report", "Refuse"; any other text is Off.
-std::string DuplicateModeText(DuplicateMode mode);
-DuplicateMode DuplicateModeFromText(const std::string& text);
+enum class ExtraControl {
+  Choice,  // one of the row's value texts
+  Text,    // a line of text
+  Number,  // a whole number from minimum to maximum
+};
 
-// A missing key, or a value that makes no sense, gives its default.
+struct ExtraKey {
+  const char* key;
+  const char* group;       // the box on the Extras page that holds it
+  const char* label;       // beside its control
+  const char* objectName;  // of its control
+  const char* toolTip;
+  ExtraControl control;
+  std::vector<std::string> choices;  // Choice: the value texts
+  int minimum = 0, maximum = 0;      // Number
+  // The value as the settings file holds it.
+  std::string (*text)(const ExtrasSettings& extras);
+  // Takes a value from the file; false, changing nothing, when it is not
+  // understood.
+  bool (*take)(ExtrasSettings& extras, const std::string& text);
+};
+
+// In the order the Extras page shows them.
+const std::vector<ExtraKey>& ExtraKeys();
+
+// A key may stand in any [Extras] section of the file; a missing key, or a
+// value not understood, gives its default (the latter with a line in
+// notUnderstood).
 ExtrasSettings ReadExtras(const IniFile& settings);
 // Writes a key only when its value changes what the file says, so a file
 // without [Extras] stays as it is while every extra stays off. Throws

@@ -86,15 +86,16 @@ struct Place {
   size_t insertAfter = 0;
 };
 
+// Only the first section of that name counts, unless every section does.
 Place Find(const std::vector<Line>& lines, const std::string& section,
-           const std::string& key) {
+           const std::string& key, bool everySection = false) {
   Place place;
   bool inSection = false;
   for (size_t i = 0; i < lines.size(); ++i) {
     if (const auto name = SectionName(lines[i].text)) {
-      if (inSection) break;  // the first section of that name counts
+      if (inSection && !everySection) break;
       inSection = EqualsNoCase(*name, section);
-      if (inSection) {
+      if (inSection && !place.section) {
         place.section = i;
         place.insertAfter = i;
       }
@@ -180,19 +181,31 @@ std::optional<int> ParseInteger(const std::string& text) {
 
 }  // namespace
 
+std::optional<std::string> IniFile::Read(const std::string& section,
+                                         const std::string& key,
+                                         bool everySection) const {
+  std::string bytes;
+  bool exists = false;
+  if (!ReadSettingsFile(OnDisk(path_), bytes, exists) || !exists) return {};
+  const std::vector<Line> lines = SplitLines(bytes);
+  const Place place = Find(lines, section, key, everySection);
+  if (!place.key) return {};
+  std::string value = ValueOf(lines[*place.key].text);
+  if (value.size() > kMaxValueLength) value.resize(kMaxValueLength);
+  return value;
+}
+
 std::string IniFile::ReadString(const std::string& section,
                                 const std::string& key,
                                 const std::string& defaultValue) const {
-  std::string bytes;
-  bool exists = false;
-  std::string value = defaultValue;
-  if (ReadSettingsFile(OnDisk(path_), bytes, exists) && exists) {
-    const std::vector<Line> lines = SplitLines(bytes);
-    const Place place = Find(lines, section, key);
-    if (place.key) value = ValueOf(lines[*place.key].text);
-  }
+  std::string value = Read(section, key, false).value_or(defaultValue);
   if (value.size() > kMaxValueLength) value.resize(kMaxValueLength);
   return value;
+}
+
+std::optional<std::string> IniFile::ReadFromAnySection(
+    const std::string& section, const std::string& key) const {
+  return Read(section, key, true);
 }
 
 void IniFile::WriteString(const std::string& section, const std::string& key,
@@ -208,7 +221,10 @@ void IniFile::WriteString(const std::string& section, const std::string& key,
   }
 
   // A line break inside the value would break the file apart.
-  const std::string text = value.substr(0, value.find_first_of("\r\n"));
+  std::string text = value.substr(0, value.find_first_of("\r\n"));
+  // What reading takes off (blanks at either end, a pair of quotes around
+  // it) is kept inside quotes of its own, so the value reads back as it is.
+  if (ValueOf("=" + text) != text) text = '"' + text + '"';
   std::vector<Line> lines = SplitLines(bytes);
   const std::string eol = LineEndOf(lines);
   const Place place = Find(lines, section, key);

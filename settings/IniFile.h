@@ -3,6 +3,7 @@
 // are kept byte for byte.
 #pragma once
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -21,7 +22,11 @@ class IniFile {
   // At most 1023 characters come back; the default when missing.
   std::string ReadString(const std::string& section, const std::string& key,
                          const std::string& defaultValue) const;
-  // Throws SettingsWriteError when the file cannot be written.
+  // The key's value in the first section of that name that holds it.
+  std::optional<std::string> ReadFromAnySection(const std::string& section,
+                                                const std::string& key) const;
+  // Throws SettingsWriteError when the file cannot be written. The value
+  // reads back as written, up to its first line break.
   void WriteString(const std::string& section, const std::string& key,
                    const std::string& value);
   // "0x"/"0X" (more than 2 characters) or "$" mark hexadecimal; anything
@@ -32,6 +37,10 @@ class IniFile {
                     int value);
 
  private:
+  std::optional<std::string> Read(const std::string& section,
+                                  const std::string& key,
+                                  bool everySection) const;
+
   std::string path_;
 };
 

@@ -18,7 +18,6 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "server/WcApi.h"
-#include "settings/CharsetSetting.h"
 #include "settings/Extras.h"
 #include "settings/IniFile.h"
 #include "windows/Dialogs.h"
@@ -116,7 +115,6 @@ void TSetupDlg::FormShow() {
         ToText(settings.ReadString(kSection, "wcHomeDir", state_.homeDir)));
   }
   state_.homeDir = ToBytes(e_wcHomeDir->text());
-  LoadCharset(IniFile(settingsPath_));
   ShowExtras();
 }
 
@@ -140,7 +138,6 @@ void TSetupDlg::BitBtn1Click() {
     settings.WriteString(kSection, "BBSName", Trim(ToBytes(e_BBSName->text())));
     settings.WriteString(kSection, "wcHomeDir",
                          Trim(ToBytes(e_wcHomeDir->text())));
-    SaveCharset(settings);
     SaveExtras(settings);
   } catch (const SettingsWriteError& error) {
     ShowErrorBox(this, ToText(error.what()));
@@ -149,81 +146,84 @@ void TSetupDlg::BitBtn1Click() {
   accept();
 }
 
-void TSetupDlg::BuildCharsetControl(QWidget* page) {
-  cb_Charset = new QComboBox(page);
-  cb_Charset->setObjectName(QStringLiteral("cb_Charset"));
-  cb_Charset->addItem(QLatin1String(CharsetText(Charset::Windows1252)));
-  cb_Charset->addItem(QLatin1String(CharsetText(Charset::Cp437)));
-  cb_Charset->setToolTip(
-      QStringLiteral("How descriptions that are not UTF-8 are shown in the "
-                     "windows and written into the HTML and JSON listings. "
-                     "Stored bytes never change."));
-  auto* group = new QGroupBox(QStringLiteral("DOS Text"), page);
-  group->setObjectName(QStringLiteral("gb_Charset"));
-  cb_Charset->setParent(group);
-  auto* form = new QFormLayout(group);
-  form->addRow(QStringLiteral("Text that is not UTF-8:"), cb_Charset);
-  page->layout()->addWidget(group);
-}
-
-void TSetupDlg::LoadCharset(const IniFile& settings) {
-  cb_Charset->setCurrentIndex(ReadCharset(settings) == Charset::Cp437 ? 1 : 0);
-}
-
-void TSetupDlg::SaveCharset(IniFile& settings) {
-  const Charset charset =
-      cb_Charset->currentIndex() == 1 ? Charset::Cp437 : Charset::Windows1252;
-  WriteCharset(settings, charset);
-  ApplyCharset(state_, charset);
-}
-
-void ApplyCharset(RunState& state, Charset charset) {
-  state.charset = charset;
-  SetShownCharset(charset);
-}
-
 // The "Extras" page.
 
 void TSetupDlg::CreateExtrasPage() {
   Extras = new QWidget(PageControl1);
   Extras->setObjectName(QStringLiteral("Extras"));
   PageControl1->addTab(Extras, QStringLiteral("Extras"));
-  auto* uploads = new QGroupBox(QStringLiteral("Uploads"), Extras);
-  uploads->setObjectName(QStringLiteral("gb_Uploads"));
-  cb_Duplicates = new QComboBox(uploads);
-  cb_Duplicates->setObjectName(QStringLiteral("cb_Duplicates"));
-  for (const DuplicateMode mode :
-       {DuplicateMode::Off, DuplicateMode::Report, DuplicateMode::Refuse})
-    cb_Duplicates->addItem(ToText(DuplicateModeText(mode)));
-  e_UploadCheck = Edit("e_UploadCheck", uploads);
-  e_UploadCheckSeconds = new QSpinBox(uploads);
-  e_UploadCheckSeconds->setObjectName(QStringLiteral("e_UploadCheckSeconds"));
-  e_UploadCheckSeconds->setRange(1, 86400);
-  auto* fields = new QFormLayout(uploads);
-  fields->addRow(QStringLiteral("Duplicate uploads:"), cb_Duplicates);
-  fields->addRow(QStringLiteral("Upload check (%f: the file):"), e_UploadCheck);
-  fields->addRow(QStringLiteral("Upload check time limit (s):"),
-                 e_UploadCheckSeconds);
   auto* page = new QVBoxLayout(Extras);
-  page->addWidget(uploads);
-  BuildCharsetControl(Extras);
+  std::map<std::string, QFormLayout*> groups;
+  for (const ExtraKey& row : ExtraKeys()) {
+    QFormLayout*& fields = groups[row.group];
+    if (!fields) {
+      auto* group = new QGroupBox(QLatin1String(row.group), Extras);
+      QString name = QStringLiteral("gb_") + QLatin1String(row.group);
+      group->setObjectName(name.remove(QLatin1Char(' ')));
+      fields = new QFormLayout(group);
+      page->addWidget(group);
+    }
+    QWidget* control = nullptr;
+    switch (row.control) {
+      case ExtraControl::Choice: {
+        auto* choices = new QComboBox;
+        for (const std::string& text : row.choices)
+          choices->addItem(ToText(text));
+        control = choices;
+        break;
+      }
+      case ExtraControl::Text:
+        control = Edit(row.objectName, nullptr);
+        break;
+      case ExtraControl::Number: {
+        auto* number = new QSpinBox;
+        number->setRange(row.minimum, row.maximum);
+        control = number;
+        break;
+      }
+    }
+    control->setObjectName(QLatin1String(row.objectName));
+    control->setToolTip(QLatin1String(row.toolTip));
+    fields->addRow(QLatin1String(row.label), control);
+    extraControls_[row.key] = control;
+  }
   page->addStretch();
 }
 
 void TSetupDlg::ShowExtras() {
   const ExtrasSettings extras = ReadExtras(IniFile(settingsPath_));
-  cb_Duplicates->setCurrentIndex(static_cast<int>(extras.duplicates));
-  e_UploadCheck->setText(ToText(extras.uploadCheck));
-  e_UploadCheckSeconds->setValue(extras.uploadCheckSeconds);
+  for (const ExtraKey& row : ExtraKeys()) {
+    QWidget* control = extraControls_.at(row.key);
+    const QString text = ToText(row.text(extras));
+    if (auto* choices = qobject_cast<QComboBox*>(control))
+      choices->setCurrentIndex(choices->findText(text));
+    else if (auto* number = qobject_cast<QSpinBox*>(control))
+      number->setValue(text.toInt());
+    else if (auto* edit = qobject_cast<QLineEdit*>(control))
+      edit->setText(text);
+  }
 }
 
 void TSetupDlg::SaveExtras(IniFile& settings) {
   ExtrasSettings extras;
-  extras.duplicates = static_cast<DuplicateMode>(cb_Duplicates->currentIndex());
-  extras.uploadCheck = Trim(ToBytes(e_UploadCheck->text()));
-  extras.uploadCheckSeconds = e_UploadCheckSeconds->value();
+  for (const ExtraKey& row : ExtraKeys()) {
+    QWidget* control = extraControls_.at(row.key);
+    QString text;
+    if (auto* choices = qobject_cast<QComboBox*>(control))
+      text = choices->currentText();
+    else if (auto* number = qobject_cast<QSpinBox*>(control))
+      text = QString::number(number->value());
+    else if (auto* edit = qobject_cast<QLineEdit*>(control))
+      text = edit->text();
+    row.take(extras, ToBytes(text));
+  }
   WriteExtras(settings, extras);
-  state_.extras = extras;
+  ApplyExtras(state_, std::move(extras));
+}
+
+void ApplyExtras(RunState& state, ExtrasSettings extras) {
+  SetShownCharset(extras.charset);
+  state.extras = std::move(extras);
 }
 
 }  // namespace qm::gui

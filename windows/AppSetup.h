@@ -4,16 +4,15 @@
 #pragma once
 
 #include <QDialog>
+#include <map>
 #include <string>
 
 #include "run/RunContext.h"
 #include "settings/IniFile.h"
 
-class QComboBox;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
-class QSpinBox;
 class QTabWidget;
 
 namespace qm {
@@ -35,15 +34,11 @@ class TSetupDlg : public QDialog {
   QLineEdit* e_SysopName;
   QLineEdit* e_BBSName;
   QLineEdit* e_wcHomeDir;
-  // Page "Extras": duplicate uploads, the upload check and DOS text, each
-  // off unless chosen.
+  // Page "Extras": a control per [Extras] key, each extra off unless
+  // chosen.
   QWidget* Extras;
-  QComboBox* cb_Duplicates;  // Off, Report, Refuse
-  QLineEdit* e_UploadCheck;
-  QSpinBox* e_UploadCheckSeconds;
-  QComboBox* cb_Charset;  // "Windows-1252" or "CP437"
-  QPushButton* BitBtn1;   // OK
-  QPushButton* BitBtn2;   // Cancel
+  QPushButton* BitBtn1;  // OK
+  QPushButton* BitBtn2;  // Cancel
 
   // The host's server program the home directory must hold.
   static const char* ServerProgramName();
@@ -56,18 +51,16 @@ class TSetupDlg : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
-  void BuildCharsetControl(QWidget* page);
-  void LoadCharset(const qm::IniFile& settings);
-  void SaveCharset(qm::IniFile& settings);
   void CreateExtrasPage();
   void ShowExtras();
   void SaveExtras(qm::IniFile& settings);
 
   qm::RunState& state_;
   std::string settingsPath_;
+  std::map<std::string, QWidget*> extraControls_;  // by key
 };
 
-// The code page of the windows and the web listings, from now on.
-void ApplyCharset(qm::RunState& state, qm::Charset charset);
+// The extras in effect from now on, the windows' code page among them.
+void ApplyExtras(qm::RunState& state, qm::ExtrasSettings extras);
 
 }  // namespace qm::gui

@@ -133,7 +133,11 @@ TEST_F(Extras, DuplicatesAndUploadChecksAreRefusedBeforeAnythingIsCopied) {
   // its new one is. Report adds both, saying so of the second.
   qmtest::WriteFile(AreaDir(1) + "game.zip", "new game bytes!");
   qmtest::SetMTime(AreaDir(1) + "game.zip", 1000000000);
-  Settings("Duplicates=Report\r\n");
+  // Set in a block appended below another [Extras]; a value not understood
+  // is said once in each run's log.
+  Settings(
+      "UploadCheckSeconds=abc\r\n[General]\r\nSysopName=Sy\r\n"
+      "[Extras]\r\nDuplicates=Report\r\n");
   const std::string again = tmp / "again/";
   qmtest::MakeDirs(again);
   qmtest::WriteFile(again + "AGAIN.ZIP", "game bytes");
@@ -146,11 +150,14 @@ TEST_F(Extras, DuplicatesAndUploadChecksAreRefusedBeforeAnythingIsCopied) {
   ASSERT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(result.out,
             "Files added: 2, deleted: 0, moved: 0, copied: 0; listings "
-            "written: 0; duplicates reported: 1; problems logged: 1 in " +
+            "written: 0; duplicates reported: 1; problems logged: 2 in " +
                 bin + "/job.err\n");
   EXPECT_EQ(qmtest::LogEntries(bin + "/job.err"),
-            std::vector<std::string>{"Duplicate added: W.ZIP from path: " +
-                                     again + same + "1: GAME.ZIP"});
+            (std::vector<std::string>{
+                "Extras setting not understood: UploadCheckSeconds=abc (120 "
+                "used)",
+                "Duplicate added: W.ZIP from path: " + again + same +
+                    "1: GAME.ZIP"}));
   EXPECT_EQ(Names(3),
             (std::vector<std::string>{"AGAIN.ZIP", "HUGE2.DAT", "W.ZIP"}));
 

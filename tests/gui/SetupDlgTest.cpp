@@ -33,6 +33,27 @@ QString NotHomeQuestion(const QString& path) {
              "path?");
 }
 
+// An Extras page control, by its name.
+template <typename Widget>
+Widget* Extra(TSetupDlg& dialog, const char* name) {
+  auto* control = dialog.Extras->findChild<Widget*>(QLatin1String(name));
+  if (!control) qFatal("no control %s on the Extras page", name);
+  return control;
+}
+
+QComboBox* Charset(TSetupDlg& dialog) {
+  return Extra<QComboBox>(dialog, "cb_Charset");
+}
+QComboBox* Duplicates(TSetupDlg& dialog) {
+  return Extra<QComboBox>(dialog, "cb_Duplicates");
+}
+QLineEdit* UploadCheck(TSetupDlg& dialog) {
+  return Extra<QLineEdit>(dialog, "e_UploadCheck");
+}
+QSpinBox* UploadCheckSeconds(TSetupDlg& dialog) {
+  return Extra<QSpinBox>(dialog, "e_UploadCheckSeconds");
+}
+
 }  // namespace
 
 class SetupDlgTest : public QObject {
@@ -146,23 +167,23 @@ class SetupDlgTest : public QObject {
   void extrasPageChoosesTheCharset() {
     auto dialog = Shown();
     QCOMPARE(dialog->PageControl1->tabText(1), QStringLiteral("Extras"));
-    QCOMPARE(dialog->cb_Charset->currentText(), QStringLiteral("Windows-1252"));
+    QCOMPARE(Charset(*dialog)->currentText(), QStringLiteral("Windows-1252"));
     QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
     QVERIFY(!qmtest::ReadFile(Settings()).empty());
     QVERIFY(qmtest::ReadFile(Settings()).find("Extras") == std::string::npos);
 
     auto dos = Shown();
     dos->PageControl1->setCurrentWidget(dos->Extras);
-    dos->cb_Charset->setCurrentIndex(1);
+    Charset(*dos)->setCurrentIndex(1);
     QTest::mouseClick(dos->BitBtn1, Qt::LeftButton);
     QCOMPARE(qm::IniFile(Settings()).ReadString("Extras", "Charset", "?"),
              std::string("CP437"));
-    QVERIFY(state_.charset == qm::Charset::Cp437);
+    QVERIFY(state_.extras.charset == qm::Charset::Cp437);
     QVERIFY(qm::gui::ShownCharset() == qm::Charset::Cp437);
 
     auto back = Shown();
-    QCOMPARE(back->cb_Charset->currentText(), QStringLiteral("CP437"));
-    back->cb_Charset->setCurrentIndex(0);
+    QCOMPARE(Charset(*back)->currentText(), QStringLiteral("CP437"));
+    Charset(*back)->setCurrentIndex(0);
     QTest::mouseClick(back->BitBtn1, Qt::LeftButton);
     QCOMPARE(qm::IniFile(Settings()).ReadString("Extras", "Charset", "?"),
              std::string("Windows-1252"));
@@ -176,35 +197,37 @@ class SetupDlgTest : public QObject {
     const int extrasPage = dialog->PageControl1->indexOf(dialog->Extras);
     QCOMPARE(dialog->PageControl1->tabText(extrasPage),
              QStringLiteral("Extras"));
-    QCOMPARE(dialog->cb_Duplicates->currentText(), QStringLiteral("Off"));
-    QCOMPARE(dialog->e_UploadCheckSeconds->value(), 120);
+    QCOMPARE(Duplicates(*dialog)->currentText(), QStringLiteral("Off"));
+    QCOMPARE(UploadCheckSeconds(*dialog)->value(), 120);
     QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
     QVERIFY(qmtest::ReadFile(Settings()).find("Extras") == std::string::npos);
 
     auto again = Shown();
     again->PageControl1->setCurrentWidget(again->Extras);
-    QTest::keyClick(again->cb_Duplicates, Qt::Key_End);  // the last: Refuse
-    again->e_UploadCheck->setFocus();
-    QTest::keyClicks(again->e_UploadCheck, QStringLiteral(" /bin/scan %f "));
-    again->e_UploadCheckSeconds->clear();
-    QTest::keyClicks(again->e_UploadCheckSeconds, QStringLiteral("30"));
+    QTest::keyClick(Duplicates(*again), Qt::Key_End);  // the last: Refuse
+    UploadCheck(*again)->setFocus();
+    // Blanks around it go; quotes around each word stay.
+    QTest::keyClicks(UploadCheck(*again),
+                     QStringLiteral(R"( "/bin/scan" -d "/x/sig dir" "%f" )"));
+    UploadCheckSeconds(*again)->clear();
+    QTest::keyClicks(UploadCheckSeconds(*again), QStringLiteral("30"));
     QTest::mouseClick(again->BitBtn1, Qt::LeftButton);
     QCOMPARE(again->result(), int(QDialog::Accepted));
     const qm::IniFile settings(Settings());
     QCOMPARE(settings.ReadString("Extras", "Duplicates", "?"),
              std::string("Refuse"));
-    QCOMPARE(settings.ReadString("Extras", "UploadCheck", "?"),
-             std::string("/bin/scan %f"));
+    const std::string command = R"("/bin/scan" -d "/x/sig dir" "%f")";
+    QCOMPARE(settings.ReadString("Extras", "UploadCheck", "?"), command);
     QCOMPARE(settings.ReadString("Extras", "UploadCheckSeconds", "?"),
              std::string("30"));
     // OK puts them into effect at once.
     QVERIFY(state_.extras.duplicates == qm::DuplicateMode::Refuse);
-    QCOMPARE(state_.extras.uploadCheck, std::string("/bin/scan %f"));
+    QCOMPARE(state_.extras.uploadCheck, command);
 
     auto shown = Shown();
-    QCOMPARE(shown->cb_Duplicates->currentText(), QStringLiteral("Refuse"));
-    QCOMPARE(shown->e_UploadCheck->text(), QStringLiteral("/bin/scan %f"));
-    QCOMPARE(shown->e_UploadCheckSeconds->value(), 30);
+    QCOMPARE(Duplicates(*shown)->currentText(), QStringLiteral("Refuse"));
+    QCOMPARE(UploadCheck(*shown)->text(), qm::gui::ToText(command));
+    QCOMPARE(UploadCheckSeconds(*shown)->value(), 30);
     shown->PageControl1->setCurrentWidget(shown->Extras);
     QVERIFY(SavePicture(shown.get(), QStringLiteral("SetupDlgExtras")));
   }

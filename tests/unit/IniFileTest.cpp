@@ -141,6 +141,11 @@ TEST(IniFileTest, ExtrasOffLeaveTheFileAndOddValuesReadAsDefaults) {
   EXPECT_EQ(odd.duplicates, qm::DuplicateMode::Off);
   EXPECT_EQ(odd.uploadCheck, "");
   EXPECT_EQ(odd.uploadCheckSeconds, 120);
+  EXPECT_EQ(odd.notUnderstood,
+            (std::vector<std::string>{
+                "Extras setting not understood: Duplicates=Maybe (Off used)",
+                "Extras setting not understood: UploadCheckSeconds=-5 (120 "
+                "used)"}));
   EXPECT_EQ(qm::ReadExtras(qm::IniFile(dir / "none.ini")).uploadCheckSeconds,
             120);
 
@@ -149,6 +154,37 @@ TEST(IniFileTest, ExtrasOffLeaveTheFileAndOddValuesReadAsDefaults) {
   EXPECT_EQ(qm::ReadExtras(ini).duplicates, qm::DuplicateMode::Refuse);
   qm::WriteExtras(ini, qm::ExtrasSettings{});
   EXPECT_EQ(qmtest::ReadFile(path), "[Extras]\r\nDuplicates=Off\r\n");
+
+  // A block appended below another [Extras] counts; where a key stands
+  // twice, the first one counts, which is also the one written.
+  qmtest::WriteFile(path,
+                    "[Extras]\r\nCharset=CP437\r\nDuplicates=Report\r\n"
+                    "[General]\r\nSysopName=Ann\r\n"
+                    "[Extras]\r\nDuplicates=Refuse\r\nUploadCheck=scan %f\r\n");
+  qm::ExtrasSettings appended = qm::ReadExtras(ini);
+  EXPECT_EQ(appended.charset, qm::Charset::Cp437);
+  EXPECT_EQ(appended.duplicates, qm::DuplicateMode::Report);
+  EXPECT_EQ(appended.uploadCheck, "scan %f");
+  appended.uploadCheck = "scan --all %f";
+  qm::WriteExtras(ini, appended);
+  EXPECT_EQ(qm::ReadExtras(ini).uploadCheck, "scan --all %f");
+}
+
+TEST(IniFileTest, EveryValueWrittenReadsBackAsWritten) {
+  qmtest::TempDir dir;
+  qm::IniFile ini(dir / "quillmar.ini");
+  for (const std::string value :
+       {R"("/usr/bin/scan" -d "/x/sig dir/db" "%f")", "'quoted'", "\"",
+        " blank ", "plain", "", "\"\""}) {
+    ini.WriteString("Extras", "UploadCheck", value);
+    EXPECT_EQ(ini.ReadString("Extras", "UploadCheck", "?"), value);
+  }
+  // Values that read back as they are stay unquoted in the file.
+  EXPECT_EQ(qmtest::ReadFile(dir / "quillmar.ini"),
+            "[Extras]\r\nUploadCheck=\"\"\"\"\r\n");
+  ini.WriteString("Extras", "UploadCheck", "scan %f");
+  EXPECT_EQ(qmtest::ReadFile(dir / "quillmar.ini"),
+            "[Extras]\r\nUploadCheck=scan %f\r\n");
 }
 
 TEST(IniFileTest, FileNameIsFoundWithoutRegardToCase) {

@@ -71,16 +71,30 @@ TEST_F(UploadScreen, OnlyACleanExitInTimePasses) {
   for (int pid : started) EXPECT_TRUE(qmtest::ProcessEnds(pid)) << pid;
 }
 
-// A check that cannot start refuses every file and is logged once.
+// A check that cannot start, or is not given the file (it would check
+// something else and pass everything), refuses every file and is logged
+// once.
 TEST_F(UploadScreen, CheckThatCannotStartRefusesEveryFileOnce) {
-  run.state.extras.uploadCheck = "/nonexistent/scan --quiet %f";
-  qm::StartExtrasCounts(run.state);
-  EXPECT_FALSE(Screen("ONE.ZIP"));
-  EXPECT_FALSE(Screen("TWO.ZIP"));
-  EXPECT_EQ(Log(), Lines{"Upload check could not start: "
-                         "/nonexistent/scan --quiet %f"});
-  EXPECT_EQ(run.state.counts.uploadChecksRefused, 2);
-  EXPECT_EQ(qm::ExtrasSummary(run.state.counts), "; upload checks refused: 2");
+  const struct {
+    std::string command, line;
+  } rows[] = {
+      {"/nonexistent/scan --quiet %f",
+       "Upload check could not start: /nonexistent/scan --quiet %f"},
+      {"true --quiet",
+       "Upload check names no file (%f), every upload refused: true --quiet"},
+  };
+  for (const auto& row : rows) {
+    qm::EndUploadScreen(run.state);
+    std::filesystem::remove(tmp / "run.err");
+    run.state.extras.uploadCheck = row.command;
+    qm::StartExtrasCounts(run.state);
+    EXPECT_FALSE(Screen("ONE.ZIP"));
+    EXPECT_FALSE(Screen("TWO.ZIP"));
+    EXPECT_EQ(Log(), Lines{row.line});
+    EXPECT_EQ(run.state.counts.uploadChecksRefused, 2);
+    EXPECT_EQ(qm::ExtrasSummary(run.state.counts),
+              "; upload checks refused: 2");
+  }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "actions/ExistingNames.h"
+#include "actions/FileActions.h"
 #include "actions/Transfer.h"
 #include "actions/UploadScreen.h"
 #include "platform/Files.h"
@@ -90,7 +91,7 @@ void AddFromList(AddJob& job, const std::string& spec) {
 // as files: they are output, never uploads.
 std::vector<FileIdentity> OwnListings(const RunContext& ctx) {
   std::vector<FileIdentity> listings;
-  for (const std::string& path : ctx.state.listingOutputs) {
+  for (const std::string& path : ListEntryOutputs(ctx.state)) {
     FileIdentity id;
     if (IdentifyFile(path, id)) listings.push_back(id);
   }

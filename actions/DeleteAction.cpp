@@ -8,6 +8,7 @@
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "run/RunCounts.h"
 #include "run/RunLog.h"
 #include "server/HostVolumes.h"
 

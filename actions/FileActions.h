@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,13 @@ void MoveAction(RunContext& ctx, int32_t source, int32_t target,
 void ListAction(RunContext& ctx, int32_t area, const std::string& mode,
                 const std::string& spec, const std::string& destKind,
                 const std::string& outputFile, const std::string& path);
+
+// The "All Files List" outputs made this run: the first entry naming one
+// makes it afresh, later ones add to it. Emptied as each run starts.
+std::set<std::string>& AllFilesListed(RunState& state);
+// Where the List entries of the configuration file being run write, so
+// that its "Scan For New" never takes a listing for an upload.
+std::vector<std::string>& ListEntryOutputs(RunState& state);
 
 // The file a List entry writes: an "All Files List" output relative to the
 // configuration file's folder, any other in the entry's Path.

@@ -1,6 +1,8 @@
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "actions/FileActions.h"
 #include "actions/MatchRule.h"
@@ -10,11 +12,23 @@
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "run/RunCounts.h"
 #include "run/RunLog.h"
 
 namespace qm {
 
+// What a run's listings keep until the next run starts.
+struct RunListings {
+  std::set<std::string> allFilesListed;
+  std::vector<std::string> entryOutputs;
+};
+
 namespace {
+
+RunListings& Listings(RunState& state) {
+  if (!state.listings) state.listings = std::make_shared<RunListings>();
+  return *state.listings;
+}
 
 constexpr std::size_t kNameWidth = 14;
 constexpr std::size_t kSizeWidth = 10;
@@ -110,9 +124,9 @@ std::unique_ptr<ListingOutput> OpenOutput(RunContext& ctx,
     // (in any letter case); later entries add to it.
     const std::string path = AllFilesListPath(ctx, outputFile);
     auto shared = std::make_unique<SharedOutput>();
-    const bool append = ctx.state.allFilesListed.count(path) > 0;
+    const bool append = AllFilesListed(ctx.state).count(path) > 0;
     if (!shared->Open(path, append)) return nullptr;
-    ctx.state.allFilesListed.insert(path);
+    AllFilesListed(ctx.state).insert(path);
     if (append && !shared->WriteLine(" ")) return nullptr;
     return shared;
   }
@@ -136,6 +150,14 @@ void WebListAction(RunContext& ctx, int32_t area, const TFileArea& areaRecord,
 }
 
 }  // namespace
+
+std::set<std::string>& AllFilesListed(RunState& state) {
+  return Listings(state).allFilesListed;
+}
+
+std::vector<std::string>& ListEntryOutputs(RunState& state) {
+  return Listings(state).entryOutputs;
+}
 
 std::string ListingOutputPath(const RunContext& ctx,
                               const std::string& destKind,

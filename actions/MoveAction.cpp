@@ -5,6 +5,7 @@
 #include "actions/Transfer.h"
 #include "platform/FieldText.h"
 #include "platform/Paths.h"
+#include "run/RunCounts.h"
 #include "run/RunLog.h"
 
 namespace qm {

@@ -11,6 +11,7 @@
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "run/RunCounts.h"
 #include "run/RunLog.h"
 #include "server/Session.h"
 

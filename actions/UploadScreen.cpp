@@ -10,6 +10,8 @@
 #include "platform/File.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
+#include "run/Extras.h"
+#include "run/RunCounts.h"
 #include "run/RunLog.h"
 
 namespace qm {

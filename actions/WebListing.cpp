@@ -6,11 +6,13 @@
 #include <optional>
 #include <vector>
 
+#include "actions/FileActions.h"
 #include "actions/MatchRule.h"
 #include "platform/FieldText.h"
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/StoredText.h"
+#include "run/Extras.h"
 #include "run/RunLog.h"
 
 namespace qm {
@@ -308,7 +310,7 @@ bool WriteWebListing(RunContext& ctx, int32_t area, const TFileArea& record,
   }
   // The first entry of a run starts the document afresh.
   WebListings::Document& document = WebDocument(ctx.state, outputPath);
-  if (ctx.state.allFilesListed.count(outputPath) == 0) {
+  if (AllFilesListed(ctx.state).count(outputPath) == 0) {
     document.areas.clear();
     document.writer.reset();
   }
@@ -327,7 +329,7 @@ bool WriteWebListing(RunContext& ctx, int32_t area, const TFileArea& record,
     document.writer.reset();
     return false;
   }
-  ctx.state.allFilesListed.insert(outputPath);
+  AllFilesListed(ctx.state).insert(outputPath);
   return true;
 }
 

@@ -13,11 +13,13 @@
 #include <iostream>
 #include <optional>
 
+#include "actions/FileActions.h"
 #include "actions/UnzipFile.h"
 #include "actions/UploadScreen.h"
 #include "configtool/CfgUnit.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "run/RunCounts.h"
 #include "run/RunLog.h"
 #include "runner/PrintedTestRun.h"
 #include "runner/RunDriver.h"
@@ -219,7 +221,7 @@ void TMainForm::CreateControls() {
 
 void TMainForm::FormCreate() {
   state_.cancelRequest = false;
-  state_.allFilesListed.clear();
+  AllFilesListed(state_).clear();
   state_.programDir = TrailingBackslash(options_.programDir);
   if (!options_.stateDir.empty())
     state_.stateDir = TrailingBackslash(options_.stateDir);
@@ -430,7 +432,7 @@ void TMainForm::b_CancelClick() {
 }
 
 void TMainForm::b_RunCfgClick() {
-  state_.allFilesListed.clear();
+  AllFilesListed(state_).clear();
   const QString name =
       OpenFileName(this, QStringLiteral("Open Config File..."),
                    QStringLiteral("config files (*.cfg);;all files (*)"),

@@ -5,46 +5,41 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
-#include <set>
 #include <string>
-#include <vector>
 
 #include "run/EntryActions.h"
-#include "run/Extras.h"
 
 class TUnzipFile;
 
 namespace qm {
 
-// Where a cancel stopped an unattended run.
-struct CancelPoint {
-  std::string configFile;  // the configuration file being run
-  int entry = 0;           // the last entry begun; 0: none had begun
-  int entries = 0;         // records in the file
+struct ExtrasSettings;  // run/Extras.h
+struct RunCounts;       // run/RunCounts.h
+
+// The parts of the run state kept out of line, so that only the code that
+// reads one includes its header. Assigning moves their content: the
+// references stay bound to this state's own parts.
+class RunStateParts {
+ public:
+  RunStateParts();
+  ~RunStateParts();
+  RunStateParts(const RunStateParts&) = delete;
+  RunStateParts& operator=(RunStateParts&& other) noexcept;
+
+ private:
+  struct Parts;
+  std::unique_ptr<Parts> parts_;
+
+ public:
+  // What a run reads besides RunSetup: the extras, from the settings file.
+  ExtrasSettings& extras;
+  // What it reports besides RunProgress: what the current unattended run
+  // changed and logged.
+  RunCounts& counts;
 };
 
-// What a run changed and what it logged, for the line an unattended run
-// prints at its end.
-struct RunCounts {
-  int added = 0;
-  int deleted = 0;
-  int moved = 0;
-  int copied = 0;
-  int listings = 0;
-  int problems = 0;               // entries written to a run log
-  std::vector<std::string> logs;  // run logs written, in order of first use
-  // Counts of the extras that are on; unset while an extra is off.
-  std::optional<int> duplicatesRefused, duplicatesReported, uploadChecksRefused;
-  int unlogged = 0;  // entries no log took: they went to standard error
-  std::vector<std::string> unwritableLogs;  // in order of first failure
-  std::optional<CancelPoint> cancelled;
-};
-
-class UploadScreen;
-struct WebListings;
-
-struct RunState {
+// What a run reads: where it works and how.
+struct RunSetup {
   std::string programDir;  // executable's directory, trailing separator
   // The state folder (settings, jobs, logs, Temp/), trailing separator;
   // empty: the program directory (see StateFolder).
@@ -53,20 +48,29 @@ struct RunState {
   std::string commandLineFile;  // full path of the command-line file
   std::string configDir;        // directory of the configuration file run
   std::string logBaseName;      // run log base name (a full path)
-  bool cancelRequest = false;
   bool autoRun = false;         // unattended: no boxes, problems logged
+};
+
+// What a run reports as it goes.
+struct RunProgress {
+  bool cancelRequest = false;
   bool stoppedOnError = false;  // a run ended early on an error
-  RunCounts counts;             // of the current unattended run
-  // The "All Files List" outputs created this run.
-  std::set<std::string> allFilesListed;
-  // Where the List entries of the configuration file being run write, so
-  // that its "Scan For New" never takes a listing for an upload.
-  std::vector<std::string> listingOutputs;
+  uint64_t runStarted = 0;      // local file time at the start of the run
+};
+
+struct RunListings;
+struct WebListings;
+class UploadScreen;
+
+// The process-wide run state. It is moved (a window test starts each case
+// afresh), never copied. Below, what the actions keep for the rest of a
+// run, each of a type its own module defines and makes at first use.
+struct RunState : RunStateParts, RunSetup, RunProgress {
+  // The "All Files List" outputs made and where the List entries write.
+  std::shared_ptr<RunListings> listings;
   // The web "All Files List" documents of the run, written when it ends
-  // (CompleteWebListings); an output not in allFilesListed starts afresh.
+  // (CompleteWebListings).
   std::shared_ptr<WebListings> webListings;
-  uint64_t runStarted = 0;  // local file time at the start of the run
-  ExtrasSettings extras;    // from the settings file
   // The extras' work of the current run (the duplicate index, the upload
   // check); made at the first add that needs it.
   std::shared_ptr<UploadScreen> uploadScreen;
@@ -74,7 +78,7 @@ struct RunState {
 
 // Where the run's settings, jobs named without a directory, logs, Temp/ and
 // duplicate index are: the program directory unless a state folder is set.
-inline const std::string& StateFolder(const RunState& state) {
+inline const std::string& StateFolder(const RunSetup& state) {
   return state.stateDir.empty() ? state.programDir : state.stateDir;
 }
 

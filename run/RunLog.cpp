@@ -8,6 +8,7 @@
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "run/RunCounts.h"
 
 namespace qm {
 

@@ -19,6 +19,8 @@
 #include "platform/Paths.h"
 #include "platform/TempFolder.h"
 #include "run/EntryActions.h"
+#include "run/Extras.h"
+#include "run/RunCounts.h"
 #include "run/RunLog.h"
 #include "server/WcApi.h"
 
@@ -155,8 +157,8 @@ void RunConfig(RunContext& ctx, RecordFile& file, const std::string& path) {
 
   for (const std::string& line : state.extras.notUnderstood)
     LogRunError(ctx, line);
-  state.allFilesListed.clear();
-  state.listingOutputs = ListingOutputs(ctx, path);
+  AllFilesListed(state).clear();
+  ListEntryOutputs(state) = ListingOutputs(ctx, path);
   if (!view.IsTestRun()) {
     // What stopped runs left: Temp's leftovers go, the host's repairs are
     // told.

@@ -10,6 +10,8 @@
 
 namespace qm {
 
+struct CancelPoint;  // run/RunCounts.h
+
 // One run of a configuration file (a full path).
 void RunConfig(RunContext& ctx, RecordFile& file, const std::string& path);
 

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "actions/FileActions.h"
 #include "config/ConfigFile.h"
 #include "configtool/CfgUnit.h"
 #include "mainwindow/MainUnit.h"
@@ -671,10 +672,10 @@ class MainWindowTest : public QObject {
     form.memo_TestRun->setPlainText(QStringLiteral("old output"));
 
     // A cancelled dialog changes nothing.
-    form.State().allFilesListed.insert("all.txt");
+    qm::AllFilesListed(form.State()).insert("all.txt");
     QTest::mouseClick(form.b_RunCfg, Qt::LeftButton);
     QCOMPARE(form.memo_TestRun->toPlainText(), QStringLiteral("old output"));
-    QVERIFY(form.State().allFilesListed.empty());
+    QVERIFY(qm::AllFilesListed(form.State()).empty());
 
     // During the run "Run..." and "Config..." are disabled. The manual's
     // picture of a running window is taken then, half way, showing what an

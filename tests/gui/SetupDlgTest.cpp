@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "mainwindow/MainUnit.h"
+#include "run/Extras.h"
 #include "settings/IniFile.h"
 #include "tests/support/GuiTestSupport.h"
 #include "tests/support/TestSupport.h"

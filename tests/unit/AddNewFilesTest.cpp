@@ -12,6 +12,8 @@
 #include "host/HostAdmin.h"
 #include "platform/FaultInjection.h"
 #include "platform/Paths.h"
+#include "run/Extras.h"
+#include "run/RunCounts.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

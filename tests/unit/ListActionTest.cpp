@@ -242,7 +242,7 @@ TEST_F(ListActionTest, AllFilesListsCollectTheAreasOfOneRunAndNeverGrow) {
       Expected("Docs", RecordLines(2, "Single", {"MANUAL.TXT"}));
 
   for (int runs = 1; runs <= 3; ++runs) {
-    run.state.allFilesListed.clear();  // as every run starts
+    qm::AllFilesListed(run.state).clear();  // as every run starts
     // A relative name lies beside the configuration file.
     qm::ListAction(run.ctx, 1, "Single", "*.*", "All Files List",
                    "ALLFILES.TXT", listDir);
@@ -271,7 +271,7 @@ TEST_F(ListActionTest, TestRunReportsAndWritesNothing) {
                                       "Single File Listing for FA# 12"}));
   EXPECT_TRUE(qmtest::ListDir(listDir).empty());
   EXPECT_FALSE(qmtest::Exists(dir / "all.txt"));
-  EXPECT_TRUE(run.state.allFilesListed.empty());
+  EXPECT_TRUE(qm::AllFilesListed(run.state).empty());
 }
 
 TEST_F(ListActionTest, CancelKeepsTheLinesWrittenSoFar) {
@@ -303,7 +303,7 @@ TEST_F(ListActionTest, UnwritableTargetIsLogged) {
   const std::string failed = "IO Error during File List Creation.";
   EXPECT_EQ(qmtest::LogEntries(qm::LogFileName(run.state.logBaseName)),
             (std::vector<std::string>{failed, failed, failed, failed}));
-  EXPECT_TRUE(run.state.allFilesListed.empty());
+  EXPECT_TRUE(qm::AllFilesListed(run.state).empty());
   EXPECT_EQ(qmtest::ListDir(listDir), std::vector<std::string>{"Files.BBS"});
 }
 
@@ -339,7 +339,7 @@ TEST_F(ListActionTest, FailedWriteKeepsThePreviousListing) {
     const std::string target =
         kind == "Per File Area" ? listDir + "/Files.BBS" : shared;
     qmtest::WriteFile(target, old);
-    run.state.allFilesListed.clear();
+    qm::AllFilesListed(run.state).clear();
     {
       qmtest::FileSizeLimit full(1000);
       qm::ListAction(run.ctx, 1, "Single", "*.*", kind, target, listDir);
@@ -347,7 +347,7 @@ TEST_F(ListActionTest, FailedWriteKeepsThePreviousListing) {
     EXPECT_EQ(ReadFile(target), old);
   }
   // The run's second entry fails: the first one's listing stays whole.
-  run.state.allFilesListed.clear();
+  qm::AllFilesListed(run.state).clear();
   qm::ListAction(run.ctx, 2, "Single", "*.*", "All Files List", shared,
                  listDir);
   const std::string first = ReadFile(shared);

@@ -6,6 +6,7 @@
 #include "actions/FileActions.h"
 #include "host/HostAdmin.h"
 #include "platform/Paths.h"
+#include "run/RunCounts.h"
 #include "run/RunLog.h"
 #include "runner/RunDriver.h"
 #include "tests/support/TestSupport.h"
@@ -103,13 +104,13 @@ TEST_F(RunDriverTest, RunDispatchesEachEntryAndTidiesUp) {
        ConfigEntry(5, "List", "Single", "*.*", "Per File Area", "five.txt",
                    out),
        ConfigEntry(12, "NA", "NA", "NA"), Listing(12, "twelve.txt")});
-  run.state.allFilesListed.insert(dir / "all.txt");
+  qm::AllFilesListed(run.state).insert(dir / "all.txt");
   qm::RunConfig(run.ctx, file, path);
 
   // Area 5 is unknown to the host: its entry is skipped.
   EXPECT_EQ(qmtest::ListDir(out), (Names{"one.txt", "twelve.txt"}));
   EXPECT_NE(ReadFile(out + "one.txt").find("DEMO.ZIP"), std::string::npos);
-  EXPECT_TRUE(run.state.allFilesListed.empty());
+  EXPECT_TRUE(qm::AllFilesListed(run.state).empty());
   EXPECT_EQ(run.state.configDir, dir.path() + "/");
   EXPECT_EQ(run.state.logBaseName, path);
   EXPECT_FALSE(file.IsOpen());

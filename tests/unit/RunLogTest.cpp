@@ -2,6 +2,7 @@
 
 #include <regex>
 
+#include "run/RunCounts.h"
 #include "run/RunLog.h"
 #include "tests/support/TestSupport.h"
 

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "actions/UploadScreen.h"
+#include "run/Extras.h"
+#include "run/RunCounts.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

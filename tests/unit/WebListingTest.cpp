@@ -7,6 +7,7 @@
 #include "actions/FileActions.h"
 #include "actions/WebListing.h"
 #include "platform/Paths.h"
+#include "run/Extras.h"
 #include "run/RunLog.h"
 #include "tests/support/TestSupport.h"
 
@@ -64,7 +65,7 @@ TEST_F(WebListing, DocumentsAreValidAndHoldTheirAreas) {
   qmtest::WriteFile(dir / "web.json", "from an earlier run");
   std::string firstHtml, firstJson;
   for (int runs = 1; runs <= 2; ++runs) {
-    run.state.allFilesListed.clear();  // as every run starts
+    qm::AllFilesListed(run.state).clear();  // as every run starts
     for (const char* mode : {"HTML", "JSON"}) {
       const std::string name =
           mode == std::string("HTML") ? "web.html" : "web.json";

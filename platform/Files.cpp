@@ -468,8 +468,9 @@ Result<std::string> MoveIntoFolder(const std::string& path,
       return removed.error();
     }
   }
+  // A rename within one file system needs no sync: after a crash the file
+  // has one of its two names.
   if (!moved) return moved.error();
-  fsync(intoDir->fd());
   NoteChange(path, "", name);
   NoteChange(into + *moved, *moved, "");
   return moved;

@@ -20,9 +20,12 @@ void DeleteAction(RunContext& ctx, int32_t area, const std::string& param,
 void MoveAction(RunContext& ctx, int32_t source, int32_t target,
                 const std::string& mode, const std::string& spec,
                 const std::string& path);
+// addedWithinDays: only the records whose file time lies within that many
+// days before the run's start; 0: every record.
 void ListAction(RunContext& ctx, int32_t area, const std::string& mode,
                 const std::string& spec, const std::string& destKind,
-                const std::string& outputFile, const std::string& path);
+                const std::string& outputFile, const std::string& path,
+                int addedWithinDays = 0);
 
 // The "All Files List" outputs made this run: the first entry naming one
 // makes it afresh, later ones add to it. Emptied as each run starts.

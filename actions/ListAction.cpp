@@ -137,12 +137,12 @@ std::unique_ptr<ListingOutput> OpenOutput(RunContext& ctx,
 }
 
 void WebListAction(RunContext& ctx, int32_t area, const TFileArea& areaRecord,
-                   ListMode mode, const std::string& spec,
+                   ListMode mode, const MatchRule& rule,
                    const std::string& destKind, const std::string& outputFile,
                    const std::string& path) {
   const bool allFiles = destKind == kAllFilesList;
   const std::string target = ListingOutputPath(ctx, destKind, outputFile, path);
-  if (!WriteWebListing(ctx, area, areaRecord, mode, spec, target, allFiles)) {
+  if (!WriteWebListing(ctx, area, areaRecord, mode, rule, target, allFiles)) {
     LogRunError(ctx, "IO Error during File List Creation.");
     return;
   }
@@ -208,20 +208,36 @@ std::vector<std::string> ListingFileLines(const std::string& mode,
 
 void ListAction(RunContext& ctx, int32_t area, const std::string& mode,
                 const std::string& spec, const std::string& destKind,
-                const std::string& outputFile, const std::string& path) {
+                const std::string& outputFile, const std::string& path,
+                int addedWithinDays) {
   TFileArea areaRecord{};
   if (!MwGetFileAreas(area, 1, &areaRecord)) return;
   // A listing per area goes into the area's own directory.
   if (destKind != kAllFilesList && !EntryHasPath(ctx, path, area)) return;
+  if (addedWithinDays < 0 || addedWithinDays > kMostAddedWithinDays) {
+    LogRunError(ctx, "Bad number of days for FA# " + std::to_string(area) +
+                         ": " + std::to_string(addedWithinDays));
+    return;
+  }
+  const std::string days =
+      addedWithinDays == 0
+          ? std::string()
+          : " (added in the last " + std::to_string(addedWithinDays) + " days)";
   if (ctx.view.IsTestRun()) {
     ctx.view.AddTestRunLine(mode + " File Listing for FA# " +
-                            std::to_string(area));
+                            std::to_string(area) + days);
     return;
   }
 
+  MatchRule rule = MatchRule::ForListing(spec);
+  const uint64_t span =
+      static_cast<uint64_t>(addedWithinDays) * 86400 * kTicksPerSecond;
+  if (addedWithinDays > 0)
+    rule.OnlyAddedSince(
+        ctx.state.runStarted > span ? ctx.state.runStarted - span : 0);
   const ListMode layout = StoredListMode(mode);
   if (IsWebListingMode(layout)) {
-    WebListAction(ctx, area, areaRecord, layout, spec, destKind, outputFile,
+    WebListAction(ctx, area, areaRecord, layout, rule, destKind, outputFile,
                   path);
     return;
   }
@@ -236,7 +252,6 @@ void ListAction(RunContext& ctx, int32_t area, const std::string& mode,
     }
   }
   if (ok) {
-    const MatchRule rule = MatchRule::ForListing(spec);
     const bool wantLong = layout != ListMode::Single;
     // A cancel keeps the lines written so far.
     WalkMatchingRecords(ctx, area, rule, [&](TFileRecord& record) {

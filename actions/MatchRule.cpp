@@ -118,7 +118,7 @@ bool WalkMatchingRecords(RunContext& ctx, int32_t area, const MatchRule& rule,
   while (record.Area == area) {
     ctx.view.ProcessEvents();
     if (ctx.state.cancelRequest) return false;
-    if (rule.Matches(RecordName(record)) && !visit(record)) break;
+    if (rule.Selects(record) && !visit(record)) break;
     if (!GetNextFileRec(1, record, position)) {
       WalkFailed(ctx, area);
       break;
@@ -133,6 +133,10 @@ bool WalkFailed(RunContext& ctx, int32_t area) {
   LogRunError(ctx, "Could not read the file records of file area #" +
                        std::to_string(area) + " (" + WcErrorName(code) + ")");
   return true;
+}
+
+bool MatchRule::Selects(const TFileRecord& record) const {
+  return record.FileTime >= addedSince_ && Matches(RecordName(record));
 }
 
 std::string RecordName(const TFileRecord& record) {

@@ -24,11 +24,15 @@ class MatchRule {
   static MatchRule ForListing(const std::string& spec);
 
   bool Matches(const std::string& name) const;
+  // Narrows the rule to records whose file time is fileTime or later.
+  void OnlyAddedSince(uint64_t fileTime) { addedSince_ = fileTime; }
+  bool Selects(const TFileRecord& record) const;
 
  private:
   enum class Kind { Substring, Exact, List, All } kind_ = Kind::Substring;
   std::string pattern_;
   std::vector<std::string> names_;  // upper case, sorted
+  uint64_t addedSince_ = 0;
 };
 
 // True when the upper-cased file-name part of spec contains ".QLS".

@@ -9,6 +9,7 @@
 #include "actions/Transfer.h"
 #include "platform/File.h"
 #include "platform/Files.h"
+#include "platform/Paths.h"
 #include "platform/Process.h"
 #include "run/Extras.h"
 #include "run/RunCounts.h"
@@ -33,6 +34,8 @@ class UploadScreen {
   IndexedFile hashed;
   // False once the command could not be started or names no file.
   bool checkStarts = true;
+  // False once the folder for refused uploads proved unusable.
+  bool refusedFolderUsable = true;
 
  private:
   std::unique_ptr<ContentIndex> index_;
@@ -79,11 +82,44 @@ bool Unchanged(const Result<FileFacts>& before, const std::string& path) {
          a.changed.tv_nsec == b.changed.tv_nsec;
 }
 
+enum class Verdict {
+  Passed,
+  Refused,    // the check found against the file itself
+  NotJudged,  // refused, but not for what the file holds
+};
+
+// Moves an upload an extra refused into the sysop's folder, so that it is
+// not checked and logged again next night.
+void MoveRefused(RunContext& ctx, UploadScreen& screen,
+                 const std::string& path) {
+  const std::string& setting = ctx.state.extras.refusedFolder;
+  if (setting.empty() || !screen.refusedFolderUsable) return;
+  const std::string folder =
+      TrailingBackslash(ResolveAgainst(StateFolder(ctx.state), setting));
+  const Result<std::string> free = FreeNameInFolder(folder, FileNamePart(path));
+  if (!free) {
+    LogRunError(ctx, "Folder for refused uploads not usable: " + folder + " (" +
+                         free.error().Text() + ")");
+    screen.refusedFolderUsable = false;
+    return;
+  }
+  if (ctx.view.IsTestRun()) {
+    ctx.view.AddTestRunLine("Move refused upload to: " + folder + *free);
+    return;
+  }
+  const Result<std::string> moved = MoveIntoFolder(path, folder);
+  if (moved)
+    LogRunError(ctx, "Refused upload moved to: " + folder + *moved);
+  else
+    LogRunError(ctx, "Refused upload not moved: " + path + " (" +
+                         moved.error().Text() + ")");
+}
+
 // Runs the upload check on the file at checked (path names it in the log);
-// false, logged, when it refuses it. A file checked where it lies must be
-// the same, unchanged, once the check is done.
-bool Checked(RunContext& ctx, UploadScreen& screen, const std::string& path,
-             const std::string& checked, bool inPlace) {
+// logs why when it refuses it. A file checked where it lies must be the
+// same, unchanged, once the check is done.
+Verdict Checked(RunContext& ctx, UploadScreen& screen, const std::string& path,
+                const std::string& checked, bool inPlace) {
   const ExtrasSettings& extras = ctx.state.extras;
   std::vector<std::string> argv = SplitCommand(extras.uploadCheck);
   for (std::string& word : argv) {
@@ -107,11 +143,11 @@ bool Checked(RunContext& ctx, UploadScreen& screen, const std::string& path,
   }
   if (inPlace && outcome.kind == CommandOutcome::Kind::Exited &&
       outcome.code == 0 && !Unchanged(before, path))
-    outcome = {CommandOutcome::Kind::Exited, -1};
+    outcome = {CommandOutcome::Kind::Exited, -1, {}};
   std::string why;
   switch (outcome.kind) {
     case CommandOutcome::Kind::Exited:
-      if (outcome.code == 0) return true;
+      if (outcome.code == 0) return Verdict::Passed;
       why = outcome.code < 0 ? "it changed while it was checked"
                              : "exit " + std::to_string(outcome.code);
       break;
@@ -127,10 +163,16 @@ bool Checked(RunContext& ctx, UploadScreen& screen, const std::string& path,
       screen.checkStarts = false;
       break;
   }
+  // The scanner's own words name what it found.
+  if (!why.empty() && !outcome.firstLine.empty())
+    why += ": " + outcome.firstLine;
   if (!why.empty())
     LogRunError(ctx, "Upload check refused: " + path + " (" + why + ")");
   Increment(ctx.state.counts.uploadChecksRefused);
-  return false;
+  // A file still being written, or a check that never ran, says nothing
+  // against the file: it is checked again next time.
+  return outcome.code < 0 || why.empty() ? Verdict::NotJudged
+                                         : Verdict::Refused;
 }
 
 }  // namespace
@@ -215,11 +257,14 @@ bool ScreenUpload(RunContext& ctx, const std::string& name,
   if (same && extras.duplicates == DuplicateMode::Refuse) {
     LogRunError(ctx, line("not added"));
     Increment(ctx.state.counts.duplicatesRefused);
+    MoveRefused(ctx, screen, path);
     return false;
   }
-  if (!extras.uploadCheck.empty() &&
-      !Checked(ctx, screen, path, forCheck, !copy))
-    return false;
+  if (!extras.uploadCheck.empty()) {
+    const Verdict verdict = Checked(ctx, screen, path, forCheck, !copy);
+    if (verdict == Verdict::Refused) MoveRefused(ctx, screen, path);
+    if (verdict != Verdict::Passed) return false;
+  }
   if (same) {
     LogRunError(ctx, line("added"));
     Increment(ctx.state.counts.duplicatesReported);

@@ -284,12 +284,11 @@ void CompleteWebListings(RunContext& ctx) {
 bool IsWebListingMode(ListMode mode) { return FormatOf(mode).has_value(); }
 
 bool WriteWebListing(RunContext& ctx, int32_t area, const TFileArea& record,
-                     ListMode mode, const std::string& spec,
+                     ListMode mode, const MatchRule& rule,
                      const std::string& outputPath, bool allFiles) {
   const WebFormat format = *FormatOf(mode);
   const Charset charset = ctx.state.extras.charset;
   std::vector<WebFile> files;
-  const MatchRule rule = MatchRule::ForListing(spec);
   // A cancel keeps the files gathered so far.
   WalkMatchingRecords(ctx, area, rule, [&](TFileRecord& file) {
     TFullFileRecord full{};

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "actions/MatchRule.h"
 #include "run/ListModes.h"
 #include "run/RunContext.h"
 #include "server/WcApi.h"
@@ -14,10 +15,11 @@ namespace qm {
 // Whether the mode is one of the web layouts this file writes.
 bool IsWebListingMode(ListMode mode);
 
-// Writes the listing of one area; false on an I/O error. An "All Files
-// List" is only begun here: the run completes it.
+// Writes the listing of the records of one area the rule selects; false on
+// an I/O error. An "All Files List" is only begun here: the run completes
+// it.
 bool WriteWebListing(RunContext& ctx, int32_t area, const TFileArea& record,
-                     ListMode mode, const std::string& spec,
+                     ListMode mode, const MatchRule& rule,
                      const std::string& outputPath, bool allFiles);
 
 // Puts the run's "All Files List" document of path in place now, before

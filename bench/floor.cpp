@@ -233,7 +233,8 @@ int WriteConfig(const std::string& out, const std::string& tsv) {
     std::stringstream fields(line);
     std::string field;
     while (std::getline(fields, field, '\t')) f.push_back(field);
-    if (f.size() != 8) return Fail("need 8 fields: " + line);
+    if (f.size() != 8 && f.size() != 9)
+      return Fail("need 8 fields, or 9 with a List's days: " + line);
     qm::AreaConfigEntry e;
     e.AreaNum = Number(f[0]);
     e.AreaName = f[1];
@@ -244,6 +245,7 @@ int WriteConfig(const std::string& out, const std::string& tsv) {
     e.DescActionSpec = f[6];
     e.Path = f[7];
     e.Volume = "NA";
+    if (f.size() == 9) e.AddedWithinDays = Number(f[8]);
     entries.push_back(std::move(e));
   }
   std::string message;

@@ -48,7 +48,8 @@ with [Extras] Duplicates=Refuse against the same with it off (the index
 brought up to date first, as every night after the first), and the building
 of the duplicate index of 800 MiB of stored files (`quillmar --duplicates`
 without quillmar.db, less the same run with it) against `sha256sum` of the
-same files (both read from the page cache).
+same files (both read from the page cache); uploads the upload check
+refuses every one of, left in place against moved into a RefusedFolder.
 """
 
 import argparse
@@ -344,7 +345,7 @@ class Bench:
     def config(self, label, entries):
         """Writes label.cfg; entries are 8-tuples (AreaNum, AreaName,
         FileAction, FileActionParam, FileActionSpec, DescAction,
-        DescActionSpec, Path)."""
+        DescActionSpec, Path), or 9 with a List's AddedWithinDays."""
         tsv = self.work / (label + ".tsv")
         with open(tsv, "w") as f:
             for e in entries:
@@ -636,10 +637,24 @@ class Bench:
                                   for a in areas])
                 self.check_all_files_list(mode, target.read_bytes(), n)
                 runs.setdefault(mode, []).append(r)
+        # Files added in the last 7 days: every record is, so the listing
+        # is the one of all files, at the cost of the date test.
+        recent = []
+        for _ in range(self.repeat):
+            target = self.work / "NEW.TXT"
+            recent.append(self.program([(a, "all", "List", "Single", "*.*",
+                                         "All Files List", target, directory,
+                                         7) for a in areas]))
+            if target.read_bytes() != (self.work / "ALL.TXT").read_bytes():
+                raise BenchError("the listing of the last 7 days is not the "
+                                 "listing of all files")
         for mode, _ in modes:
             self.record("web", "All Files List, %s (areas of %d records)" % (
                 mode, WEB_AREA_FILES), n, runs[mode], "program", mode=mode,
                 items=n * WEB_AREA_FILES)
+        self.record("web", "All Files List, Single, added in the last 7 days",
+                    n, recent, "program", mode="Single-7",
+                    items=n * WEB_AREA_FILES)
 
     @staticmethod
     def check_all_files_list(mode, listing, areas):
@@ -766,7 +781,47 @@ class Bench:
             self.record("extras", "by transfer, Duplicates=%s" % (
                 "Refuse" if mode == "refuse" else "Off"), n, rs, "program",
                 mode=mode)
+        self.refused_folder()
         self.index_build()
+
+    def refused_folder(self):
+        """Uploads that the upload check (/bin/false) refuses every one,
+        left where they lie against moved into a folder for them."""
+        n = self.sizes["extras_files"]
+        print("extras: %d uploads refused by the upload check, left and "
+              "moved" % n, flush=True)
+        runs = {}
+        for _ in range(self.repeat):
+            for mode in ("stay", "move"):
+                source = self.work / ("refused-upload-%d" % self.next_area)
+                folder = self.work / ("refused-%d" % self.next_area)
+                source.mkdir()
+                folder.mkdir()
+                make_empty_files(source, n, "R")
+                extras = ["UploadCheck=/bin/false %f"]
+                if mode == "move":
+                    extras.append("RefusedFolder=%s" % folder)
+                self.settings_extras(extras)
+                area, directory = self.new_area("refused-%s-%d" % (mode, n))
+                self.labels += 1
+                cfg = self.config("run%d" % self.labels, [
+                    (area, "refused", "Add", "Scan For New",
+                     str(source) + "/*.*", "NA", "NA", directory)])
+                r = self.runner.run([self.prog / "quillmar", cfg],
+                                    env=self.env, cwd=self.work)
+                self.expect(area, 0, directory)
+                moved = sum(1 for _ in folder.iterdir())
+                if moved != (n if mode == "move" else 0):
+                    raise BenchError("%d refused uploads moved, not %d" % (
+                        moved, n if mode == "move" else 0))
+                runs.setdefault(mode, []).append(r)
+                shutil.rmtree(source)
+                shutil.rmtree(folder)
+        self.settings_extras([])
+        for mode, rs in runs.items():
+            self.record("extras", "all refused by the upload check, %s" % (
+                "RefusedFolder set" if mode == "move" else "left in place"),
+                n, rs, "program", mode="refused-" + mode)
 
     def index_build(self):
         """The duplicate index of 8 MiB stored files, built from nothing,

@@ -123,6 +123,7 @@ std::optional<ActionSetup> SetupForAction(const std::string& action) {
       setup.descAction = "Per File Area";
       setup.descSpec = "Files.BBS";
       setup.browse = ActionSetup::Browse::Hidden;
+      setup.addedWithinDays = true;
       break;
     case EntryAction::Move:
       setup.params = {"Files and Records", "Just Copy Files"};
@@ -161,6 +162,9 @@ void ApplyActionFields(AreaConfigEntry& entry, const AreaEdit& edit) {
   entry.FileActionSpec = edit.spec;
   entry.DescAction = edit.descAction;
   entry.DescActionSpec = edit.descSpec;
+  entry.AddedWithinDays = StoredEntryAction(edit.action) == EntryAction::List
+                              ? edit.addedWithinDays
+                              : 0;
 }
 
 }  // namespace

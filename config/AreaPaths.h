@@ -55,7 +55,8 @@ struct ActionSetup {
   std::string descAction;                // with the description spec below
   std::string descSpec;
   enum class Browse { Unchanged, Shown, Hidden } browse = Browse::Unchanged;
-  bool target = false;  // the move target is offered
+  bool target = false;           // the move target is offered
+  bool addedWithinDays = false;  // "List": the day count is offered
 };
 // The five actions in the dialog's order.
 const std::vector<std::string>& FileActions();
@@ -78,7 +79,8 @@ struct AreaEdit {
   std::string spec;
   std::string descAction;
   std::string descSpec;
-  std::string path;  // the dialog's path text
+  std::string path;         // the dialog's path text
+  int addedWithinDays = 0;  // kept for "List" alone
 };
 // FileActionParam as stored: for "Move" with " >to> " and the target.
 std::string EditedParam(const AreaEdit& edit);

@@ -21,6 +21,7 @@ constexpr int kAreaNameAt = 20, kAreaNameMax = 32;
 constexpr int kFileActionAt = 56, kShortFieldMax = 32;
 constexpr int kParamAt = 89, kParamWriteMax = 65, kParamReadMax = 33;
 constexpr int kFileSpecAt = 155, kLongFieldMax = 260;
+constexpr int kAddedWithinDaysAt = 416;
 constexpr int kDescActionAt = 420;
 constexpr int kDescSpecAt = 519;
 constexpr int kPathAt = 780;
@@ -129,6 +130,7 @@ ConfigRecord EncodeEntry(const AreaConfigEntry& entry) {
   // The parameter may run on into the reserved field after it.
   PutText(r, kParamAt, entry.FileActionParam, kParamWriteMax);
   PutText(r, kFileSpecAt, entry.FileActionSpec, kLongFieldMax);
+  PutInt32(r, kAddedWithinDaysAt, entry.AddedWithinDays);
   PutText(r, kDescActionAt, entry.DescAction, kShortFieldMax);
   PutText(r, kDescSpecAt, entry.DescActionSpec, kLongFieldMax);
   PutText(r, kPathAt, entry.Path, kLongFieldMax);
@@ -149,6 +151,7 @@ AreaConfigEntry DecodeEntry(const uint8_t* r) {
   entry.Path = GetText(r, kPathAt, kLongFieldMax + 1);
   entry.Volume = GetText(r, kVolumeAt, kVolumeMax);
   entry.Offline = GetInt32(r, kOfflineAt) > 0;
+  entry.AddedWithinDays = GetInt32(r, kAddedWithinDaysAt);
   return entry;
 }
 
@@ -181,7 +184,7 @@ bool IsConfigFile(const std::string& fileName, bool* ioError) {
 }
 
 std::vector<std::string> EntryKeyLines(const AreaConfigEntry& entry) {
-  return {
+  std::vector<std::string> lines = {
       "AreaNum=" + std::to_string(entry.AreaNum),
       "AreaName=" + entry.AreaName,
       "FileAction=" + entry.FileAction,
@@ -191,6 +194,10 @@ std::vector<std::string> EntryKeyLines(const AreaConfigEntry& entry) {
       "DescActionSpec=" + entry.DescActionSpec,
       "Path=" + entry.Path,
   };
+  if (entry.AddedWithinDays != 0)
+    lines.push_back(std::string(kAddedWithinDaysKey) + "=" +
+                    std::to_string(entry.AddedWithinDays));
+  return lines;
 }
 
 std::string KeyValue(const std::vector<std::string>& lines,

@@ -25,6 +25,9 @@ struct AreaConfigEntry {
   std::string Path;
   std::string Volume;
   bool Offline = false;
+  // "List": only files added within this many days; 0: all. Kept in the
+  // 4 reserved bytes before DescAction, which are 0 in every other file.
+  int32_t AddedWithinDays = 0;
 };
 
 // Fixed-size record file: at most one open file per instance.
@@ -61,6 +64,8 @@ AreaConfigEntry DecodeEntry(const uint8_t* record);
 // regard to case. ioError is set when the file cannot be opened or read.
 bool IsConfigFile(const std::string& fileName, bool* ioError = nullptr);
 
+// The eight key lines; a List entry's day count, when set, as a ninth.
+inline constexpr char kAddedWithinDaysKey[] = "AddedWithinDays";
 std::vector<std::string> EntryKeyLines(const AreaConfigEntry& entry);
 // Value of a key in key lines, key compared without regard to case.
 std::string KeyValue(const std::vector<std::string>& lines,

@@ -282,6 +282,8 @@ void TCfgForm::SetRow(QTreeWidgetItem* item, const AreaConfigEntry& entry) {
   item->setText(kPath, ToText(entry.Path));
   item->setText(kVolume, ToText(entry.Volume));
   item->setText(kOffline, ToText(OfflineText(entry.Offline)));
+  // Shown by no column: the dialog edits it.
+  item->setData(kParam, Qt::UserRole, entry.AddedWithinDays);
 }
 
 AreaConfigEntry TCfgForm::RowEntry(const QTreeWidgetItem* item) const {
@@ -296,6 +298,7 @@ AreaConfigEntry TCfgForm::RowEntry(const QTreeWidgetItem* item) const {
   entry.Path = ToBytes(item->text(kPath));
   entry.Volume = ToBytes(item->text(kVolume));
   entry.Offline = OfflineFromText(ToBytes(item->text(kOffline)));
+  entry.AddedWithinDays = item->data(kParam, Qt::UserRole).toInt();
   return entry;
 }
 

@@ -10,10 +10,12 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "configtool/AdvancedUnit.h"
 #include "platform/FieldText.h"
+#include "run/ListModes.h"
 #include "windows/Dialogs.h"
 #include "windows/TextBytes.h"
 
@@ -101,6 +103,19 @@ TFileAreaForm::TFileAreaForm(QWidget* parent) : QDialog(parent) {
   KeepPlace(cb_ToFileArea);
   cb_ToFileArea->hide();
 
+  l_AddedWithinDays =
+      new QLabel(QStringLiteral("Added in the last (days):"), fileGroup);
+  l_AddedWithinDays->setObjectName(QStringLiteral("l_AddedWithinDays"));
+  e_AddedWithinDays = new QSpinBox(fileGroup);
+  e_AddedWithinDays->setObjectName(QStringLiteral("e_AddedWithinDays"));
+  e_AddedWithinDays->setRange(0, qm::kMostAddedWithinDays);
+  e_AddedWithinDays->setSpecialValueText(QStringLiteral("all files"));
+  e_AddedWithinDays->setToolTip(
+      QStringLiteral("Lists only the files added within this many days "
+                     "before the run starts."));
+  l_AddedWithinDays->hide();
+  e_AddedWithinDays->hide();
+
   auto* fileGrid = new QGridLayout(fileGroup);
   fileGrid->addWidget(new QLabel(QStringLiteral("Action:"), fileGroup), 0, 0);
   fileGrid->addWidget(cb_FileAction, 0, 1);
@@ -115,6 +130,8 @@ TFileAreaForm::TFileAreaForm(QWidget* parent) : QDialog(parent) {
   specRow->addWidget(e_FileActionSpec, 1);
   specRow->addWidget(b_Browse);
   fileGrid->addLayout(specRow, 2, 1, 1, 3);
+  fileGrid->addWidget(l_AddedWithinDays, 3, 0);
+  fileGrid->addWidget(e_AddedWithinDays, 3, 1);
   fileGrid->setColumnStretch(3, 1);
 
   gb_Desc = new QGroupBox(QStringLiteral("Description"), this);
@@ -192,6 +209,7 @@ void TFileAreaForm::LoadEntry(const qm::AreaConfigEntry& entry,
   e_FileActionSpec->setText(ToText(entry.FileActionSpec));
   cb_DescAction->setEditText(ToText(entry.DescAction));
   e_DescActionSpec->setText(ToText(entry.DescActionSpec));
+  e_AddedWithinDays->setValue(entry.AddedWithinDays);
   L_DriveLetter->setText(ToText(entry.Path.substr(0, 1)));
   e_FApath->setText(multiple
                         ? L_DriveLetter->text() + QLatin1String(kMultipleText)
@@ -207,6 +225,7 @@ qm::AreaEdit TFileAreaForm::Edit() const {
   edit.descAction = ToBytes(cb_DescAction->currentText());
   edit.descSpec = ToBytes(e_DescActionSpec->text());
   edit.path = ToBytes(e_FApath->text());
+  edit.addedWithinDays = e_AddedWithinDays->value();
   return edit;
 }
 
@@ -294,6 +313,8 @@ void TFileAreaForm::cb_FileActionChange() {
     l_to->show();
     cb_ToFileArea->show();
   }
+  l_AddedWithinDays->setVisible(setup->addedWithinDays);
+  e_AddedWithinDays->setVisible(setup->addedWithinDays);
   cb_FileActionParam->setCurrentIndex(0);
 }
 

@@ -14,6 +14,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
 namespace qm::gui {
 
@@ -31,6 +32,8 @@ class TFileAreaForm : public QDialog {
   QPushButton* b_Browse;
   QLabel* l_to;
   QComboBox* cb_ToFileArea;
+  QLabel* l_AddedWithinDays;  // shown for "List"
+  QSpinBox* e_AddedWithinDays;
   QGroupBox* gb_Desc;
   QLabel* L_Action;
   QComboBox* cb_DescAction;

@@ -198,9 +198,10 @@ Status File::Close() {
 
 // --- Directory -------------------------------------------------------------
 
-Result<Directory> Directory::Open(const std::string& path) {
+Result<Directory> Directory::Open(const std::string& path, bool followLink) {
   Directory dir;
-  dir.fd_ = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  dir.fd_ = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC |
+                                   (followLink ? 0 : O_NOFOLLOW));
   if (dir.fd_ < 0) return ErrorOf("open", path);
   dir.path_ = path;
   return dir;

@@ -166,7 +166,10 @@ class File : public OwnedDescriptor {
 // renamed above it meanwhile.
 class Directory : public OwnedDescriptor {
  public:
-  static Result<Directory> Open(const std::string& path);
+  // Without followLink a symbolic link in place of it fails (ELOOP or
+  // ENOTDIR).
+  static Result<Directory> Open(const std::string& path,
+                                bool followLink = true);
   // Facts about a name in it, a link described itself.
   Result<FileFacts> Facts(const std::string& name) const;
   // Makes a new file (never through a link) for writing.

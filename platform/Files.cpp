@@ -319,6 +319,165 @@ bool MoveLocalFile(const std::string& from, const std::string& to) {
 
 namespace {
 
+constexpr int kMostMovedNames = 1000;
+
+std::string MovedName(const std::string& name, int taken) {
+  return taken == 0 ? name : name + "." + std::to_string(taken);
+}
+
+FileError ErrorAt(const char* operation, const std::string& path) {
+  return {errno, operation, path};
+}
+
+// Whether two looks saw the same file unchanged (an inode may be reused).
+bool SameFile(const FileFacts& a, const FileFacts& b) {
+  return a.id == b.id && a.size == b.size &&
+         Nanoseconds(a.modified) == Nanoseconds(b.modified) &&
+         Nanoseconds(a.changed) == Nanoseconds(b.changed);
+}
+
+// Gives the file name of the folder from the first of base's names that is
+// free in the folder into, without replacing anything there. errno EXDEV
+// when the two lie on different file systems.
+Result<std::string> PlaceUnder(const Directory& from, const std::string& name,
+                               const Directory& into, const std::string& folder,
+                               const std::string& base) {
+  for (int taken = 0; taken < kMostMovedNames; ++taken) {
+    const std::string moved = MovedName(base, taken);
+    if (renameat2(from.fd(), name.c_str(), into.fd(), moved.c_str(),
+                  RENAME_NOREPLACE) == 0)
+      return moved;
+    if (errno == EINVAL || errno == ENOSYS) {
+      // A file system without it: a link fails the same way on a taken name.
+      if (linkat(from.fd(), name.c_str(), into.fd(), moved.c_str(), 0) == 0) {
+        unlinkat(from.fd(), name.c_str(), 0);
+        return moved;
+      }
+    }
+    if (errno != EEXIST) return ErrorAt("rename", folder + moved);
+  }
+  errno = EEXIST;
+  return ErrorAt("rename", folder + MovedName(base, kMostMovedNames - 1));
+}
+
+// Copies the file name of from (it must still be the one described by
+// facts) into a new file of into, synced, times kept; gives the new file's
+// name there, a hidden one.
+Result<std::string> CopyInto(const Directory& from, const std::string& name,
+                             const FileFacts& facts, const Directory& into,
+                             const std::string& folder) {
+  const int fd =
+      openat(from.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return ErrorAt("open", name);
+  File in(fd, name);
+  const Result<FileFacts> opened = in.Facts();
+  if (!opened) return opened.error();
+  if (!opened->Regular() || !SameFile(*opened, facts)) {
+    errno = EAGAIN;
+    return ErrorAt("open", name);
+  }
+  std::string temp;
+  Result<File> out = FileError{};
+  for (int tries = 0; tries < 100 && !out; ++tries) {
+    temp = "." + name + kDefaultWriteMark + std::to_string(getpid()) + "." +
+           std::to_string(tries);
+    out = CreateInDirectory(into.fd(), folder, temp, 0666);
+    if (!out && out.error().code != EEXIST) return out.error();
+  }
+  if (!out) return out.error();
+  Status copied;
+  char block[65536];
+  for (;;) {
+    const Result<size_t> got = in.ReadSome(block, sizeof block);
+    if (!got) copied = got.error();
+    if (!got || *got == 0) break;
+    copied = out->Write(block, *got);
+    if (!copied) break;
+  }
+  const timespec times[2] = {facts.accessed, facts.modified};
+  if (copied && futimens(out->fd(), times) != 0)
+    copied = ErrorAt("utimensat", folder + temp);
+  if (copied) copied = out->Sync();
+  const Status closed = out->Close();
+  if (copied) copied = closed;
+  if (!copied) {
+    unlinkat(into.fd(), temp.c_str(), 0);
+    return copied.error();
+  }
+  return temp;
+}
+
+}  // namespace
+
+Result<std::string> FreeNameInFolder(const std::string& folder,
+                                     const std::string& name) {
+  const std::string into = TrailingBackslash(folder);
+  // A trailing "/" would follow a link in place of the folder.
+  const Result<Directory> dir =
+      Directory::Open(WithoutTrailingSeparator(into), false);
+  if (!dir) return dir.error();
+  if (faccessat(dir->fd(), ".", W_OK | X_OK, AT_EACCESS) != 0)
+    return ErrorAt("access", into);
+  for (int taken = 0; taken < kMostMovedNames; ++taken) {
+    const std::string moved = MovedName(name, taken);
+    if (!dir->Facts(moved) && errno == ENOENT) return moved;
+  }
+  errno = EEXIST;
+  return ErrorAt("rename", into + MovedName(name, kMostMovedNames - 1));
+}
+
+Result<std::string> MoveIntoFolder(const std::string& path,
+                                   const std::string& folder) {
+  if (fault::ShouldFail(fault::Kind::File)) return ErrorAt("rename", path);
+  const std::string name = FileNamePart(path);
+  const std::string into = TrailingBackslash(folder);
+  Result<Directory> fromDir = Directory::Open(DirectoryOrDot(path));
+  if (!fromDir) return fromDir.error();
+  Result<Directory> intoDir =
+      Directory::Open(WithoutTrailingSeparator(into), false);
+  if (!intoDir) return intoDir.error();
+  const Result<FileFacts> facts = fromDir->Facts(name);
+  if (!facts) return facts.error();
+  if (!facts->Regular()) {
+    errno = facts->type == FileFacts::Type::Link ? ELOOP : EINVAL;
+    return ErrorAt("lstat", path);
+  }
+  Result<std::string> moved = PlaceUnder(*fromDir, name, *intoDir, into, name);
+  if (!moved && moved.error().code == EXDEV) {
+    const Result<std::string> temp =
+        CopyInto(*fromDir, name, *facts, *intoDir, into);
+    if (!temp) return temp.error();
+    moved = PlaceUnder(*intoDir, *temp, *intoDir, into, name);
+    if (!moved) {
+      unlinkat(intoDir->fd(), temp->c_str(), 0);
+      return moved.error();
+    }
+    fault::Point("refused copy placed");
+    // Only a copy whose name is on disk lets the original go; and only the
+    // original, not a file put in its place meanwhile.
+    const Result<FileFacts> still = fromDir->Facts(name);
+    Status removed =
+        fsync(intoDir->fd()) == 0 ? Status() : Status(ErrorAt("fsync", into));
+    if (removed && (!still || !SameFile(*still, *facts))) {
+      errno = EAGAIN;
+      removed = ErrorAt("unlink", path);
+    }
+    if (removed) removed = fromDir->Remove(name);
+    if (!removed) {
+      unlinkat(intoDir->fd(), moved->c_str(), 0);
+      return removed.error();
+    }
+  }
+  // A rename within one file system needs no sync: after a crash the file
+  // has one of its two names.
+  if (!moved) return moved.error();
+  NoteChange(path, "", name);
+  NoteChange(into + *moved, *moved, "");
+  return moved;
+}
+
+namespace {
+
 unsigned SharedModeBitsUnder(const struct stat& parent, bool folder) {
   if (!S_ISDIR(parent.st_mode) || (parent.st_mode & S_IWGRP) == 0) return 0;
   if (!folder) return S_IRGRP | S_IWGRP;

@@ -37,6 +37,18 @@ bool DeleteLocalFile(const std::string& path);
 // rename(2) that keeps the name lookup's cache in step and never replaces
 // a file at to (EEXIST).
 bool MoveLocalFile(const std::string& from, const std::string& to);
+// Moves the regular file at path into folder under its own name, or, when
+// that is taken, the name followed by ".1", ".2", ... up to ".999": never
+// replacing a file, never through a symbolic link in place of the file or
+// of the folder. Across file systems it copies (times kept), syncs the copy
+// and its name, and only then removes the original; a copy that cannot
+// take the original's place is removed again. Gives the name it now has.
+Result<std::string> MoveIntoFolder(const std::string& path,
+                                   const std::string& folder);
+// The name MoveIntoFolder would give the file name in folder now; fails
+// when the folder is no folder of its own (a link) or cannot be written.
+Result<std::string> FreeNameInFolder(const std::string& folder,
+                                     const std::string& name);
 // Creates every missing level; true when the directory exists afterwards.
 // Each level made follows SharedModeBits.
 bool ForceDirectories(const std::string& path);

@@ -1,12 +1,14 @@
 #include "platform/Process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -66,12 +68,19 @@ void Report(int out, char kind, int status) {
 // goes), so that nothing the command started outlives it or the run. Only
 // async-signal-safe calls: the run may have other threads.
 [[noreturn]] void Supervise(pid_t run, const char* program, char* const* argv,
-                            char* const* envp, int report) {
+                            char* const* envp, int report, int out, int err) {
   setpgid(0, 0);
   // None of the run's descriptors: held here, the host's lock would outlast
   // a killed run, and the command gets none of them either.
-  if (report > 3) close_range(3, static_cast<unsigned>(report) - 1, 0);
-  close_range(static_cast<unsigned>(report) + 1, ~0u, 0);
+  int kept[] = {report, out, err};
+  std::sort(kept, kept + 3);
+  unsigned from = 3;
+  for (const int fd : kept) {
+    const auto at = static_cast<unsigned>(fd);
+    if (at > from) close_range(from, at - 1, 0);
+    from = std::max(from, at + 1);
+  }
+  close_range(from, ~0u, 0);
   sigset_t waited;
   sigemptyset(&waited);
   sigaddset(&waited, SIGUSR1);
@@ -88,13 +97,13 @@ void Report(int out, char kind, int status) {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    const int null = open("/dev/null", O_RDWR);
+    const int null = open("/dev/null", O_RDONLY);
     if (null >= 0) {
       dup2(null, 0);
-      dup2(null, 1);
-      dup2(null, 2);
       if (null > 2) close(null);
     }
+    dup2(out, 1);
+    dup2(err, 2);
     execve(program, argv, envp);
     Report(report, 'E', errno);
     _exit(127);
@@ -103,6 +112,8 @@ void Report(int out, char kind, int status) {
     Report(report, 'E', errno);
     _exit(0);
   }
+  close(out);
+  close(err);
   for (;;) {
     const int sig = sigwaitinfo(&waited, nullptr);
     if (sig == SIGUSR1) kill(0, SIGKILL);
@@ -114,10 +125,98 @@ void Report(int out, char kind, int status) {
   }
 }
 
+// The first line of a stream that is not blank, taken as it comes.
+class FirstLine {
+ public:
+  void Take(const char* bytes, size_t size) {
+    for (size_t at = 0; at < size && !found_; ++at) {
+      if (bytes[at] != '\n') {
+        if (line_.size() < kMostOutputLineBytes) line_ += bytes[at];
+      } else if (Blank()) {
+        line_.clear();
+      } else {
+        found_ = true;
+      }
+    }
+  }
+  std::string Line() const {
+    if (Blank()) return {};
+    const size_t first = line_.find_first_not_of(kBlanks);
+    return line_.substr(first, line_.find_last_not_of(kBlanks) + 1 - first);
+  }
+
+ private:
+  static constexpr char kBlanks[] = " \t\r\f\v";
+  bool Blank() const {
+    return line_.find_first_not_of(kBlanks) == std::string::npos;
+  }
+  std::string line_;
+  bool found_ = false;
+};
+
+// One of the command's output pipes, read without waiting.
+struct Output {
+  int fd = -1;
+  FirstLine line;
+  ~Output() { Close(); }
+  void Close() {
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
+  // Reads what is there now, a bounded amount so that a command that
+  // writes without end cannot hold up the time limit; closes at the end.
+  void Drain() {
+    char buffer[65536];
+    for (int reads = 0; fd >= 0 && reads < 16; ++reads) {
+      const ssize_t got = read(fd, buffer, sizeof buffer);
+      if (got > 0) {
+        line.Take(buffer, static_cast<size_t>(got));
+      } else if (got < 0 && errno == EINTR) {
+        continue;
+      } else {
+        if (got == 0 || errno != EAGAIN) Close();
+        return;
+      }
+    }
+  }
+};
+
+// A pipe for one of the command's outputs: its ends are not standard
+// descriptors (the command's are set from them) and the run's end does not
+// wait. False, nothing left open, when none can be made.
+bool MakeOutputPipe(int ends[2]) {
+  if (pipe2(ends, O_CLOEXEC) != 0) return false;
+  for (int i = 0; i < 2; ++i) {
+    if (ends[i] > 2) continue;
+    const int moved = fcntl(ends[i], F_DUPFD_CLOEXEC, 3);
+    close(ends[i]);
+    ends[i] = moved;
+  }
+  if (ends[0] >= 0 && ends[1] >= 0 && fcntl(ends[0], F_SETFL, O_NONBLOCK) == 0)
+    return true;
+  for (int i = 0; i < 2; ++i)
+    if (ends[i] >= 0) close(ends[i]);
+  return false;
+}
+
+// Waits up to pause for output, reading what comes.
+void WaitForOutput(Output (&outputs)[2], std::chrono::microseconds pause) {
+  pollfd fds[2];
+  nfds_t count = 0;
+  for (const Output& output : outputs)
+    if (output.fd >= 0) fds[count++] = {output.fd, POLLIN, 0};
+  const timespec wait{0, static_cast<long>(pause.count()) * 1000};
+  if (count == 0)
+    std::this_thread::sleep_for(pause);
+  else
+    ppoll(fds, count, &wait, nullptr);
+  for (Output& output : outputs) output.Drain();
+}
+
 CommandOutcome FromStatus(int status) {
   if (WIFSIGNALED(status))
-    return {CommandOutcome::Kind::Signalled, WTERMSIG(status)};
-  return {CommandOutcome::Kind::Exited, WEXITSTATUS(status)};
+    return {CommandOutcome::Kind::Signalled, WTERMSIG(status), {}};
+  return {CommandOutcome::Kind::Exited, WEXITSTATUS(status), {}};
 }
 
 }  // namespace
@@ -153,15 +252,32 @@ CommandOutcome RunCommand(const std::vector<std::string>& argv,
   for (const std::string& arg : argv)
     args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
-  int report[2];
-  if (pipe2(report, O_CLOEXEC | O_NONBLOCK) != 0) return {};
+  int report[2], out[2], err[2];
+  if (!MakeOutputPipe(out)) return {};
+  if (!MakeOutputPipe(err)) {
+    close(out[0]);
+    close(out[1]);
+    return {};
+  }
+  // The read ends are the run's alone: neither process below holds them.
+  Output outputs[2];
+  outputs[0].fd = out[0];
+  outputs[1].fd = err[0];
+  if (pipe2(report, O_CLOEXEC | O_NONBLOCK) != 0) {
+    close(out[1]);
+    close(err[1]);
+    return {};
+  }
   const pid_t run = getpid();
   const pid_t pid = fork();
   if (pid == 0) {
     close(report[0]);
-    Supervise(run, program.c_str(), args.data(), environ, report[1]);
+    Supervise(run, program.c_str(), args.data(), environ, report[1], out[1],
+              err[1]);
   }
   close(report[1]);
+  close(out[1]);
+  close(err[1]);
   if (pid < 0) {
     close(report[0]);
     return {};
@@ -189,21 +305,26 @@ CommandOutcome RunCommand(const std::vector<std::string>& argv,
       whileWaiting();
       nextCall = now + std::chrono::milliseconds(100);
     }
-    std::this_thread::sleep_for(pause);
+    WaitForOutput(outputs, pause);
     pause = std::min(pause * 2, std::chrono::microseconds(20000));
   }
+  for (Output& output : outputs) output.Drain();
   char message[64];
   const ssize_t got = read(report[0], message, sizeof message);
   close(report[0]);
   int status = 0;
   const size_t size = 1 + sizeof status;
   if (got >= static_cast<ssize_t>(size) && message[0] == 'E') return {};
+  CommandOutcome outcome{CommandOutcome::Kind::Signalled, SIGKILL, {}};
   if (got >= static_cast<ssize_t>(size) && message[0] == 'S') {
     std::memcpy(&status, message + 1, sizeof status);
-    return FromStatus(status);
+    outcome = FromStatus(status);
+  } else if (timedOut) {
+    outcome = {CommandOutcome::Kind::TimedOut, timeoutSeconds, {}};
   }
-  if (timedOut) return {CommandOutcome::Kind::TimedOut, timeoutSeconds};
-  return {CommandOutcome::Kind::Signalled, SIGKILL};
+  outcome.firstLine = outputs[0].line.Line();
+  if (outcome.firstLine.empty()) outcome.firstLine = outputs[1].line.Line();
+  return outcome;
 }
 
 }  // namespace qm

@@ -11,14 +11,21 @@ namespace qm {
 // quotes themselves are dropped).
 std::vector<std::string> SplitCommand(const std::string& text);
 
+inline constexpr size_t kMostOutputLineBytes = 200;
+
 struct CommandOutcome {
   enum class Kind { Exited, Signalled, TimedOut, NotStarted };
   Kind kind = Kind::NotStarted;
   int code = 0;  // the exit status or the signal number
+  // The first line of its output that is not blank, without its line end
+  // and cut to kMostOutputLineBytes; standard error's only when standard
+  // output had none. Control characters are kept as they came.
+  std::string firstLine;
 };
 
 // Runs argv[0] (looked up in PATH when it has no "/") with the arguments,
-// its input and output on /dev/null, in a process group of its own that is
+// its input on /dev/null and its output read (all of it, but for the first
+// line dropped as it comes), in a process group of its own that is
 // killed whole when the command ends, past timeoutSeconds, or when this
 // process dies (even by SIGKILL): nothing the command started outlives it.
 // whileWaiting is called a few times a second until the command ends. Call

@@ -26,6 +26,8 @@ struct ExtrasSettings {
   // The settings file's values that were not understood (their defaults are
   // in effect instead): one run-log line each.
   std::vector<std::string> notUnderstood;
+  // Where uploads an extra refused are moved to; empty: they stay.
+  std::string refusedFolder;
 };
 
 }  // namespace qm

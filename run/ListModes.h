@@ -21,6 +21,10 @@ inline constexpr ListModeRow kListModes[] = {
     {"JSON", ListMode::Json},
 };
 
+// A listing may hold only the files added within this many days before the
+// run's start (0: every file).
+inline constexpr int kMostAddedWithinDays = 36500;
+
 inline ListMode StoredListMode(const std::string& name) {
   for (const ListModeRow& row : kListModes)
     if (name == row.name) return row.mode;

@@ -46,6 +46,12 @@ int32_t StrictInteger(const std::string& text) {
   return static_cast<int32_t>(value);
 }
 
+// A List entry's day count; 0 (every file) when the entry has none.
+int AddedWithinDays(const std::vector<std::string>& keys) {
+  const std::string days = KeyValue(keys, kAddedWithinDaysKey);
+  return days.empty() ? 0 : StrictInteger(days);
+}
+
 void DispatchMove(RunContext& ctx, int32_t area,
                   const std::vector<std::string>& keys) {
   const MoveParam param = SplitMoveParam(KeyValue(keys, "FileActionParam"));
@@ -112,7 +118,7 @@ void DispatchEntry(RunContext& ctx, const std::vector<std::string>& keys) {
     case EntryAction::List:
       ListAction(ctx, area, KeyValue(keys, "FileActionParam"), view.SpecPanel(),
                  KeyValue(keys, "DescAction"), KeyValue(keys, "DescActionSpec"),
-                 path);
+                 path, AddedWithinDays(keys));
       break;
     case EntryAction::Move:
       DispatchMove(ctx, area, keys);

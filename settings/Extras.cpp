@@ -114,6 +114,22 @@ const std::vector<ExtraKey>& ExtraKeys() {
        [](ExtrasSettings& e, const std::string& text) {
          return Take(kCharsets, text, e.charset);
        }},
+      {"RefusedFolder",
+       "Uploads",
+       "Folder for refused uploads:",
+       "e_RefusedFolder",
+       "Uploads refused as duplicates or by the upload check are moved into "
+       "this folder, never replacing a file there. Empty: they stay where "
+       "they are.",
+       ExtraControl::Text,
+       {},
+       0,
+       0,
+       [](const ExtrasSettings& e) { return e.refusedFolder; },
+       [](ExtrasSettings& e, const std::string& text) {
+         e.refusedFolder = Trim(text);
+         return true;
+       }},
   };
   return keys;
 }

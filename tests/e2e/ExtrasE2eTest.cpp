@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 
 #include "tests/e2e/E2eSupport.h"
@@ -13,12 +14,12 @@ using qmtest::ProgramDirTest;
 
 namespace {
 
-// Refuses BAD by its name; the path must come as one argument.
+// Refuses BAD by its name, saying so; the path must come as one argument.
 constexpr char kCheckScript[] =
     "#!/bin/sh\n"
     "[ $# -eq 1 ] && [ -f \"$1\" ] || exit 7\n"
     "case \"$1\" in\n"
-    "  *BAD*) exit 1 ;;\n"
+    "  *BAD*) echo \"${1##*/}: Test-Signature FOUND\"; exit 1 ;;\n"
     "esac\n"
     "exit 0\n";
 
@@ -70,7 +71,9 @@ class Extras : public ProgramDirTest {
 
 TEST_F(Extras, DuplicatesAndUploadChecksAreRefusedBeforeAnythingIsCopied) {
   Settings("Duplicates=Refuse\r\nUploadCheck=" + check +
-           " %f\r\nUploadCheckSeconds=1\r\n");
+           " %f\r\nUploadCheckSeconds=1\r\nRefusedFolder=refused\r\n");
+  qmtest::MakeDirs(bin + "/refused");
+  qmtest::WriteFile(bin + "/refused/BAD.TXT", "last night's");
   qmtest::WriteFile(bin + "/quillmar.db", std::string(4096, '\x5A'));
   // A blank in the path: the check still gets it as one argument.
   const std::string up = tmp / "up load/";
@@ -102,22 +105,35 @@ TEST_F(Extras, DuplicatesAndUploadChecksAreRefusedBeforeAnythingIsCopied) {
   EXPECT_EQ(result.out,
             "Files added: 4, deleted: 0, moved: 0, copied: 0; listings "
             "written: 0; duplicates refused: 4; upload checks refused: 1; "
-            "problems logged: 6 in " +
+            "problems logged: 11 in " +
                 bin + "/job.err\n");
   const std::string same = " has the same content as FA# ";
+  const std::string moved = "Refused upload moved to: " + bin + "/refused/";
   EXPECT_EQ(qmtest::LogEntries(bin + "/job.err"),
             (std::vector<std::string>{
                 "Duplicate index was damaged and is built again: " + bin +
                     "/quillmar.db",
-                "Upload check refused: " + up + "BAD.TXT (exit 1)",
+                "Upload check refused: " + up +
+                    "BAD.TXT (exit 1: BAD.TXT: Test-Signature FOUND)",
+                moved + "BAD.TXT.1",
                 "Duplicate not added: Copy.Zip from path: " + up + same +
                     "1: GAME.ZIP",
+                moved + "Copy.Zip",
                 "Duplicate not added: NEW2.TXT from path: " + up + same +
                     "2: NEW1.TXT",
+                moved + "NEW2.TXT",
                 "Duplicate not added: DOCCOPY.TXT from path: " + listed + same +
                     "2: DOCS.TXT",
+                moved + "DOCCOPY.TXT",
                 "Duplicate not added: SAME.TXT from path: " + AreaDir(4) +
-                    same + "2: NEW1.TXT"}));
+                    same + "2: NEW1.TXT",
+                moved + "SAME.TXT"}));
+  EXPECT_EQ(qmtest::ListDir(bin + "/refused"),
+            (std::vector<std::string>{"BAD.TXT", "BAD.TXT.1", "Copy.Zip",
+                                      "DOCCOPY.TXT", "NEW2.TXT", "SAME.TXT"}));
+  EXPECT_EQ(qmtest::ReadFile(bin + "/refused/BAD.TXT"), "last night's");
+  EXPECT_EQ(qmtest::ListDir(up),
+            (std::vector<std::string>{"EMPTY1", "EMPTY2", "NEW1.TXT"}));
   EXPECT_EQ(Names(2), (std::vector<std::string>{"DOCS.TXT", "EMPTY1", "EMPTY2",
                                                 "NEW1.TXT"}));
   EXPECT_EQ(
@@ -143,23 +159,38 @@ TEST_F(Extras, DuplicatesAndUploadChecksAreRefusedBeforeAnythingIsCopied) {
   qmtest::WriteFile(again + "AGAIN.ZIP", "game bytes");
   qmtest::WriteFile(again + "W.ZIP", "new game bytes!");
   std::filesystem::remove(bin + "/job.err");
+  // A listing of what came in the last two days leaves this out.
+  qmtest::WriteFile(AreaDir(3) + "OLD.TXT", "old");
+  qmtest::SetMTime(AreaDir(3) + "OLD.TXT", std::time(nullptr) - 3 * 86400);
+  ASSERT_EQ(qmtest::Wcserver(
+                {"file", "add", home, "--area", "3", "--name", "OLD.TXT"})
+                .exitCode,
+            0);
+  auto recent = ConfigEntry(3, "List", "JSON", "*.*", "Per File Area",
+                            "new.json", AreaDir(3));
+  recent.AddedWithinDays = 2;
   WriteConfig(bin + "/job.cfg",
               {ConfigEntry(3, "Add", "Scan For New", again + "*.*", "NA", "NA",
-                           AreaDir(3))});
+                           AreaDir(3)),
+               recent});
   result = Quillmar({"job.cfg"});
   ASSERT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(result.out,
             "Files added: 2, deleted: 0, moved: 0, copied: 0; listings "
-            "written: 0; duplicates reported: 1; problems logged: 2 in " +
+            "written: 1; duplicates reported: 1; problems logged: 2 in " +
                 bin + "/job.err\n");
+  const std::string recentJson = qmtest::ReadFile(AreaDir(3) + "new.json");
+  for (const char* name : {"AGAIN.ZIP", "W.ZIP", "HUGE2.DAT"})
+    EXPECT_NE(recentJson.find(name), std::string::npos) << name;
+  EXPECT_EQ(recentJson.find("OLD.TXT"), std::string::npos);
   EXPECT_EQ(qmtest::LogEntries(bin + "/job.err"),
             (std::vector<std::string>{
                 "Extras setting not understood: UploadCheckSeconds=abc (120 "
                 "used)",
                 "Duplicate added: W.ZIP from path: " + again + same +
                     "1: GAME.ZIP"}));
-  EXPECT_EQ(Names(3),
-            (std::vector<std::string>{"AGAIN.ZIP", "HUGE2.DAT", "W.ZIP"}));
+  EXPECT_EQ(Names(3), (std::vector<std::string>{"AGAIN.ZIP", "HUGE2.DAT",
+                                                "OLD.TXT", "W.ZIP"}));
 
   // The report: largest waste first; empty files are in no group; a file
   // rewritten with its size and time kept (as by touch -r) is printed in
@@ -262,7 +293,9 @@ TEST_F(Extras, TestRunShowsRefusalsWithoutAnIndexToWrite) {
             "ERR: Duplicate index could not be written: " + bin +
                 "/quillmar.db: stored files are read for this run only\n"
                 "ERR: Upload check refused: " +
-                up + "BAD.TXT (exit 1)\nERR: Duplicate not added: DUP.ZIP " +
+                up +
+                "BAD.TXT (exit 1: BAD.TXT: Test-Signature FOUND)\nERR: "
+                "Duplicate not added: DUP.ZIP " +
                 "from path: " + up + same +
                 "1: GAME.ZIP\nAdd to FA# 2: NEW.TXT from: " + up +
                 "\nERR: Duplicate not added: NEW2.TXT from path: " + up + same +

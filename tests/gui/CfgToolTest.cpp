@@ -11,10 +11,12 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -582,12 +584,15 @@ class CfgToolTest : public QObject {
       QCOMPARE(ItemTexts(d.cb_FileActionParam),
                QStringList({"Single", "Double", "Full", "HTML", "JSON"}));
       QVERIFY(!Shown(d.b_Browse));
+      QVERIFY(Shown(d.e_AddedWithinDays));
+      QCOMPARE(d.e_AddedWithinDays->text(), QStringLiteral("all files"));
       QVERIFY(SavePicture(&d, "FileAreaForm-List"));
 
       // Delete shows the browse button; Add keeps it until the parameter
       // says otherwise.
       Choose(d.cb_FileAction, "Delete");
       QVERIFY(Shown(d.b_Browse));
+      QVERIFY(!Shown(d.e_AddedWithinDays));
       QCOMPARE(d.gb_Desc->title(), QStringLiteral("Description"));
       QCOMPARE(d.cb_DescAction->currentText(), QStringLiteral("NA"));
       QCOMPARE(d.e_DescActionSpec->text(), QStringLiteral("NA"));
@@ -833,6 +838,7 @@ class CfgToolTest : public QObject {
                QStringLiteral("D:\\(Multiple File Areas Selected)"));
       QCOMPARE(d.L_DriveLetter->text(), QStringLiteral("D"));
       Choose(d.cb_FileAction, "List");
+      d.e_AddedWithinDays->setValue(7);
       d.b_OK->click();
     });
     QCOMPARE(RowOfArea(*form, 9)->text(7), QStringLiteral("D:\\one"));
@@ -863,6 +869,23 @@ class CfgToolTest : public QObject {
     QCOMPARE(RowOfArea(*form, 9)->text(7), QStringLiteral("T:\\one"));
     QCOMPARE(RowOfArea(*form, 10)->text(7), QStringLiteral("T:\\two\\dir"));
     QCOMPARE(RowOfArea(*form, 0)->text(7), Q(gamesDir_));
+
+    // A List entry's day count rides with its row into the file.
+    EditWith(*form, [&](TFileAreaForm& d) {
+      QCOMPARE(d.e_AddedWithinDays->value(), 7);
+      d.b_Cancel->click();
+    });
+    Seam().fileNames = {Q(*dir_ / "days")};
+    form->SaveAs1->trigger();
+    qm::RecordFile file;
+    std::vector<int> days;
+    qm::ReadConfigFile(file, *dir_ / "days.cfg",
+                       [&days](const qm::AreaConfigEntry& entry, int) {
+                         days.push_back(entry.AddedWithinDays);
+                         return true;
+                       });
+    QCOMPARE(std::count(days.begin(), days.end(), 7), 2);
+    QCOMPARE(std::count(days.begin(), days.end(), 0), long(days.size()) - 2);
     Seam().answers = {0};
     form->close();
   }

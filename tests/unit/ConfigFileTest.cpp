@@ -214,6 +214,14 @@ TEST(ConfigRecordTest, KeyLinesAndLookup) {
   EXPECT_EQ(qm::KeyValue(lines, "areanum"), "7");
   EXPECT_EQ(qm::KeyValue(lines, "PATH"), "/x/a=b");
   EXPECT_EQ(qm::KeyValue(lines, "Volume"), "");
+
+  // A List entry's day count: in the reserved bytes before DescAction, and
+  // a ninth line.
+  e.AddedWithinDays = 30;
+  const ConfigRecord r = qm::EncodeEntry(e);
+  EXPECT_EQ(IntAt(r, 416), 30);
+  EXPECT_EQ(qm::DecodeEntry(r).AddedWithinDays, 30);
+  EXPECT_EQ(qm::EntryKeyLines(e).back(), "AddedWithinDays=30");
 }
 
 // ---------------------------------------------------------------------------

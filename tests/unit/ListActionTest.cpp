@@ -3,8 +3,10 @@
 #include <sys/resource.h>
 
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <memory>
+#include <utility>
 
 #include "actions/FileActions.h"
 #include "actions/TextFit.h"
@@ -272,6 +274,49 @@ TEST_F(ListActionTest, TestRunReportsAndWritesNothing) {
   EXPECT_TRUE(qmtest::ListDir(listDir).empty());
   EXPECT_FALSE(qmtest::Exists(dir / "all.txt"));
   EXPECT_TRUE(qm::AllFilesListed(run.state).empty());
+}
+
+// A day count lists only the files whose time lies within that many days
+// before the run's start, in the text and the web layouts alike.
+TEST_F(ListActionTest, DaysNarrowEveryLayoutToRecentFiles) {
+  const int64_t now = std::time(nullptr);
+  const std::string store =
+      qm::TrailingBackslash(qm::host::AreaDirectory(home, 1));
+  for (const auto& [name, days] : {std::pair{"NEW.ZIP", 6}, {"OLD.ZIP", 8}}) {
+    qmtest::WriteFile(store + name, name);
+    qmtest::SetMTime(store + name, now - days * int64_t{86400});
+    ASSERT_TRUE(qmtest::AddRecord(1, name, {"Desc"}));
+  }
+  ASSERT_TRUE(qm::FileTimeToLocalFileTime(qm::UnixToFileTime(now),
+                                          run.state.runStarted));
+  for (const std::string mode : {"Single", "Full", "HTML", "JSON"}) {
+    qm::ListAction(run.ctx, 1, mode, "*.*", "Per File Area", "week", listDir,
+                   7);
+    qm::ListAction(run.ctx, 1, mode, "*.*", "Per File Area", "all", listDir);
+    const std::string week = ReadFile(listDir + "/week");
+    const std::string all = ReadFile(listDir + "/all");
+    EXPECT_NE(week.find("NEW.ZIP"), std::string::npos) << mode;
+    EXPECT_EQ(week.find("OLD.ZIP"), std::string::npos) << mode;
+    EXPECT_NE(all.find("OLD.ZIP"), std::string::npos) << mode;
+  }
+  qm::ListAction(run.ctx, 1, "Single", "*.*", "Per File Area", "nine", listDir,
+                 9);
+  EXPECT_EQ(
+      ReadFile(listDir + "/nine"),
+      Expected("Games", RecordLines(1, "Single", {"NEW.ZIP", "OLD.ZIP"})));
+
+  for (int days : {-1, 36501})
+    qm::ListAction(run.ctx, 1, "Single", "*.*", "Per File Area", "bad", listDir,
+                   days);
+  EXPECT_FALSE(qmtest::Exists(listDir + "/bad"));
+  EXPECT_EQ(qmtest::LogEntries(qm::LogFileName(run.state.logBaseName)),
+            (std::vector<std::string>{"Bad number of days for FA# 1: -1",
+                                      "Bad number of days for FA# 1: 36501"}));
+  run.view.testRun = true;
+  qm::ListAction(run.ctx, 1, "Single", "*.*", "Per File Area", "t", listDir, 7);
+  EXPECT_EQ(run.view.testRunLines,
+            std::vector<std::string>{
+                "Single File Listing for FA# 1 (added in the last 7 days)"});
 }
 
 TEST_F(ListActionTest, CancelKeepsTheLinesWrittenSoFar) {

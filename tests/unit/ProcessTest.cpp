@@ -48,6 +48,37 @@ TEST(Process, CommandsEndWithEverythingTheyStarted) {
   for (int pid : pids) EXPECT_TRUE(qmtest::ProcessEnds(pid)) << pid;
 }
 
+// The first line that says something is kept, bounded, standard output's
+// before standard error's; a command that writes without end is not held
+// up by it, and its time limit still holds.
+TEST(Process, FirstLineOfOutputIsKept) {
+  using Kind = qm::CommandOutcome::Kind;
+  const struct {
+    std::string script;
+    Kind kind;
+    std::string line;
+  } rows[] = {
+      {"exit 1", Kind::Exited, ""},
+      {"echo '/x/EICAR.COM: Eicar FOUND'; echo more; exit 1", Kind::Exited,
+       "/x/EICAR.COM: Eicar FOUND"},
+      {"echo; printf ' \\t\\r\\n'; printf '  a\\tb \\r\\n'", Kind::Exited,
+       "a\tb"},
+      {"echo warned >&2; echo found", Kind::Exited, "found"},
+      {"echo only >&2; exit 2", Kind::Exited, "only"},
+      {"printf 'last'", Kind::Exited, "last"},
+      {"head -c 300 /dev/zero | tr '\\0' x", Kind::Exited,
+       std::string(200, 'x')},
+      {"echo first; head -c 3000000 /dev/zero; exit 5", Kind::Exited, "first"},
+      {"echo first; while :; do echo more; done", Kind::TimedOut, "first"},
+      {"echo found; kill -9 $$", Kind::Signalled, "found"},
+  };
+  for (const auto& row : rows) {
+    const auto outcome = qm::RunCommand({"/bin/sh", "-c", row.script}, 2);
+    EXPECT_EQ(outcome.kind, row.kind) << row.script;
+    EXPECT_EQ(outcome.firstLine, row.line) << row.script;
+  }
+}
+
 TEST(Process, CommandWordsSplitAtBlanksOutsideQuotes) {
   const std::vector<std::pair<std::string, std::vector<std::string>>> rows = {
       {"scan %f", {"scan", "%f"}},

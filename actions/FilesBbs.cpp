@@ -301,18 +301,6 @@ void ShowListedRecord(RunContext& ctx, const TFullFileRecord& record,
   }
 }
 
-// The day the list gives the file, in place of the stored file's time.
-bool DateRecord(const std::string& name, int32_t area, uint64_t listedTime) {
-  TFileRecord stored{};
-  TFullFileRecord record{};
-  uint32_t position = 0;
-  if (!GetFileRecByAreaName(area, name.c_str(), stored, position) ||
-      !GetFullFileRec(stored, record))
-    return false;
-  record.Info.FileTime = listedTime;
-  return UpdateFullFileRec(record) != 0;
-}
-
 }  // namespace
 
 bool AddListedFile(RunContext& ctx, const std::string& directory,
@@ -333,8 +321,7 @@ bool AddListedFile(RunContext& ctx, const std::string& directory,
       ShowListedRecord(ctx, record, listedTime);
     return true;
   }
-  if (!AddAndFreshenRecord(ctx, record)) return false;
-  return listedTime == 0 || DateRecord(name, area, listedTime);
+  return AddAndFreshenRecord(ctx, record, listedTime);
 }
 
 }  // namespace qm

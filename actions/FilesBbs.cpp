@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <deque>
 
 #include "actions/ExistingNames.h"
 #include "actions/FilesBbsDialect.h"
@@ -62,20 +61,24 @@ class ListReader {
   bool failed_ = false;
 };
 
+// Blank lines before a list's first file lines are read ahead too, but no
+// more than these.
+constexpr size_t kMostSampleLines = 10000;
+
 // The list's first lines, read ahead until they tell its layout; what they
 // are read as after that is up to the caller.
-ListDialect SampleDialect(ListReader& reader, std::deque<std::string>& sample) {
-  std::vector<std::string> lines;
+ListDialect SampleDialect(ListReader& reader,
+                          std::vector<std::string>& sample) {
   size_t filled = 0;
   std::string line;
-  while (filled < kDialectSampleLines && reader.Next(line)) {
+  while (filled < kDialectSampleLines && sample.size() < kMostSampleLines &&
+         reader.Next(line)) {
     if (!Trim(line).empty()) ++filled;
-    lines.push_back(line);
+    sample.push_back(line);
   }
-  sample.assign(lines.begin(), lines.end());
   // A list that cannot be read to there is read as it always was, up to
   // its error.
-  return reader.failed() ? ListDialect::None : DetectDialect(lines);
+  return reader.failed() ? ListDialect::None : DetectDialect(sample);
 }
 
 void RenameArea(int32_t area, const std::string& title) {
@@ -172,7 +175,8 @@ void ReadinFilesBBS(RunContext& ctx, const std::string& directory,
     return;
   }
   ListReader reader(file);
-  std::deque<std::string> sample;
+  std::vector<std::string> sample;
+  size_t sampled = 0;
   const ListDialect dialect =
       ctx.state.extras.filesBbsDialects == ListDialects::Auto
           ? SampleDialect(reader, sample)
@@ -181,9 +185,8 @@ void ReadinFilesBBS(RunContext& ctx, const std::string& directory,
     ctx.view.AddTestRunLine("Layout of " + dir + listName + ": " +
                             DialectName(dialect));
   auto next = [&](std::string& line) {
-    if (sample.empty()) return reader.Next(line);
-    line = std::move(sample.front());
-    sample.pop_front();
+    if (sampled == sample.size()) return reader.Next(line);
+    line = std::move(sample[sampled++]);
     return true;
   };
   bool hasPending = false;

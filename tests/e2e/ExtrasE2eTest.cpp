@@ -38,7 +38,7 @@ class Extras : public ProgramDirTest {
                             {2, "Texts", "files/two"},
                             {3, "Misc", "files/three"},
                             {4, "Listed", "files/four"}});
-    for (const char *dir : {"one", "two", "three", "four"})
+    for (const char* dir : {"one", "two", "three", "four"})
       qmtest::MakeDirs(home + "/files/" + dir);
     // Its stored file's name on disk is in another letter case.
     Stored(1, "GAME.ZIP", "game bytes", "game.zip");
@@ -50,8 +50,8 @@ class Extras : public ProgramDirTest {
     chmod(check.c_str(), 0755);
   }
 
-  void Stored(int area, const std::string &name, const std::string &bytes,
-              const std::string &onDisk = "") {
+  void Stored(int area, const std::string& name, const std::string& bytes,
+              const std::string& onDisk = "") {
     qmtest::WriteFile(AreaDir(area) + (onDisk.empty() ? name : onDisk), bytes);
     auto result = qmtest::Wcserver(
         {"file", "add", home, "--area", std::to_string(area), "--name", name});
@@ -59,17 +59,17 @@ class Extras : public ProgramDirTest {
   }
 
   std::string AreaDir(int area) {
-    static const char *kDirs[] = {"", "one", "two", "three", "four"};
+    static const char* kDirs[] = {"", "one", "two", "three", "four"};
     return home + "/files/" + kDirs[area] + "/";
   }
 
-  void Settings(const std::string &extras) {
+  void Settings(const std::string& extras) {
     qmtest::WriteFile(bin + "/quillmar.ini", "[Extras]\r\n" + extras);
   }
 
   std::vector<std::string> Names(int area) {
     std::vector<std::string> names;
-    for (const auto &rec : FileList(area)) names.push_back(rec["name"]);
+    for (const auto& rec : FileList(area)) names.push_back(rec["name"]);
     return names;
   }
 
@@ -209,7 +209,7 @@ TEST_F(Extras, AKilledRunTakesItsUploadCheckAlong) {
     ASSERT_EQ(qmtest::PidsIn(pids).size(), 3u);
     for (int pid : qmtest::PidsIn(pids)) {
       const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
-      for (const std::string &fd : qmtest::ListDir(fds)) {
+      for (const std::string& fd : qmtest::ListDir(fds)) {
         std::error_code error;
         const std::string file =
             std::filesystem::read_symlink(fds + "/" + fd, error).string();
@@ -220,7 +220,7 @@ TEST_F(Extras, AKilledRunTakesItsUploadCheckAlong) {
   for (int pid : qmtest::PidsIn(pids)) EXPECT_TRUE(qmtest::ProcessEnds(pid));
   auto leftovers = [&] {
     std::vector<std::string> names = qmtest::ListDir(bin + "/Temp");
-    std::erase_if(names, [](const std::string &name) {
+    std::erase_if(names, [](const std::string& name) {
       return name.rfind(".quillmar-", 0) != 0;
     });
     return names.size();
@@ -248,7 +248,7 @@ TEST_F(Extras, TestRunShowsRefusalsWithoutAnIndexToWrite) {
   // A program directory that cannot be written holds no index: the test
   // run reads the stored files for itself.
   if (geteuid() == 0) {
-    for (const auto &entry :
+    for (const auto& entry :
          std::filesystem::recursive_directory_iterator(tmp.path()))
       ASSERT_EQ(lchown(entry.path().c_str(), 65534, 65534), 0);
     ASSERT_EQ(chown(tmp.path().c_str(), 65534, 65534), 0);
@@ -288,15 +288,15 @@ struct Listed {
   std::string day;  // the list's date; empty: the stored file's time
 };
 
-std::vector<Listed> Read(const std::string &home, int32_t area) {
+std::vector<Listed> Read(const std::string& home, int32_t area) {
   std::vector<TFullFileRecord> records;
   std::string error;
   EXPECT_TRUE(qm::host::ListFileRecords(home, area, records, error)) << error;
   std::vector<Listed> read;
-  for (const TFullFileRecord &r : records) {
+  for (const TFullFileRecord& r : records) {
     Listed listed{qm::FieldText(r.Info.Name, kFileNameSize), {}, {}};
     if (r.Info.HasLongDescription) {
-      for (const auto &slot : r.LongDescription)
+      for (const auto& slot : r.LongDescription)
         if (slot[0] != '\0')
           listed.descriptions.push_back(qm::FieldText(slot, kLongDescLineSize));
     } else if (r.Info.Description[0] != '\0') {
@@ -318,9 +318,10 @@ std::vector<Listed> Read(const std::string &home, int32_t area) {
 TEST_F(Extras, ListsOfOtherBoardsAndOtherDescriptionMembers) {
   struct List {
     int32_t area;
-    const char *file;
+    const char* file;
     std::vector<Listed> on;
-    // Where every extra off gives other descriptions, by the entry's place.
+    // Where every extra off reads an entry otherwise, by its place: the
+    // lines that stand in place of its first description line.
     std::map<size_t, std::vector<std::string>> off;
   };
   const std::string ansiLine = "\x1b[1;33m  PCBoard 15.4\x1b[0;33m Revival";
@@ -360,31 +361,11 @@ TEST_F(Extras, ListsOfOtherBoardsAndOtherDescriptionMembers) {
        {{0, {"[00] The 7th Guest"}},
         {1, {"[00] ( no information available )"}},
         {2, {"[00] UltraSound AIL V3.10"}},
-        {3,
-         {"[00] Audio Interface Libraries 3.0", "(AIL 3.0) V3.11",
-          "-----------------------------", "These drivers will allow you",
-          "to patch games that use the AIL", "3.0 drivers that do not ship",
-          "with UltraSound drivers.",
-          "-=[\xE1"
-          "last\xE4"
-          "rSound BBS +34-(9)-58-293583]=-"}},
-        {4, {"[00] UFO/XCOM: Enemy Unknown", "GUS Patch."}},
-        {5,
-         {"TERMINAL VELOCITY v1.2 from 3D Realms! \xB1\xB0",
-          "\xB0\xB1   Shareware Episode v1.1 - v1.2 Patch   \xB1\xB0",
-          "This patch will update your shareware copy of",
-          "Terminal Velocity v1.1 to v1.2. This patch",
-          "requires that you currently have your copy of",
-          "the game installed.  If you have the CD-ROM",
-          "or the disk based registered version, then",
-          "you need a different file.  From 3D Realms."}},
-        {6, {"[00] Xwing/Tie Fighter", "GUS Patch."}},
-        {7,
-         {"[00] **ZONE 66** Add-on Gravis Ultrasound",
-          "musical sound track for Zone 66.  Requires",
-          "Zone 66.  [Sysops,  if you're downloading",
-          "the game to post on your BBS,  please be",
-          "sure to post this one too]"}}}},
+        {3, {"[00] Audio Interface Libraries 3.0"}},
+        {4, {"[00] UFO/XCOM: Enemy Unknown"}},
+        {5, {"TERMINAL VELOCITY v1.2 from 3D Realms! \xB1\xB0"}},
+        {6, {"[00] Xwing/Tie Fighter"}},
+        {7, {"[00] **ZONE 66** Add-on Gravis Ultrasound"}}}},
       {12,
        "SIZEDATE.BBS",
        {{"1LINE14B.ZIP",
@@ -484,7 +465,7 @@ TEST_F(Extras, ListsOfOtherBoardsAndOtherDescriptionMembers) {
                    {"FILE_ID.DIZ", "The entry's own member\r\n"}});
   qmtest::MakeZip(up + "SDI.ZIP", {{"DESC.SDI", "From DESC.SDI\r\n"}});
   std::vector<qm::AreaConfigEntry> job;
-  for (const List &list : lists) {
+  for (const List& list : lists) {
     const std::string dir = home + "/files/" + std::to_string(list.area) + "/";
     qmtest::MakeDirs(dir);
     auto added = qmtest::Wcserver({"area", "add", home, "--number",
@@ -497,17 +478,17 @@ TEST_F(Extras, ListsOfOtherBoardsAndOtherDescriptionMembers) {
       continue;
     }
     qmtest::WriteFile(dir + "FILES.BBS", qmtest::ReadFile(data + list.file));
-    for (const Listed &file : list.on) qmtest::WriteFile(dir + file.name, "x");
+    for (const Listed& file : list.on) qmtest::WriteFile(dir + file.name, "x");
     job.push_back(ConfigEntry(list.area, "Add", "Scan For New", "FILES.BBS",
                               "NA", "NA", dir));
   }
   WriteConfig(bin + "/job.cfg", job);
   // Every file with one time, so that runs from copies of this host give
   // the same records.
-  for (const auto &entry : std::filesystem::recursive_directory_iterator(home))
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(home))
     if (entry.is_regular_file()) qmtest::SetMTime(entry.path(), 946782245);
   const std::string pristine = tmp / "pristine";
-  auto copy = [&](const std::string &from, const std::string &to) {
+  auto copy = [&](const std::string& from, const std::string& to) {
     auto copied = qmtest::RunProcess({"/bin/cp", "-a", from, to});
     ASSERT_EQ(copied.exitCode, 0) << copied.err;
   };
@@ -528,7 +509,7 @@ TEST_F(Extras, ListsOfOtherBoardsAndOtherDescriptionMembers) {
                 "AmigaFax1_42.lha filename too long. 14 or less chars only.",
                 "Base64Coders.lha filename too long. 14 or less chars only."}));
   size_t entries = 0, equal = 0;
-  for (const List &list : lists) {
+  for (const List& list : lists) {
     const std::vector<Listed> read = Read(home, list.area);
     ASSERT_EQ(read.size(), list.on.size()) << list.file;
     for (size_t i = 0; i < read.size(); ++i) {
@@ -548,10 +529,10 @@ TEST_F(Extras, ListsOfOtherBoardsAndOtherDescriptionMembers) {
 
   // Every extra off, each key written at its default.
   std::string off;
-  for (const qm::ExtraKey &row : qm::ExtraKeys())
+  for (const qm::ExtraKey& row : qm::ExtraKeys())
     off += std::string(row.key) + "=" + row.text(qm::ExtrasSettings{}) + "\r\n";
   int runs = 0;
-  auto offRun = [&](const std::string &settings) {
+  auto offRun = [&](const std::string& settings) {
     std::filesystem::rename(home, tmp / ("host" + std::to_string(++runs)));
     copy(pristine, home);
     std::filesystem::remove(bin + "/job.err");
@@ -562,16 +543,16 @@ TEST_F(Extras, ListsOfOtherBoardsAndOtherDescriptionMembers) {
     auto run = Quillmar({"job.cfg"});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     std::vector<std::string> outputs{run.out};
-    for (const std::string &entry : qmtest::LogEntries(bin + "/job.err"))
+    for (const std::string& entry : qmtest::LogEntries(bin + "/job.err"))
       outputs.push_back(entry);
-    for (const List &list : lists) {
+    for (const List& list : lists) {
       std::vector<TFullFileRecord> stored;
       std::string error;
       EXPECT_TRUE(qm::host::ListFileRecords(home, list.area, stored, error));
-      for (TFullFileRecord &record : stored) {
+      for (TFullFileRecord& record : stored) {
         // Uploads are stored with the time of their copy.
         if (list.area == 16) record.Info.FileTime = 0;
-        outputs.emplace_back(reinterpret_cast<const char *>(&record),
+        outputs.emplace_back(reinterpret_cast<const char*>(&record),
                              sizeof record);
       }
     }
@@ -593,13 +574,17 @@ TEST_F(Extras, ListsOfOtherBoardsAndOtherDescriptionMembers) {
           "AmigaFax1_42.lha filename too long. 14 or less chars only.",
           "Base64Coders.lha filename too long. 14 or less chars only."}));
   size_t offEqual = 0;
-  for (const List &list : lists) {
+  for (const List& list : lists) {
     const std::vector<Listed> read = Read(home, list.area);
     ASSERT_EQ(read.size(), list.on.size()) << list.file;
     for (size_t i = 0; i < read.size(); ++i) {
       const auto other = list.off.find(i);
-      const std::vector<std::string> &expected =
-          other == list.off.end() ? list.on[i].descriptions : other->second;
+      std::vector<std::string> expected = list.on[i].descriptions;
+      if (other != list.off.end()) {
+        if (!expected.empty()) expected.erase(expected.begin());
+        expected.insert(expected.begin(), other->second.begin(),
+                        other->second.end());
+      }
       EXPECT_EQ(read[i].name, list.on[i].name) << list.file;
       EXPECT_EQ(read[i].descriptions, expected)
           << list.file << " off: " << list.on[i].name;

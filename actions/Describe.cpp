@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "actions/AnsiText.h"
 #include "actions/ArchiveReader.h"
 #include "actions/UnzipFile.h"
 #include "platform/FieldText.h"
@@ -10,6 +11,7 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/TempFolder.h"
+#include "run/Extras.h"
 #include "run/RunLog.h"
 
 namespace qm {
@@ -208,22 +210,49 @@ bool ExtractDescriptionFiles(RunContext& ctx, const std::string& archive,
   return true;
 }
 
+namespace {
+
+// The entry's member, then the fallbacks; an entry that names none ("NA")
+// wants no description at all.
+std::vector<std::string> MemberSpecs(const RunContext& ctx,
+                                     const std::string& memberSpec) {
+  std::vector<std::string> specs{memberSpec};
+  if (!EqualsNoCase(Trim(memberSpec), "NA"))
+    for (const std::string& spec : ctx.state.extras.descriptionFallback)
+      specs.push_back(spec);
+  return specs;
+}
+
+std::vector<std::string> DescriptionLines(const RunContext& ctx,
+                                          const std::string& bytes) {
+  if (ctx.state.extras.ansiDescriptions == AnsiMode::Text && CarriesAnsi(bytes))
+    return TextLines(AnsiToText(bytes));
+  return TextLines(bytes);
+}
+
+}  // namespace
+
 bool DescribeFromArchive(RunContext& ctx, const std::string& path,
                          const std::string& memberSpec, TFullFileRecord& record,
                          const std::string& readFrom) {
   ExtractingLabel label(ctx.view);
-  std::vector<ExtractedMember> files;
-  if (!ExtractDescriptionFiles(ctx, path, memberSpec, files, readFrom) ||
-      files.empty())
-    return false;
-  const std::vector<std::string> lines = TextLines(files.front().bytes);
-  if (lines.empty()) return false;
-  record.Info.HasLongDescription = 1;
-  size_t count = std::min<size_t>(lines.size(), kLongDescLines);
-  for (size_t i = 0; i < count; ++i)
-    SetFieldText(record.LongDescription[i], lines[i]);
-  SetFieldText(record.Info.Description, lines.front());
-  return true;
+  for (const std::string& spec : MemberSpecs(ctx, memberSpec)) {
+    std::vector<ExtractedMember> files;
+    // An archive that cannot be read has nothing for the next spec either.
+    if (!ExtractDescriptionFiles(ctx, path, spec, files, readFrom))
+      return false;
+    if (files.empty()) continue;
+    const std::vector<std::string> lines =
+        DescriptionLines(ctx, files.front().bytes);
+    if (lines.empty()) continue;
+    record.Info.HasLongDescription = 1;
+    size_t count = std::min<size_t>(lines.size(), kLongDescLines);
+    for (size_t i = 0; i < count; ++i)
+      SetFieldText(record.LongDescription[i], lines[i]);
+    SetFieldText(record.Info.Description, lines.front());
+    return true;
+  }
+  return false;
 }
 
 }  // namespace qm

@@ -4,12 +4,15 @@
 #include <cstring>
 
 #include "actions/ExistingNames.h"
+#include "actions/FilesBbsDialect.h"
 #include "actions/Transfer.h"
 #include "actions/UploadScreen.h"
 #include "platform/FieldText.h"
 #include "platform/File.h"
+#include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "run/Extras.h"
 #include "run/RunLog.h"
 #include "server/WcApi.h"
 
@@ -58,6 +61,26 @@ class ListReader {
   bool ended_ = false;
   bool failed_ = false;
 };
+
+// Blank lines before a list's first file lines are read ahead too, but no
+// more than these.
+constexpr size_t kMostSampleLines = 10000;
+
+// The list's first lines, read ahead until they tell its layout; what they
+// are read as after that is up to the caller.
+ListDialect SampleDialect(ListReader& reader,
+                          std::vector<std::string>& sample) {
+  size_t filled = 0;
+  std::string line;
+  while (filled < kDialectSampleLines && sample.size() < kMostSampleLines &&
+         reader.Next(line)) {
+    if (!Trim(line).empty()) ++filled;
+    sample.push_back(line);
+  }
+  // A list that cannot be read to there is read as it always was, up to
+  // its error.
+  return reader.failed() ? ListDialect::None : DetectDialect(sample);
+}
 
 void RenameArea(int32_t area, const std::string& title) {
   TFileArea record{};
@@ -153,16 +176,36 @@ void ReadinFilesBBS(RunContext& ctx, const std::string& directory,
     return;
   }
   ListReader reader(file);
+  std::vector<std::string> sample;
+  size_t sampled = 0;
+  const ListDialect dialect =
+      ctx.state.extras.filesBbsDialects == ListDialects::Auto
+          ? SampleDialect(reader, sample)
+          : ListDialect::None;
+  if (dialect != ListDialect::None && ctx.view.IsTestRun())
+    ctx.view.AddTestRunLine("Layout of " + dir + listName + ": " +
+                            DialectName(dialect));
+  auto next = [&](std::string& line) {
+    if (sampled == sample.size()) return reader.Next(line);
+    line = std::move(sample[sampled++]);
+    return true;
+  };
   bool hasPending = false;
   std::string pending;
   std::vector<std::string> descriptions;
+  // In a layout: the file line's text, its further lines and its date.
+  std::string fileText;
+  std::vector<std::string> more;
+  uint64_t listedTime = 0;
 
   auto addPending = [&] {
     if (!hasPending) return;
     hasPending = false;
+    if (dialect != ListDialect::None)
+      descriptions = EntryDescription(fileText, more);
     if (!StoredNameFits(ctx, pending)) return;
     if (!ScreenUpload(ctx, pending, dir, dir + pending)) return;
-    if (AddListedFile(ctx, dir, pending, descriptions, area)) {
+    if (AddListedFile(ctx, dir, pending, descriptions, area, listedTime)) {
       names.Add(pending);
       RememberUpload(ctx, area, pending, dir + pending);
     } else {
@@ -170,31 +213,52 @@ void ReadinFilesBBS(RunContext& ctx, const std::string& directory,
                            " to file area #" + areaText);
     }
   };
+  auto startEntry = [&](const std::string& name) {
+    addPending();
+    hasPending = !names.Contains(name);
+    pending = name;
+    descriptions.clear();
+  };
+  auto title = [&](int number, const std::string& description) {
+    if (number <= kTitleLines && !description.empty() &&
+        IsNameChar(static_cast<unsigned char>(description[0])) &&
+        !ctx.view.IsTestRun())
+      RenameArea(area, description);
+  };
 
   std::string line;
   int lineNumber = 0;
-  while (reader.Next(line)) {
+  while (next(line)) {
     // A list of 100,000 files must not freeze the window; a cancel stops
     // before the next file.
     ctx.view.ProcessEvents();
     if (ctx.state.cancelRequest) break;
     ++lineNumber;
+    if (dialect != ListDialect::None) {
+      const DialectLine read = ReadDialectLine(dialect, line);
+      if (read.kind == DialectLineKind::File) {
+        startEntry(read.fileName);
+        fileText = read.text;
+        more.clear();
+        listedTime = DialectDateTime(read.date);
+        continue;
+      }
+      if (read.kind == DialectLineKind::More) more.push_back(read.text);
+      if (lineNumber > kTitleLines) continue;
+      const ListLine parsed = ParseListLine(line);
+      if (parsed.fileName.empty()) title(lineNumber, parsed.description);
+      continue;
+    }
     ListLine parsed = ParseListLine(line);
     if (!parsed.fileName.empty()) {
-      addPending();
-      hasPending = !names.Contains(parsed.fileName);
-      pending = parsed.fileName;
-      descriptions.clear();
+      startEntry(parsed.fileName);
       if (!parsed.description.empty())
         descriptions.push_back(parsed.description);
       continue;
     }
     if (parsed.description.empty()) continue;
     descriptions.push_back(parsed.description);
-    if (lineNumber <= kTitleLines &&
-        IsNameChar(static_cast<unsigned char>(parsed.description[0])) &&
-        !ctx.view.IsTestRun())
-      RenameArea(area, parsed.description);
+    title(lineNumber, parsed.description);
   }
   bool failed = reader.failed();
   std::fclose(file);
@@ -205,21 +269,11 @@ void ReadinFilesBBS(RunContext& ctx, const std::string& directory,
   if (!ctx.state.cancelRequest) addPending();
 }
 
-bool AddListedFile(RunContext& ctx, const std::string& directory,
-                   const std::string& name,
-                   const std::vector<std::string>& descriptions, int32_t area) {
-  const std::string dir = TrailingBackslash(directory);
-  // A listed name can only be a plain name inside the list's directory, of
-  // a file there (a link is refused like one a scan finds).
-  if (!IsPlainName(name) || !FileExists(dir + name) || LinkExists(dir + name))
-    return false;
-  if (!LocalFileFitsRecord(ctx, dir + name)) return false;
-  if (ctx.view.IsTestRun()) {
-    ctx.view.AddTestRunLine("Add to FA# " + std::to_string(area) + ": " + name +
-                            " from: " + dir);
-    return true;
-  }
+namespace {
 
+TFullFileRecord ListedRecord(const std::string& name,
+                             const std::vector<std::string>& descriptions,
+                             int32_t area) {
   TFullFileRecord record{};
   record.Info.Area = area;
   SetFieldText(record.Info.Name, kFileNameSize, name);
@@ -231,7 +285,47 @@ bool AddListedFile(RunContext& ctx, const std::string& directory,
       SetFieldText(record.LongDescription[i], kLongDescLineSize,
                    descriptions[i]);
   }
-  return AddAndFreshenRecord(ctx, record);
+  return record;
+}
+
+// What the record would hold, below its test-run line.
+void ShowListedRecord(RunContext& ctx, const TFullFileRecord& record,
+                      uint64_t listedTime) {
+  if (listedTime != 0)
+    ctx.view.AddTestRunLine("  Date: " +
+                            FileTimeToIsoText(listedTime).substr(0, 10));
+  if (!record.Info.HasLongDescription) {
+    const std::string text = FieldText(record.Info.Description, kShortDescSize);
+    if (!text.empty()) ctx.view.AddTestRunLine("  Description: " + text);
+    return;
+  }
+  for (const auto& slot : record.LongDescription) {
+    const std::string text = FieldText(slot, kLongDescLineSize);
+    if (!text.empty()) ctx.view.AddTestRunLine("  Description: " + text);
+  }
+}
+
+}  // namespace
+
+bool AddListedFile(RunContext& ctx, const std::string& directory,
+                   const std::string& name,
+                   const std::vector<std::string>& descriptions, int32_t area,
+                   uint64_t listedTime) {
+  const std::string dir = TrailingBackslash(directory);
+  // A listed name can only be a plain name inside the list's directory, of
+  // a file there (a link is refused like one a scan finds).
+  if (!IsPlainName(name) || !FileExists(dir + name) || LinkExists(dir + name))
+    return false;
+  if (!LocalFileFitsRecord(ctx, dir + name)) return false;
+  TFullFileRecord record = ListedRecord(name, descriptions, area);
+  if (ctx.view.IsTestRun()) {
+    ctx.view.AddTestRunLine("Add to FA# " + std::to_string(area) + ": " + name +
+                            " from: " + dir);
+    if (ctx.state.extras.filesBbsDialects == ListDialects::Auto)
+      ShowListedRecord(ctx, record, listedTime);
+    return true;
+  }
+  return AddAndFreshenRecord(ctx, record, listedTime);
 }
 
 }  // namespace qm

@@ -21,8 +21,11 @@ ListLine ParseListLine(const std::string& line);
 void ReadinFilesBBS(RunContext& ctx, const std::string& directory,
                     const std::string& listName, int32_t area);
 
+// listedTime: the day a list's date column gives the file, as a local file
+// time; 0 keeps the stored file's time.
 bool AddListedFile(RunContext& ctx, const std::string& directory,
                    const std::string& name,
-                   const std::vector<std::string>& descriptions, int32_t area);
+                   const std::vector<std::string>& descriptions, int32_t area,
+                   uint64_t listedTime = 0);
 
 }  // namespace qm

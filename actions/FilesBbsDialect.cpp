@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "actions/FilesBbs.h"
+#include "platform/FileTime.h"
 #include "platform/Paths.h"
 
 namespace qm {
@@ -80,19 +81,25 @@ size_t DateAt(const std::string& s, size_t i) {
   return EndsColumn(s, end) ? end : std::string::npos;
 }
 
+const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+constexpr int kMonthCount = 12;
+
+// 1 to 12 for the month name at i, else 0.
+int MonthAt(const std::string& s, size_t i) {
+  for (int month = 0; month < kMonthCount; ++month)
+    if (s.compare(i, 3, kMonths[month]) == 0) return month + 1;
+  return 0;
+}
+
 // "Aesop's Fables      Nov 1991": a month and year behind two blanks at
 // the end of a text moves from the text to date.
 void TakeTrailingDate(std::string& text, std::string& date) {
   constexpr size_t kLength = 8;  // "Nov 1991"
   if (text.size() < kLength + 2) return;
   const size_t at = text.size() - kLength;
-  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr",
-                                        "May", "Jun", "Jul", "Aug",
-                                        "Sep", "Oct", "Nov", "Dec"};
-  bool month = false;
-  for (const char* name : kMonths)
-    month = month || text.compare(at, 3, name) == 0;
-  if (!month || text[at + 3] != ' ' || SkipDigits(text, at + 4, 4) != at + 8)
+  if (MonthAt(text, at) == 0 || text[at + 3] != ' ' ||
+      SkipDigits(text, at + 4, 4) != at + 8)
     return;
   if (!IsBlank(text[at - 1]) || !IsBlank(text[at - 2])) return;
   date = text.substr(at);
@@ -282,6 +289,59 @@ std::vector<std::string> EntryDescription(
   if (IsFiller(all)) return {};
   if (!lines.empty() && IsFiller(lines.front())) lines.erase(lines.begin());
   return lines;
+}
+
+namespace {
+
+int Number(const std::string& s, size_t from, size_t to) {
+  int value = 0;
+  for (size_t i = from; i < to; ++i) value = value * 10 + (s[i] - '0');
+  return value;
+}
+
+// Days from 1970-01-01 to a day of the proleptic Gregorian calendar.
+int64_t DaysFromCivil(int year, int month, int day) {
+  year -= month <= 2 ? 1 : 0;
+  const int era = (year >= 0 ? year : year - 399) / 400;
+  const int yearOfEra = year - era * 400;
+  const int dayOfYear =
+      (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int dayOfEra =
+      yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return int64_t{era} * 146097 + dayOfEra - 719468;
+}
+
+int DaysInMonth(int year, int month) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+}  // namespace
+
+uint64_t DialectDateTime(const std::string& date) {
+  constexpr int kCenturyTurn = 80;
+  constexpr int64_t kSecondsPerDay = 86400;
+  int year = 0, month = 0, day = 1;
+  size_t end = 0;
+  if ((month = MonthAt(date, 0)) != 0) {
+    end = SkipDigits(date, 4, 4);
+    if (date.size() != 8 || date[3] != ' ' || end != 8) return 0;
+    year = Number(date, 4, 8);
+  } else {
+    end = DateAt(date, 0);
+    if (end != date.size()) return 0;
+    const size_t first = date.find_first_of("-/");
+    const size_t second = date.find(date[first], first + 1);
+    month = Number(date, 0, first);
+    day = Number(date, first + 1, second);
+    year = Number(date, second + 1, end);
+    if (end - second - 1 == 2) year += year >= kCenturyTurn ? 1900 : 2000;
+  }
+  if (month < 1 || month > kMonthCount || day < 1 ||
+      day > DaysInMonth(year, month) || year < 1980)
+    return 0;
+  return UnixToFileTime(DaysFromCivil(year, month, day) * kSecondsPerDay);
 }
 
 std::vector<DialectEntry> ReadDialectList(

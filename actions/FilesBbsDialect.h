@@ -5,6 +5,7 @@
 // "no description" give none.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,11 @@ DialectLine ReadDialectLine(ListDialect dialect, const std::string& line);
 // part of the lines below is left out, and so is a filler text.
 std::vector<std::string> EntryDescription(const std::string& fileText,
                                           const std::vector<std::string>& more);
+
+// The midnight of the day a date column names ("03-27-92", "1-5-1994",
+// "Nov 1991" for its first day), as a file time taken as stored; 0 when it
+// names no day. Two-digit years from 80 are 19xx, the others 20xx.
+uint64_t DialectDateTime(const std::string& date);
 
 struct DialectEntry {
   std::string fileName;

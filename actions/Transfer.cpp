@@ -107,14 +107,15 @@ std::string HostErrorText() {
 }
 
 // Reads back what the host stored for a record just added and freshens it.
-bool ReadBackAndFreshen(RunContext& ctx, TFullFileRecord& record) {
+bool ReadBackAndFreshen(RunContext& ctx, TFullFileRecord& record,
+                        uint64_t fileTime = 0) {
   const std::string name = RecordName(record.Info);
   TFileRecord stored{};
   uint32_t position = 0;
   if (!GetFileRecByAreaName(record.Info.Area, name.c_str(), stored, position))
     return false;
   if (!GetFullFileRec(stored, record)) return false;
-  return FreshenFileRecord(ctx, record);
+  return FreshenFileRecord(ctx, record, fileTime);
 }
 
 bool CopyBlocks(SourceFile& source, TargetFile& target,
@@ -341,13 +342,15 @@ Lookup LookUpRecord(int32_t area, const std::string& name,
                                                  : Lookup::Failed;
 }
 
-bool AddAndFreshenRecord(RunContext& ctx, TFullFileRecord& record) {
+bool AddAndFreshenRecord(RunContext& ctx, TFullFileRecord& record,
+                         uint64_t fileTime) {
   if (!AddFileRec(record)) return false;
   ++ctx.state.counts.added;
-  return ReadBackAndFreshen(ctx, record);
+  return ReadBackAndFreshen(ctx, record, fileTime);
 }
 
-bool FreshenFileRecord(RunContext& ctx, const TFullFileRecord& record) {
+bool FreshenFileRecord(RunContext& ctx, const TFullFileRecord& record,
+                       uint64_t fileTime) {
   TFullFileRecord copy = record;
   const std::string name = RecordName(copy.Info);
   const std::string failed = "Could not Freshen file: " + name + " in FA# " +
@@ -368,7 +371,7 @@ bool FreshenFileRecord(RunContext& ctx, const TFullFileRecord& record) {
   // A size the host could not tell is no better than a time it could not.
   if (WcGetFileTime(handle, utc) && FileTimeToLocalFileTime(utc, local) &&
       (size = WcGetFileSize(handle)) != kInvalidFileSize) {
-    copy.Info.FileTime = local;
+    copy.Info.FileTime = fileTime != 0 ? fileTime : local;
     copy.Info.Size = static_cast<int32_t>(size);
     ok = UpdateFullFileRec(copy) != 0;
     if (!ok) LogRunError(ctx, failed);

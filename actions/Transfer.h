@@ -71,10 +71,13 @@ bool TransferForeseen(RunContext& ctx, const std::string& localPath,
 // the notes from the host.
 void ReportAddRepairs(RunContext& ctx);
 
-// Updates the host record's size and local file time from the stored file.
-bool FreshenFileRecord(RunContext& ctx, const TFullFileRecord& record);
+// Updates the host record's size and local file time from the stored file;
+// a fileTime other than 0 is the time instead.
+bool FreshenFileRecord(RunContext& ctx, const TFullFileRecord& record,
+                       uint64_t fileTime = 0);
 
 // Adds the record, reads back what the host stored and freshens it.
-bool AddAndFreshenRecord(RunContext& ctx, TFullFileRecord& record);
+bool AddAndFreshenRecord(RunContext& ctx, TFullFileRecord& record,
+                         uint64_t fileTime = 0);
 
 }  // namespace qm

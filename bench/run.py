@@ -50,6 +50,11 @@ of the duplicate index of 800 MiB of stored files (`quillmar --duplicates`
 without quillmar.db, less the same run with it) against `sha256sum` of the
 same files (both read from the page cache); uploads the upload check
 refuses every one of, left in place against moved into a RefusedFolder.
+The description extras: the
+FILES.BBS import of the list the import measurement uses (it is in the size
+and date layout) with [Extras] FilesBbsDialects=Auto against Off, and the
+scan-and-add of archives whose file_id.diz is drawn in ANSI with
+AnsiDescriptions=Text against Keep.
 """
 
 import argparse
@@ -65,6 +70,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import zipfile
 from pathlib import Path
 
 GIB = 1 << 30
@@ -97,6 +103,8 @@ SIZES = {
         "na_entries": 1000,
         "extras_files": 10000,
         "index_files": 100,
+        "dialect_lines": 20000,
+        "ansi_files": 2000,
         "web_areas": 1000,
     },
     "quick": {
@@ -108,6 +116,8 @@ SIZES = {
         "na_entries": 200,
         "extras_files": 1000,
         "index_files": 10,
+        "dialect_lines": 2000,
+        "ansi_files": 200,
         "web_areas": 200,
     },
     "large": {
@@ -783,6 +793,77 @@ class Bench:
                 mode=mode)
         self.refused_folder()
         self.index_build()
+        self.description_extras()
+
+    def first_record(self, area):
+        out = subprocess.run([str(self.prog / "wcserver"), "file", "list",
+                              str(self.home), "--area", str(area), "--json"],
+                             check=True, capture_output=True).stdout
+        return json.loads(out.decode("utf-8", "replace"))[0]
+
+    def description_extras(self):
+        lines = self.sizes["dialect_lines"]
+        print("extras: FILES.BBS import of %d lines, layouts Off and Auto"
+              % lines, flush=True)
+        runs = {}
+        for _ in range(self.repeat):
+            for mode in ("Off", "Auto"):
+                area, directory = self.new_area("dialects-%s" % mode)
+                files, text = files_bbs_lines(lines)
+                make_empty_files(directory, files, "B", "DAT")
+                with open(directory / "FILES.BBS", "w", newline="") as f:
+                    f.write("\r\n".join(text) + "\r\n")
+                self.settings_extras(["FilesBbsDialects=" + mode])
+                r = self.program([(area, "dialects", "Add", "Scan For New",
+                                   "FILES.BBS", "NA", "NA", directory)])
+                self.expect(area, files)
+                # The layout's date column is the record's date.
+                dated = self.first_record(area)["time"] == \
+                    "1998-01-01 00:00:00"
+                if dated != (mode == "Auto"):
+                    raise BenchError("FilesBbsDialects=%s: the first record "
+                                     "is dated %s" % (mode, self.first_record(
+                                         area)["time"]))
+                runs.setdefault(mode, []).append(r)
+                shutil.rmtree(directory)
+        for mode, rs in runs.items():
+            self.record("descriptions", "FILES.BBS import, FilesBbsDialects="
+                        + mode, lines, rs, "program", mode="dialects-" + mode)
+
+        n = self.sizes["ansi_files"]
+        print("extras: scan-and-add of %d archives with an ANSI file_id.diz, "
+              "Keep and Text" % n, flush=True)
+        diz = b"".join(b"\x1b[1;3%dm\xdb\xdb\x1b[0;37m Bench upload line %d "
+                       b"\x1b[5Cin colour\x1b[0m\r\n" % (k, k)
+                       for k in range(1, 9))
+        runs = {}
+        for _ in range(self.repeat):
+            for mode in ("Keep", "Text"):
+                source = self.work / ("ansi-upload-%d" % self.next_area)
+                source.mkdir()
+                for i in range(1, n + 1):
+                    with zipfile.ZipFile(source / file_name("A", i, "ZIP"),
+                                         "w") as z:
+                        z.writestr("FILE_ID.DIZ", diz)
+                        z.writestr("README.TXT", b"upload %d\r\n" % i)
+                self.settings_extras(["AnsiDescriptions=" + mode])
+                area, directory = self.new_area("ansi-%s" % mode)
+                r = self.program([(area, "ansi", "Add", "Scan For New",
+                                   str(source) + "/*.*", "Extract from ZIP",
+                                   "file_id.diz", directory)])
+                self.expect(area, n, directory)
+                if ("\x1b" in self.first_record(area)["short"]) != \
+                        (mode == "Keep"):
+                    raise BenchError("AnsiDescriptions=%s: escapes %s" % (
+                        mode, "gone" if mode == "Keep" else "kept"))
+                runs.setdefault(mode, []).append(r)
+                shutil.rmtree(source)
+                shutil.rmtree(directory)
+        self.settings_extras([])
+        for mode, rs in runs.items():
+            self.record("descriptions", "scan-and-add of archives, "
+                        "AnsiDescriptions=" + mode, n, rs, "program",
+                        mode="ansi-" + mode)
 
     def refused_folder(self):
         """Uploads that the upload check (/bin/false) refuses every one,
@@ -1105,6 +1186,24 @@ def markdown(s):
         table("Extras: scan-and-add of N small files of distinct content by "
               "transfer; the duplicate index of N stored files of 8 MiB",
               extras_rows, "net ms per file")
+    described = {r["mode"]: r for r in rows if r["group"] == "descriptions"}
+    if described:
+        table("Extras: FILES.BBS import of N lines in the size and date "
+              "layout; scan-and-add of N archives with an ANSI file_id.diz",
+              list(described.values()), "net ms per item")
+        for what, on, off, per in (
+                ("FILES.BBS line, Auto less Off", "dialects-Auto",
+                 "dialects-Off", "line"),
+                ("ANSI description, Text less Keep", "ansi-Text",
+                 "ansi-Keep", "description")):
+            a, b = described[on], described[off]
+            w("- %s: %+.1f \u00b5s per %s of wall time (%.2fx), %+.1f \u00b5s "
+              "of CPU time (%.2fx)" % (
+                  what, (a["net"] - b["net"]) / a["items"] * 1e6, per,
+                  a["net"] / b["net"],
+                  (a["net_cpu"] - b["net_cpu"]) / a["items"] * 1e6,
+                  a["net_cpu"] / b["net_cpu"]))
+        w("")
     table("FILES.BBS import, Full listing, move, delete (N: lines for the "
           "import, records otherwise)",
           [r for r in rows if r["group"] in

@@ -1,6 +1,7 @@
 // The FILES.BBS reader: the line parser on every line of the input, the
 // input read in every column layout of other boards' lists, then the whole
-// input read as an area's FILES.BBS, adding records for real.
+// input read as an area's FILES.BBS, adding records for real (every other
+// input with the layouts on).
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include "fuzz/FuzzSupport.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "run/Extras.h"
 #include "server/WcApi.h"
 
 using qmfuzz::Check;
@@ -144,11 +146,16 @@ const std::string& Setup() {
   return home;
 }
 
-void CheckRecords(const std::string& dir,
-                  const std::vector<std::string>& lines) {
+void CheckRecords(const std::string& dir, const std::vector<std::string>& lines,
+                  bool layouts) {
   std::set<std::string> listed;
+  const qm::ListDialect dialect =
+      layouts ? qm::DetectDialect(lines) : qm::ListDialect::None;
   for (const std::string& line : lines)
-    listed.insert(qm::UpperCase(qm::ParseListLine(line).fileName));
+    listed.insert(
+        qm::UpperCase(dialect == qm::ListDialect::None
+                          ? qm::ParseListLine(line).fileName
+                          : qm::ReadDialectLine(dialect, line).fileName));
   std::set<std::string> seen;
   for (const TFullFileRecord& r : qmtest::AreaRecords(kArea)) {
     const TFileRecord& info = r.Info;
@@ -193,11 +200,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<std::string> before = qmfuzz::Tree(dir);
   qmtest::TestRun run(qmfuzz::Workspace() + "/prog");
   run.state.logBaseName = qmfuzz::Workspace() + "/run.cfg";
+  const bool layouts = size % 2 == 1;
+  if (layouts) run.state.extras.filesBbsDialects = qm::ListDialects::Auto;
   qm::ReadinFilesBBS(run.ctx, dir, "files.bbs", kArea);
 
   Check(run.view.messages.empty(), "no box for a readable list");
   Check(qmfuzz::Tree(dir) == before, "the list's directory is left as it was");
-  CheckRecords(dir, lines);
+  CheckRecords(dir, lines, layouts);
   TFileArea area{};
   Check(MwGetFileAreas(kArea, 1, &area) != 0, "the area is still there");
   Check(qmfuzz::Terminated(area.Name), "a title fits the area's name");

@@ -14,6 +14,12 @@ inline constexpr int kDefaultUploadCheckSeconds = 120;
 // What an add does with a file whose content a stored file already has.
 enum class DuplicateMode { Off, Report, Refuse };
 
+// How a description member that carries ANSI escape sequences is taken.
+enum class AnsiMode { Keep, Text };
+
+// Whether FILES.BBS lists are read in the layout their first lines show.
+enum class ListDialects { Off, Auto };
+
 struct ExtrasSettings {
   DuplicateMode duplicates = DuplicateMode::Off;
   // A command run on every upload before it is added; "%f" is the file's
@@ -28,6 +34,10 @@ struct ExtrasSettings {
   std::vector<std::string> notUnderstood;
   // Where uploads an extra refused are moved to; empty: they stay.
   std::string refusedFolder;
+  AnsiMode ansiDescriptions = AnsiMode::Keep;
+  ListDialects filesBbsDialects = ListDialects::Off;
+  // Members tried in order when an archive has none the entry names.
+  std::vector<std::string> descriptionFallback;
 };
 
 }  // namespace qm

@@ -22,6 +22,12 @@ constexpr Named<DuplicateMode> kDuplicateModes[] = {
 constexpr Named<Charset> kCharsets[] = {{Charset::Windows1252, "Windows-1252"},
                                         {Charset::Cp437, "CP437"}};
 
+constexpr Named<AnsiMode> kAnsiModes[] = {{AnsiMode::Keep, "Keep"},
+                                          {AnsiMode::Text, "Text"}};
+
+constexpr Named<ListDialects> kListDialects[] = {{ListDialects::Off, "Off"},
+                                                 {ListDialects::Auto, "Auto"}};
+
 template <typename Enum, size_t N>
 std::string TextOf(const Named<Enum> (&names)[N], Enum value) {
   for (const auto& name : names)
@@ -59,6 +65,24 @@ std::optional<int> WholeNumber(const std::string& text, int minimum,
 }
 
 constexpr int kMostUploadCheckSeconds = 86400;
+
+std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> words;
+  size_t at = 0;
+  while ((at = text.find_first_not_of(" \t", at)) != std::string::npos) {
+    const size_t end = text.find_first_of(" \t", at);
+    words.push_back(text.substr(at, end - at));
+    at = end;
+  }
+  return words;
+}
+
+std::string Joined(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& word : words)
+    text += (text.empty() ? "" : " ") + word;
+  return text;
+}
 
 }  // namespace
 
@@ -128,6 +152,46 @@ const std::vector<ExtraKey>& ExtraKeys() {
        [](const ExtrasSettings& e) { return e.refusedFolder; },
        [](ExtrasSettings& e, const std::string& text) {
          e.refusedFolder = Trim(text);
+         return true;
+       }},
+      {"AnsiDescriptions", "Descriptions",
+       "ANSI descriptions:", "cb_AnsiDescriptions",
+       "Text: a description member with ANSI colours and cursor moves is "
+       "stored as the text it shows, without the escape sequences and the "
+       "SAUCE record.",
+       ExtraControl::Choice, TextsOf(kAnsiModes), 0, 0,
+       [](const ExtrasSettings& e) {
+         return TextOf(kAnsiModes, e.ansiDescriptions);
+       },
+       [](ExtrasSettings& e, const std::string& text) {
+         return Take(kAnsiModes, text, e.ansiDescriptions);
+       }},
+      {"FilesBbsDialects", "Descriptions",
+       "FILES.BBS layouts:", "cb_FilesBbsDialects",
+       "Auto: a FILES.BBS list written with download counters, sizes or "
+       "dates is read in that layout, so these columns stay out of the "
+       "descriptions and a listed date becomes the file's date.",
+       ExtraControl::Choice, TextsOf(kListDialects), 0, 0,
+       [](const ExtrasSettings& e) {
+         return TextOf(kListDialects, e.filesBbsDialects);
+       },
+       [](ExtrasSettings& e, const std::string& text) {
+         return Take(kListDialects, text, e.filesBbsDialects);
+       }},
+      {"DescriptionFallback",
+       "Descriptions",
+       "Other description members:",
+       "e_DescriptionFallback",
+       "Members tried in this order, separated by blanks, when an archive "
+       "has no description in the member its entry names "
+       "(DESC.SDI FILE_ID.ANS, say).",
+       ExtraControl::Text,
+       {},
+       0,
+       0,
+       [](const ExtrasSettings& e) { return Joined(e.descriptionFallback); },
+       [](ExtrasSettings& e, const std::string& text) {
+         e.descriptionFallback = Words(text);
          return true;
        }},
   };

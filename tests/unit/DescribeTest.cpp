@@ -16,6 +16,7 @@
 #include "platform/Files.h"
 #include "platform/TempFolder.h"
 #include "tests/support/HandArchives.h"
+#include "run/Extras.h"
 #include "tests/support/TestSupport.h"
 
 using qmtest::Exists;
@@ -360,6 +361,47 @@ TEST_F(Describe, NoMatchingMemberOrNaSpec) {
   EXPECT_EQ(Log(), "");
   EXPECT_FALSE(run_.view.extractingVisible);
   EXPECT_EQ(run_.view.extractingShown, 2);
+}
+
+// The entry's member first, then each fallback, until one gives lines; an
+// entry that wants none ("NA") gets none.
+TEST_F(Describe, FallbackMembersInOrder) {
+  run_.state.extras.descriptionFallback = {"FILE_ID.ANS", "desc.sdi"};
+  run_.state.extras.ansiDescriptions = qm::AnsiMode::Text;
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> members;
+    std::string spec, description;
+  };
+  const std::vector<Case> cases = {
+      {"empty member",
+       {{"FILE_ID.DIZ", ""}, {"DESC.SDI", "From DESC.SDI"}},
+       "file_id.diz",
+       "From DESC.SDI"},
+      {"ANSI of nothing but escapes",
+       {{"FILE_ID.ANS", "\x1b[0m\x1b[2J"},
+        {"sub/DESC.SDI", "deeper"},
+        {"Desc.Sdi", "at the root"}},
+       "file_id.diz",
+       "at the root"},
+      {"first fallback wins",
+       {{"DESC.SDI", "sdi"}, {"FILE_ID.ANS", "ans"}},
+       "file_id.diz",
+       "ans"},
+      {"none wanted", {{"DESC.SDI", "sdi"}}, "NA", ""},
+  };
+  for (const Case& c : cases) {
+    std::memset(&record_, 0, sizeof record_);
+    const std::string path = dir_ / "FALLBACK.ZIP";
+    std::remove(path.c_str());
+    qmtest::MakeZip(path, c.members);
+    EXPECT_EQ(qm::DescribeFromArchive(run_.ctx, path, c.spec, record_),
+              !c.description.empty())
+        << c.what;
+    EXPECT_EQ(std::string(record_.Info.Description), c.description) << c.what;
+  }
+  EXPECT_TRUE(ListDir(Temp()).empty());
+  EXPECT_EQ(Log(), "");
 }
 
 TEST_F(Describe, ExtractFailureIsLoggedAndLeavesTempEmpty) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "actions/FilesBbsDialect.h"
+#include "platform/FileTime.h"
 
 namespace {
 
@@ -265,6 +266,33 @@ TEST(FilesBbsDialectTest, ReadsHostileLines) {
                  {"C.TXT", {"Text  Foo 1991"}},
                  {"D.TXT", {"Jan 1991"}},
                  {"E.TXT", {"Text  Jan 91"}}});
+}
+
+TEST(FilesBbsDialectTest, DatesAsDays) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"03-27-92", "1992-03-27"},
+      {"04/28/93", "1993-04-28"},
+      {"1-5-1994", "1994-01-05"},
+      {"Nov 1991", "1991-11-01"},
+      {"02-29-96", "1996-02-29"},
+      {"12-31-00", "2000-12-31"},
+      {"01-01-80", "1980-01-01"},
+      {"02-29-93", ""},
+      {"00/00/00", ""},
+      {"13-01-92", ""},
+      {"04-31-92", ""},
+      {"1-5-1970", ""},
+      {"Nov 91", ""},
+      {"03-27-92x", ""},
+      {"03/27-92", ""},
+      {"", ""},
+  };
+  for (const auto& [date, day] : cases) {
+    const uint64_t time = qm::DialectDateTime(date);
+    EXPECT_EQ(time == 0 ? "" : qm::FileTimeToIsoText(time),
+              day.empty() ? "" : day + " 00:00:00")
+        << date;
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "host/HostAdmin.h"
 #include "platform/FileTime.h"
 #include "run/RunLog.h"
+#include "run/Extras.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -305,6 +306,65 @@ TEST_F(FilesBbsTest, TestRunReportsAndChangesNothing) {
   EXPECT_EQ(Names(), std::vector<std::string>{"HAVE.ZIP"});
   EXPECT_EQ(AreaName(), "Old Name");
   EXPECT_FALSE(qmtest::Exists(tmp / "run.err"));
+}
+
+// With the layouts on: a test run shows each record it would make; a title
+// line still renames the area; a list in no layout is read as it always
+// was, a line of dashes included.
+TEST_F(FilesBbsTest, ListsInALayoutAndListsInNone) {
+  run.state.extras.filesBbsDialects = qm::ListDialects::Auto;
+  for (const char* name :
+       {"A.ZIP", "B.ZIP", "C.ZIP", "D.ZIP", "README", "TWO.ZIP"}) {
+    qmtest::WriteFile(dir + "/" + name, "x");
+    qmtest::SetMTime(dir + "/" + name, 1000000000);
+  }
+  const std::string counter =
+      " Games of 1994\r\n-----------------\r\n"
+      "A.ZIP  [03] First line\r\n           | second line\r\n"
+      "B.ZIP  [00] No description available.\r\nGONE.ZIP  [01] gone\r\n";
+  const std::string sizeAndDate =
+      "C.ZIP   1234  02-29-92  Leap day\r\nD.ZIP  99  13-01-92  No day\r\n";
+  List(counter);
+  run.view.testRun = true;
+  Read();
+  List(sizeAndDate);
+  Read();
+  const std::string from = " from: " + dir + "/";
+  EXPECT_EQ(run.view.testRunLines,
+            (std::vector<std::string>{
+                "Layout of " + dir + "/files.bbs: counter",
+                "Add to FA# 1: A.ZIP" + from, "  Description: First line",
+                "  Description: second line", "Add to FA# 1: B.ZIP" + from,
+                "ERR: " + NotAdded("GONE.ZIP"),
+                "Layout of " + dir + "/files.bbs: size and date",
+                "Add to FA# 1: C.ZIP" + from, "  Date: 1992-02-29",
+                "  Description: Leap day", "Add to FA# 1: D.ZIP" + from,
+                "  Description: No day"}));
+  EXPECT_EQ(AreaName(), "Old Name");
+
+  run.view.testRun = false;
+  Read();
+  List(counter);
+  Read();
+  EXPECT_EQ(AreaName(), "Games of 1994");
+  List("README  First line\r\nTWO.ZIP first line\r\n   | second\r\n-----\r\n");
+  Read();
+  EXPECT_EQ(Names(), (std::vector<std::string>{"A.ZIP", "B.ZIP", "C.ZIP",
+                                               "D.ZIP", "README", "TWO.ZIP"}));
+  const auto records = qmtest::AreaRecords(1);
+  EXPECT_STREQ(records[0].LongDescription[1], "second line");
+  EXPECT_STREQ(records[1].Info.Description, "");
+  EXPECT_EQ(qm::FileTimeToIsoText(records[2].Info.FileTime),
+            "1992-02-29 00:00:00");
+  uint64_t local = 0;
+  ASSERT_TRUE(
+      qm::FileTimeToLocalFileTime(qm::UnixToFileTime(1000000000), local));
+  EXPECT_EQ(uint64_t{records[3].Info.FileTime}, local);
+  EXPECT_STREQ(records[4].Info.Description, "First line");
+  EXPECT_EQ(records[4].Info.HasLongDescription, 0);
+  EXPECT_STREQ(records[5].LongDescription[1], "second");
+  EXPECT_EQ(Log(), (std::vector<std::string>{NotAdded("GONE.ZIP"),
+                                             NotAdded("-----")}));
 }
 
 TEST_F(FilesBbsTest, CancelStopsBeforeTheNextFile) {

@@ -136,7 +136,8 @@ TEST(IniFileTest, ExtrasOffLeaveTheFileAndOddValuesReadAsDefaults) {
 
   qmtest::WriteFile(path,
                     "[Extras]\r\nDuplicates=Maybe\r\nUploadCheck=  "
-                    "\r\nUploadCheckSeconds=-5\r\n");
+                    "\r\nUploadCheckSeconds=-5\r\nFilesBbsDialects=Yes\r\n"
+                    "DescriptionFallback= \tDESC.SDI\t FILE_ID.ANS \r\n");
   const qm::ExtrasSettings odd = qm::ReadExtras(ini);
   EXPECT_EQ(odd.duplicates, qm::DuplicateMode::Off);
   EXPECT_EQ(odd.uploadCheck, "");
@@ -145,7 +146,11 @@ TEST(IniFileTest, ExtrasOffLeaveTheFileAndOddValuesReadAsDefaults) {
             (std::vector<std::string>{
                 "Extras setting not understood: Duplicates=Maybe (Off used)",
                 "Extras setting not understood: UploadCheckSeconds=-5 (120 "
+                "used)",
+                "Extras setting not understood: FilesBbsDialects=Yes (Off "
                 "used)"}));
+  EXPECT_EQ(odd.descriptionFallback,
+            (std::vector<std::string>{"DESC.SDI", "FILE_ID.ANS"}));
   EXPECT_EQ(qm::ReadExtras(qm::IniFile(dir / "none.ini")).uploadCheckSeconds,
             120);
 

@@ -2,6 +2,7 @@
 // turns it on; with all off every output is the one without them.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,13 @@ inline constexpr int kDefaultUploadCheckSeconds = 120;
 
 // What an add does with a file whose content a stored file already has.
 enum class DuplicateMode { Off, Report, Refuse };
+
+// An [Archiver NAME] section of the settings file: a row of its own, or
+// the shipped row of that name with the keys given replaced.
+struct ArchiverSection {
+  std::string name;
+  std::optional<std::string> signature, list, extract;
+};
 
 struct ExtrasSettings {
   DuplicateMode duplicates = DuplicateMode::Off;
@@ -26,6 +34,10 @@ struct ExtrasSettings {
   // The settings file's values that were not understood (their defaults are
   // in effect instead): one run-log line each.
   std::vector<std::string> notUnderstood;
+  // Archive programs for formats no reader here knows: the rows turned on
+  // by name, and the settings file's own rows.
+  std::string archivers;
+  std::vector<ArchiverSection> archiverSections;
 };
 
 }  // namespace qm

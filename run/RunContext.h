@@ -42,6 +42,7 @@ struct RunCounts {
 };
 
 class UploadScreen;
+class ArchiverRun;
 struct WebListings;
 
 struct RunState {
@@ -70,6 +71,8 @@ struct RunState {
   // The extras' work of the current run (the duplicate index, the upload
   // check); made at the first add that needs it.
   std::shared_ptr<UploadScreen> uploadScreen;
+  // The archivers' part of the run (actions/ExternalArchive.h).
+  std::shared_ptr<ArchiverRun> archivers;
 };
 
 // Where the run's settings, jobs named without a directory, logs, Temp/ and

@@ -140,7 +140,7 @@ TEST_F(Extras, DuplicatesAndUploadChecksAreRefusedBeforeAnythingIsCopied) {
   // through the archivers too.
   Settings(
       "UploadCheckSeconds=abc\r\n[General]\r\nSysopName=Sy\r\n"
-      "[Extras]\r\nDuplicates=Report\r\nArchivers=ARJ ARC\r\n");
+      "[Extras]\r\nDuplicates=Report\r\nArchivers=ARJ ARC ZOO\r\n");
   const std::string formats = tmp / "formats/";
   qmtest::MakeDirs(formats);
   const std::vector<std::pair<std::string, std::string>> diz = {
@@ -149,6 +149,7 @@ TEST_F(Extras, DuplicatesAndUploadChecksAreRefusedBeforeAnythingIsCopied) {
   qmtest::WriteFile(formats + "FMT.LZH", qmtest::Lzh(diz));
   qmtest::MakeWithArchiver(formats + "FMT.ARJ", diz);
   qmtest::MakeWithArchiver(formats + "FMT.ARC", diz);
+  qmtest::WriteFile(formats + "FMT.ZOO", qmtest::Zoo(diz));
   qmtest::WriteFile(
       formats + "FMTSFX.EXE",
       "MZ" + std::string(510, '\0') + qmtest::ReadFile(formats + "FMT.ARJ"));
@@ -171,7 +172,7 @@ TEST_F(Extras, DuplicatesAndUploadChecksAreRefusedBeforeAnythingIsCopied) {
   result = Quillmar({"job.cfg"});
   ASSERT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(result.out,
-            "Files added: 8, deleted: 0, moved: 0, copied: 0; listings "
+            "Files added: 9, deleted: 0, moved: 0, copied: 0; listings "
             "written: 0; duplicates reported: 1; problems logged: 2 in " +
                 bin + "/job.err\n");
   EXPECT_EQ(qmtest::LogEntries(bin + "/job.err"),
@@ -189,9 +190,9 @@ TEST_F(Extras, DuplicatesAndUploadChecksAreRefusedBeforeAnythingIsCopied) {
     }
   }
   EXPECT_EQ(Names(3),
-            (std::vector<std::string>{"AGAIN.ZIP", "FMT.ARC", "FMT.ARJ",
-                                      "FMT.LZH", "FMT.RAR", "FMT.ZIP",
-                                      "FMTSFX.EXE", "HUGE2.DAT", "W.ZIP"}));
+            (std::vector<std::string>{
+                "AGAIN.ZIP", "FMT.ARC", "FMT.ARJ", "FMT.LZH", "FMT.RAR",
+                "FMT.ZIP", "FMT.ZOO", "FMTSFX.EXE", "HUGE2.DAT", "W.ZIP"}));
 
   // The report: largest waste first; empty files are in no group; a file
   // rewritten with its size and time kept (as by touch -r) is printed in

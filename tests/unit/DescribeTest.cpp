@@ -336,7 +336,7 @@ TEST_F(Describe, ArchiversReadArjArcAndSelfExtractingArj) {
   EXPECT_NE(Log().find("UnZip Count Failed. ZipFile: " + dir_ / "ARJSFX.EXE"),
             std::string::npos);
   EXPECT_TRUE(Untouched());
-  run_.state.extras.archivers = "ARJ ARC GONE";
+  run_.state.extras.archivers = "ARJ ARC GONE ZOO";
   run_.state.extras.archiverSections = {{"GONE", "47 4F 4E 45",
                                          "no-such-archiver l %a",
                                          "no-such-archiver e %a %m"}};
@@ -353,6 +353,9 @@ TEST_F(Describe, ArchiversReadArjArcAndSelfExtractingArj) {
       {"ARJSFX.EXE", "", "This upload", ""},
       {"ARJ.ZIP", arj, "This upload", ""},
       {"NONAME", arc, "An ARC upload", ""},
+      {"GAME.ZOO",
+       qmtest::Zoo({{"README.TXT", "Read me"}, {"FILE_ID.DIZ", "A ZOO one"}}),
+       "A ZOO one", ""},
       {"CUT.ARJ", arj.substr(0, arj.size() - 60), nullptr,
        "UnZip Failed. ZipFile: "},
       {"TAR.ARJ", "", nullptr, ""},

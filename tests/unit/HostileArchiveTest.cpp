@@ -126,31 +126,6 @@ void FixArjHeaders(std::string& bytes) {
   }
 }
 
-// An ARC archive of FILE_ID.DIZ, then `count` empty stored members.
-std::string ManyArcMembers(size_t count, const std::string& diz) {
-  auto member = [](const std::string& name, const std::string& data) {
-    std::string header = "\x1A\x02" + name;
-    header.resize(2 + 13, '\0');
-    std::string sizes(14, '\0');
-    PutLittle32(sizes, 0, static_cast<uint32_t>(data.size()));
-    uint16_t crc = 0;  // CRC-16 (ARC's) of the data
-    for (const char c : data) {
-      crc ^= static_cast<uint8_t>(c);
-      for (int bit = 0; bit < 8; ++bit)
-        crc = static_cast<uint16_t>(crc & 1 ? (crc >> 1) ^ 0xA001 : crc >> 1);
-    }
-    sizes[8] = static_cast<char>(crc & 0xFF);
-    sizes[9] = static_cast<char>(crc >> 8);
-    PutLittle32(sizes, 10, static_cast<uint32_t>(data.size()));
-    return header + sizes + data;
-  };
-  std::string bytes = member("FILE_ID.DIZ", diz);
-  const std::string empty = member("EMPTY.TXT", "");
-  bytes.reserve(bytes.size() + count * empty.size() + 2);
-  for (size_t i = 0; i < count; ++i) bytes += empty;
-  return bytes + std::string("\x1A\0", 2);
-}
-
 // Peak resident memory since the last reset, in bytes.
 int64_t PeakMemory() {
   std::ifstream status("/proc/self/status");
@@ -331,7 +306,7 @@ TEST_F(HostileArchive, EachIsAddedAndNothingLandsOutsideTemp) {
   WriteFile(incoming + "GREEDY.DAT", "HOG");
   WriteFile(incoming + "LINK.DAT", "LNK");
   WriteFile(incoming + "MANY.ARC",
-            ManyArcMembers(1'000'000, "One in a million"));
+            qmtest::Arc({{"FILE_ID.DIZ", "One in a million"}}, 1'000'000));
 
   // A real RAR 5 on which a reader that goes on past errors yields the
   // same nameless entry forever: the first error ends the reading.

@@ -33,8 +33,8 @@ the configuration tool (bench/bench_gaps); one round unless --repeat.
 areas (text, HTML, JSON) alone. --archives-only runs the fixed costs and
 the descriptions from archives alone: scan-and-add by transfer of N
 uploads of each format with their file_id.diz, against the same number of
-plain files (ARJ and ARC through their Debian programs, with [Extras]
-Archivers=ARJ ARC; needs arj and arc to make them).
+plain files (ARJ, ARC and ZOO through their Debian programs, with
+[Extras] Archivers=ARJ ARC ZOO; needs arj and arc to make them).
 Exit status: 0 when every target is met, 3 when one is missed, 1 on error.
 
 Times: wall time around each process (time.perf_counter), and the CPU time
@@ -65,6 +65,7 @@ import re
 import resource
 import shutil
 import statistics
+import struct
 import subprocess
 import sys
 import tempfile
@@ -102,7 +103,7 @@ SIZES = {
         "extras_files": 10000,
         "index_files": 100,
         "web_areas": 1000,
-        "archive_files": 100,
+        "archive_files": 300,
     },
     "quick": {
         "scan": [200, 1000],
@@ -255,6 +256,35 @@ class Runner:
             cpu = float(fields[-2]) + float(fields[-1])
         return {"wall": wall, "cpu": cpu, "rss_kb": rss, "out": proc.stdout,
                 "load": os.getloadavg()[0]}
+
+
+def crc16(data):
+    """The CRC-16 of ZOO (and LHA, ARC)."""
+    crc = 0
+    for byte in data:
+        crc ^= byte
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+    return crc
+
+
+def zoo(members):
+    """A ZOO archive of stored members (no Debian tool makes one)."""
+    tag, start = 0xFDC4A7DC, 34
+
+    def entry(following, at, name, data):
+        return struct.pack("<IBBIIHHHIIBBBBIH", tag, 1, 0, following, at,
+                           0x5921, 0, crc16(data), len(data), len(data), 1, 0,
+                           0, 0, 0, 0) + name.encode().ljust(13, b"\0")
+
+    size = len(entry(0, 0, "", b""))
+    out = b"ZOO 2.10 Archive.\x1a".ljust(20, b"\0") + \
+        struct.pack("<IIiBB", tag, start, -start, 2, 0)
+    out = out.ljust(start, b"\0")
+    for name, data in members:
+        at = len(out) + size
+        out += entry(at + len(data), at, name, data) + data
+    return out + entry(0, 0, "", b"")
 
 
 def median_run(runs):
@@ -845,6 +875,9 @@ class Bench:
             data, ext = (made / "A.ZIP").read_bytes(), "ZIP"
         elif kind == "TXT":
             data, ext = diz, "TXT"
+        elif kind == "ZOO":
+            data, ext = zoo([("README.TXT", (made / "README.TXT").read_bytes()),
+                             ("FILE_ID.DIZ", diz)]), "ZOO"
         else:
             program = ["arc", "a", "A.ARC"] if kind == "ARC" else \
                 ["arj", "a", "-y", "A.ARJ"]
@@ -863,10 +896,11 @@ class Bench:
         kinds = (("TXT", "plain text files (no archive)"),
                  ("ZIP", "ZIP (unzip library)"),
                  ("ARJ", "ARJ (arj)"), ("ARC", "ARC (nomarch)"),
+                 ("ZOO", "ZOO (lsar, unar)"),
                  ("SFX", "self-extracting ARJ .EXE (unzip, then arj)"))
         print("descriptions: scan-and-add of %d uploads of each format" % n,
               flush=True)
-        self.settings_extras(["Archivers=ARJ ARC"])
+        self.settings_extras(["Archivers=ARJ ARC ZOO"])
         runs = {}
         for _ in range(self.repeat):
             for kind, _ in kinds:

@@ -327,19 +327,16 @@ bool IsReadableArchiveName(const std::string& path) {
   return KindOf(path) != Kind::None;
 }
 
-ArchiveExtraction ExtractArchiveMembers(const std::string& archivePath,
-                                        const std::string& spec,
-                                        const std::string& destination,
-                                        const std::string& readFrom) {
+ArchiveExtraction ReadContained(
+    const std::function<ArchiveExtraction()>& read) {
   ContainedLimits limits;
   limits.seconds = kArchiveSeconds;
   limits.extraBytes = size_t{kArchiveMemoryMiB} << 20;
   const ContainedResult run = RunContained(
       [&] {
-        ArchiveExtraction read =
-            ReadMembers(archivePath, spec, destination, readFrom);
-        return std::string{read.readable ? '1' : '0', read.complete ? '1' : '0',
-                           read.unwritable ? '1' : '0'};
+        const ArchiveExtraction done = read();
+        return std::string{done.readable ? '1' : '0', done.complete ? '1' : '0',
+                           done.unwritable ? '1' : '0'};
       },
       limits);
   ArchiveExtraction result;
@@ -360,6 +357,14 @@ ArchiveExtraction ExtractArchiveMembers(const std::string& archivePath,
       break;
   }
   return result;
+}
+
+ArchiveExtraction ExtractArchiveMembers(const std::string& archivePath,
+                                        const std::string& spec,
+                                        const std::string& destination,
+                                        const std::string& readFrom) {
+  return ReadContained(
+      [&] { return ReadMembers(archivePath, spec, destination, readFrom); });
 }
 
 }  // namespace qm

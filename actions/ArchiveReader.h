@@ -5,6 +5,7 @@
 // whose checks pass, never through a link, one at a time in memory.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace qm {
@@ -41,5 +42,9 @@ ArchiveExtraction ExtractArchiveMembers(const std::string& archive,
                                         const std::string& spec,
                                         const std::string& destination,
                                         const std::string& readFrom = {});
+
+// Runs read in a child process within the limits above; what ended it
+// early comes back as the limit.
+ArchiveExtraction ReadContained(const std::function<ArchiveExtraction()>& read);
 
 }  // namespace qm

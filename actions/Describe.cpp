@@ -5,6 +5,7 @@
 
 #include "actions/AnsiText.h"
 #include "actions/ArchiveReader.h"
+#include "actions/ExternalArchive.h"
 #include "actions/UnzipFile.h"
 #include "platform/FieldText.h"
 #include "platform/File.h"
@@ -45,7 +46,7 @@ void LogTempUnusable(RunContext& ctx, const std::string& why) {
 
 namespace {
 
-enum class ArchiveKind { None, Zip, Other };
+enum class ArchiveKind { None, Zip, Other, External };
 
 // By the file's own name, never the folders above it: one ending in another
 // format's extension is that format even when ".ZIP" occurs earlier in it;
@@ -97,6 +98,10 @@ class OpenedArchive {
   }
   bool ok() const { return file_.IsOpen(); }
   std::string Path() const { return file_.ProcPath(); }
+  // The archiver in effect that reads it (ExternalArchive.h).
+  const Archiver* ArchiverOf(RunContext& ctx, bool afterStub) {
+    return ok() ? ArchiverFor(ctx, file_, afterStub) : nullptr;
+  }
 
  private:
   File file_;
@@ -114,19 +119,21 @@ void LogExtractFailed(RunContext& ctx, const std::string& archive,
 
 bool ExtractFromOther(RunContext& ctx, const std::string& archive,
                       const std::string& readFrom,
-                      const std::string& memberSpec, const std::string& temp);
+                      const std::string& memberSpec, const std::string& temp,
+                      const Archiver* archiver = nullptr);
 
 // Through the unzip component: count, then extract what matches. One it
 // cannot count may be a self-extracting archive of another format; the
 // other reader looks for one. A member that could not be written is Temp's
 // fault, not the archive's.
-bool ExtractFromZip(RunContext& ctx, TUnzipFile& unzip,
+bool ExtractFromZip(RunContext& ctx, TUnzipFile& unzip, OpenedArchive& opened,
                     const std::string& archive, const std::string& readFrom,
                     const std::string& memberSpec, const std::string& temp) {
   unzip.lpszDestination.SetText(temp);
   unzip.lpszFileSpec.SetText(memberSpec);
   if (!unzip.Execute(DZ_FUNC_COUNT))
-    return ExtractFromOther(ctx, archive, readFrom, memberSpec, temp);
+    return ExtractFromOther(ctx, archive, readFrom, memberSpec, temp,
+                            opened.ArchiverOf(ctx, true));
   if (unzip.ReturnCount() == 0) return true;
   if (!unzip.Execute(DZ_FUNC_EXTRACT)) {
     if (unzip.ReturnCode() == DZ_ERR_DESTINATION)
@@ -158,9 +165,12 @@ std::string LimitText(ArchiveLimit limit) {
 // one that a limit stopped says so.
 bool ExtractFromOther(RunContext& ctx, const std::string& archive,
                       const std::string& readFrom,
-                      const std::string& memberSpec, const std::string& temp) {
+                      const std::string& memberSpec, const std::string& temp,
+                      const Archiver* archiver) {
   ArchiveExtraction result =
-      ExtractArchiveMembers(archive, memberSpec, temp, readFrom);
+      archiver ? ExtractWithArchiver(*archiver, archive, readFrom, memberSpec,
+                                     temp, TempDirectory(ctx.state))
+               : ExtractArchiveMembers(archive, memberSpec, temp, readFrom);
   if (result.limit != ArchiveLimit::None) {
     LogRunError(ctx, "UnZip Stopped. ZipFile: " + archive + ": " +
                          LimitText(result.limit));
@@ -187,20 +197,28 @@ bool ExtractDescriptionFiles(RunContext& ctx, const std::string& archive,
                              const std::string& memberSpec,
                              std::vector<ExtractedMember>& files,
                              const std::string& readFrom) {
-  const ArchiveKind kind = KindOf(archive);
-  if (kind == ArchiveKind::None || ctx.unzip == nullptr) return false;
-  const OpenedArchive opened(readFrom.empty() ? archive : readFrom);
+  ArchiveKind kind = KindOf(archive);
+  if (ctx.unzip == nullptr) return false;
+  if (kind == ArchiveKind::None && !ArchiversOn(ctx.state)) return false;
+  OpenedArchive opened(readFrom.empty() ? archive : readFrom);
+  // Another name is an archive when an archiver in effect reads its bytes.
+  const Archiver* archiver = nullptr;
+  if (kind == ArchiveKind::None) {
+    archiver = opened.ArchiverOf(ctx, false);
+    if (archiver == nullptr) return false;
+    kind = ArchiveKind::External;
+  }
   if (kind == ArchiveKind::Zip)
     ctx.unzip->lpszZipFile.SetText(opened.ok() ? opened.Path() : archive);
   PrivateFolder folder;
   if (!MakeWorkFolder(ctx, folder)) return false;
   // One that is not there (or no file) reads as no archive.
   const std::string source = opened.ok() ? opened.Path() : archive;
-  bool ok =
-      kind == ArchiveKind::Zip
-          ? ExtractFromZip(ctx, *ctx.unzip, archive, source, memberSpec,
-                           folder.Path())
-          : ExtractFromOther(ctx, archive, source, memberSpec, folder.Path());
+  bool ok = kind == ArchiveKind::Zip
+                ? ExtractFromZip(ctx, *ctx.unzip, opened, archive, source,
+                                 memberSpec, folder.Path())
+                : ExtractFromOther(ctx, archive, source, memberSpec,
+                                   folder.Path(), archiver);
   // Members that did come out are of no use without the rest.
   if (!ok) return false;
   for (const std::string& name : folder.Names()) {

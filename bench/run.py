@@ -12,7 +12,8 @@ in a temporary directory, runs the real `quillmar` on configuration files
 
 Usage:
   bench/run.py [--build DIR] [--quick | --large]
-               [--transfers-only | --extras-only | --web-only]
+               [--transfers-only | --extras-only | --web-only |
+                --archives-only]
                [--repeat K]
                [--work DIR] [--keep]
                [--json FILE] [--update-doc]
@@ -29,7 +30,11 @@ import, listing, move, delete; no transfers), holds every program run to
 processing of the main window during one run over 100,000 records and of
 the configuration tool (bench/bench_gaps); one round unless --repeat.
 --web-only runs the fixed costs and the All Files Lists of many small
-areas (text, HTML, JSON) alone.
+areas (text, HTML, JSON) alone. --archives-only runs the fixed costs and
+the descriptions from archives alone: scan-and-add by transfer of N
+uploads of each format with their file_id.diz, against the same number of
+plain files (ARJ, ARC and ZOO through their Debian programs, with
+[Extras] Archivers=ARJ ARC ZOO; needs arj and arc to make them).
 Exit status: 0 when every target is met, 3 when one is missed, 1 on error.
 
 Times: wall time around each process (time.perf_counter), and the CPU time
@@ -66,6 +71,7 @@ import re
 import resource
 import shutil
 import statistics
+import struct
 import subprocess
 import sys
 import tempfile
@@ -106,6 +112,7 @@ SIZES = {
         "dialect_lines": 20000,
         "ansi_files": 2000,
         "web_areas": 1000,
+        "archive_files": 300,
     },
     "quick": {
         "scan": [200, 1000],
@@ -119,6 +126,7 @@ SIZES = {
         "dialect_lines": 2000,
         "ansi_files": 200,
         "web_areas": 200,
+        "archive_files": 20,
     },
     "large": {
         "scan": [10000, 100000],
@@ -261,6 +269,35 @@ class Runner:
                 "load": os.getloadavg()[0]}
 
 
+def crc16(data):
+    """The CRC-16 of ZOO (and LHA, ARC)."""
+    crc = 0
+    for byte in data:
+        crc ^= byte
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+    return crc
+
+
+def zoo(members):
+    """A ZOO archive of stored members (no Debian tool makes one)."""
+    tag, start = 0xFDC4A7DC, 34
+
+    def entry(following, at, name, data):
+        return struct.pack("<IBBIIHHHIIBBBBIH", tag, 1, 0, following, at,
+                           0x5921, 0, crc16(data), len(data), len(data), 1, 0,
+                           0, 0, 0, 0) + name.encode().ljust(13, b"\0")
+
+    size = len(entry(0, 0, "", b""))
+    out = b"ZOO 2.10 Archive.\x1a".ljust(20, b"\0") + \
+        struct.pack("<IIiBB", tag, start, -start, 2, 0)
+    out = out.ljust(start, b"\0")
+    for name, data in members:
+        at = len(out) + size
+        out += entry(at + len(data), at, name, data) + data
+    return out + entry(0, 0, "", b"")
+
+
 def median_run(runs):
     """The run of median wall time (the lower one of an even count)."""
     ordered = sorted(runs, key=lambda r: r["wall"])
@@ -275,6 +312,7 @@ class Bench:
         self.extras_only = args.extras_only
         self.gaps_only = args.gaps_only
         self.web_only = args.web_only
+        self.archives_only = args.archives_only
         self.repeat = max(1, args.repeat if args.repeat else
                           1 if args.large else 3)
         self.kind = "quick" if args.quick else \
@@ -957,6 +995,65 @@ class Bench:
         shutil.rmtree(stored)
         shutil.rmtree(prog)
 
+    def archive_uploads(self, kind, source, n):
+        """n uploads of one kind in source, each with a FILE_ID.DIZ."""
+        diz = b"An upload of some kind\r\nwith a second line\r\n"
+        made = self.work / "archive-made"
+        made.mkdir(exist_ok=True)
+        (made / "FILE_ID.DIZ").write_bytes(diz)
+        (made / "README.TXT").write_bytes(b"read me\r\n" * 200)
+        if kind == "ZIP":
+            import zipfile
+            with zipfile.ZipFile(made / "A.ZIP", "w",
+                                 zipfile.ZIP_DEFLATED) as z:
+                z.write(made / "README.TXT", "README.TXT")
+                z.write(made / "FILE_ID.DIZ", "FILE_ID.DIZ")
+            data, ext = (made / "A.ZIP").read_bytes(), "ZIP"
+        elif kind == "TXT":
+            data, ext = diz, "TXT"
+        elif kind == "ZOO":
+            data, ext = zoo([("README.TXT", (made / "README.TXT").read_bytes()),
+                             ("FILE_ID.DIZ", diz)]), "ZOO"
+        else:
+            program = ["arc", "a", "A.ARC"] if kind == "ARC" else \
+                ["arj", "a", "-y", "A.ARJ"]
+            subprocess.run(program + ["README.TXT", "FILE_ID.DIZ"],
+                           cwd=made, check=True, capture_output=True)
+            data = (made / ("A.ARC" if kind == "ARC" else "A.ARJ")).read_bytes()
+            ext = "ARC" if kind == "ARC" else "ARJ"
+            if kind == "SFX":
+                data, ext = b"MZ" + bytes(510) + data, "EXE"
+        for i in range(1, n + 1):
+            (source / file_name("A", i, ext)).write_bytes(data)
+        shutil.rmtree(made)
+
+    def archives(self):
+        n = self.sizes["archive_files"]
+        kinds = (("TXT", "plain text files (no archive)"),
+                 ("ZIP", "ZIP (unzip library)"),
+                 ("ARJ", "ARJ (arj)"), ("ARC", "ARC (nomarch)"),
+                 ("ZOO", "ZOO (lsar, unar)"),
+                 ("SFX", "self-extracting ARJ .EXE (unzip, then arj)"))
+        print("descriptions: scan-and-add of %d uploads of each format" % n,
+              flush=True)
+        self.settings_extras(["Archivers=ARJ ARC ZOO"])
+        runs = {}
+        for _ in range(self.repeat):
+            for kind, _ in kinds:
+                source = self.work / ("archives-%s-%d" % (kind, self.next_area))
+                source.mkdir()
+                self.archive_uploads(kind, source, n)
+                area, directory = self.new_area("archives-%s" % kind)
+                r = self.program([(area, "archives", "Add", "Scan For New",
+                                   str(source) + "/*.*", "Extract from ZIP",
+                                   "file_id.diz", directory)])
+                self.expect(area, n, directory)
+                runs.setdefault(kind, []).append(r)
+                shutil.rmtree(source)
+        self.settings_extras([])
+        for kind, name in kinds:
+            self.record("archives", name, n, runs[kind], "program", kind=kind)
+
     # ---- results ---------------------------------------------------------
 
     def run(self):
@@ -967,19 +1064,25 @@ class Bench:
             self.baselines()
             if self.web_only:
                 self.all_files_lists()
+            elif self.archives_only:
+                self.archives()
             elif not self.extras_only and not self.gaps_only:
                 self.scan_add()
                 if not self.large:
                     self.big_transfer()
             if not self.transfers_only and not self.gaps_only and \
-                    not self.large and not self.web_only:
+                    not self.large and not self.web_only and \
+                    not self.archives_only:
                 self.extras()
+                self.archives()
             if not self.transfers_only and not self.extras_only and \
-                    not self.gaps_only and not self.web_only:
+                    not self.gaps_only and not self.web_only and \
+                    not self.archives_only:
                 self.records()
                 if not self.large:
                     self.all_files_lists()
-            if not self.transfers_only and not self.web_only:
+            if not self.transfers_only and not self.web_only and \
+                    not self.archives_only:
                 self.na_entries()
             if self.large:
                 self.responsiveness()
@@ -998,6 +1101,7 @@ class Bench:
                 "transfers_only": self.transfers_only,
                 "extras_only": self.extras_only,
                 "web_only": self.web_only,
+                "archives_only": self.archives_only,
                 "repeat": self.repeat, "sizes": self.sizes,
                 "date": datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
                 "duration_s": round(self.duration, 1), "rows": self.results}
@@ -1044,7 +1148,7 @@ def checks(s):
                     "limit": HASH_TARGET, "unit": "x",
                     "met": index["build"]["wall"] <= HASH_TARGET *
                     index["sha256sum"]["wall"], "noise": False})
-    if s.get("extras_only") or s.get("web_only"):
+    if s.get("extras_only") or s.get("web_only") or s.get("archives_only"):
         return out
 
     small, large = s["sizes"]["scan"]
@@ -1164,7 +1268,8 @@ def markdown(s):
 
     table("Fixed costs (median of %d runs)" % BASELINE_REPEATS,
           [r for r in rows if r["group"] == "baseline"], "ms")
-    if not s.get("extras_only") and not s.get("web_only"):
+    if not s.get("extras_only") and not s.get("web_only") and \
+            not s.get("archives_only"):
         table("Scan-and-add of N new empty files into one area",
               [r for r in rows if r["group"] == "scan"], "net ms per file")
     big = [r for r in rows if r["group"] == "big"]
@@ -1204,6 +1309,25 @@ def markdown(s):
                   (a["net_cpu"] - b["net_cpu"]) / a["items"] * 1e6,
                   a["net_cpu"] / b["net_cpu"]))
         w("")
+    archives = [r for r in rows if r["group"] == "archives"]
+    if archives:
+        plain = archives[0]
+        w("**Descriptions from archives: scan-and-add by transfer of N "
+          "uploads of one format, file_id.diz (net of the fixed costs)**")
+        w("")
+        w("| upload | N | median ms per upload | worst ms per upload | "
+          "reading it, ms per upload | peak MiB | load |")
+        w("|---|---:|---:|---:|---:|---:|---:|")
+        for r in archives:
+            worst = (max(r["runs"]) - (r["wall"] - r["net"])) / r["n"] * 1000
+            w("| %s | %d | %.2f | %.2f | %s | %.1f | %.1f |" % (
+                r["name"], r["n"], r["net"] / r["n"] * 1000.0, worst,
+                "-" if r is plain else "%.2f" % (
+                    (r["net"] - plain["net"]) / r["n"] * 1000.0),
+                r["rss_kb"] / 1024.0, r["load"]))
+        w("")
+    if s.get("archives_only"):
+        return "\n".join(out)
     table("FILES.BBS import, Full listing, move, delete (N: lines for the "
           "import, records otherwise)",
           [r for r in rows if r["group"] in
@@ -1286,6 +1410,9 @@ def main():
     parser.add_argument("--web-only", action="store_true",
                         help="only the fixed costs and the All Files Lists "
                         "of many small areas")
+    parser.add_argument("--archives-only", action="store_true",
+                        help="only the fixed costs and the descriptions "
+                        "from archives")
     parser.add_argument("--gaps-only", action="store_true",
                         help="with --large: only the fixed costs, the NA "
                         "entries and the event gaps")
@@ -1314,7 +1441,7 @@ def main():
         if args.update_doc:
             if s["quick"] or s.get("transfers_only") or \
                     s.get("extras_only") or s.get("gaps_only") or \
-                    s.get("web_only"):
+                    s.get("web_only") or s.get("archives_only"):
                 raise BenchError("quick runs are not written into %s" % DOC)
             update_doc(s, text)
             print("updated", DOC)

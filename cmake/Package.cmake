@@ -95,6 +95,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
+# The archive programs the extras can name (the manual, chapter 10).
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "arj, nomarch, unar")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_SOURCE_DIR}/packaging/postinst ${CMAKE_SOURCE_DIR}/packaging/prerm
     ${CMAKE_SOURCE_DIR}/packaging/postrm)

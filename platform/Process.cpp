@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,7 +24,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The program a command names: a path, or a name looked up in PATH.
+}  // namespace
+
+// A path, or a name looked up in PATH.
 std::string FindProgram(const std::string& name) {
   auto runnable = [](const std::string& path) {
     struct stat st {};
@@ -44,6 +47,8 @@ std::string FindProgram(const std::string& name) {
   }
   return {};
 }
+
+namespace {
 
 void DefaultSignals() {
   struct sigaction plain {};
@@ -325,6 +330,73 @@ CommandOutcome RunCommand(const std::vector<std::string>& argv,
   outcome.firstLine = outputs[0].line.Line();
   if (outcome.firstLine.empty()) outcome.firstLine = outputs[1].line.Line();
   return outcome;
+}
+
+std::string ForOtherProcesses(const std::string& path) {
+  const std::string self = "/proc/self/";
+  if (path.compare(0, self.size(), self) != 0) return path;
+  return "/proc/" + std::to_string(getpid()) + "/" + path.substr(self.size());
+}
+
+ProgramEnd RunProgramIn(const std::vector<std::string>& argv,
+                        const std::string& folder, size_t memoryBytes,
+                        const std::function<bool(const std::string&)>& onLine) {
+  const std::string program = argv.empty() ? "" : FindProgram(argv[0]);
+  if (program.empty()) return ProgramEnd::NotFound;
+  std::vector<char*> args;
+  for (const std::string& arg : argv)
+    args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return ProgramEnd::Failed;
+  const pid_t self = getpid();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != self) _exit(127);
+    const int null = open("/dev/null", O_RDWR);
+    if (null < 0 || chdir(folder.c_str()) != 0) _exit(127);
+    dup2(null, 0);
+    dup2(out[1], 1);
+    dup2(null, 2);
+    const rlimit data{memoryBytes, memoryBytes};
+    setrlimit(RLIMIT_DATA, &data);
+    execv(program.c_str(), args.data());
+    _exit(127);
+  }
+  close(out[1]);
+  if (pid < 0) {
+    close(out[0]);
+    return ProgramEnd::Failed;
+  }
+  constexpr size_t kLongestLine = 4096;
+  bool stopped = false;
+  std::string line;
+  char buffer[8192];
+  auto take = [&] {
+    if (!stopped && !onLine(line)) stopped = true;
+    line.clear();
+  };
+  while (!stopped) {
+    const ssize_t got = read(out[0], buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    for (ssize_t i = 0; i < got && !stopped; ++i) {
+      if (buffer[i] == '\n')
+        take();
+      else if (buffer[i] != '\r' && line.size() < kLongestLine)
+        line.push_back(buffer[i]);
+    }
+  }
+  if (!line.empty()) take();
+  if (stopped) kill(pid, SIGKILL);
+  close(out[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (stopped) return ProgramEnd::Stopped;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ProgramEnd::Succeeded
+                                                       : ProgramEnd::Failed;
 }
 
 }  // namespace qm

@@ -30,6 +30,26 @@ struct CommandOutcome {
 // process dies (even by SIGKILL): nothing the command started outlives it.
 // whileWaiting is called a few times a second until the command ends. Call
 // it from the thread that lives as long as the process (the main thread).
+// The program a command names, found as RunCommand finds it; empty when
+// there is none.
+std::string FindProgram(const std::string& name);
+
+// A path of this process's /proc/self/ as other processes name it
+// (/proc/PID/); any other path as it is.
+std::string ForOtherProcesses(const std::string& path);
+
+// How a program run by RunProgramIn ended.
+enum class ProgramEnd { Succeeded, Failed, NotFound, Stopped };
+
+// Runs argv[0] without a shell, its working directory `folder`, its input
+// and error output on /dev/null, at most memoryBytes of data, each line of
+// its output given to onLine (past 4 KiB a line is cut); onLine answering
+// false stops it (Stopped). It dies with the caller: meant for a contained
+// child (platform/Contained.h), whose limits then hold for it too.
+ProgramEnd RunProgramIn(const std::vector<std::string>& argv,
+                        const std::string& folder, size_t memoryBytes,
+                        const std::function<bool(const std::string&)>& onLine);
+
 CommandOutcome RunCommand(const std::vector<std::string>& argv,
                           int timeoutSeconds,
                           const std::function<void()>& whileWaiting = {});

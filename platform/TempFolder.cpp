@@ -109,8 +109,42 @@ std::vector<std::string> EntryNames(int dirFd) {
   return names;
 }
 
-void EmptyFolder(int fd) {
-  for (const std::string& name : EntryNames(fd)) unlinkat(fd, name.c_str(), 0);
+// What an archive program extracted may hold folders; none is followed
+// when it is a link.
+void EmptyFolder(int fd, int depth = 0) {
+  for (const std::string& name : EntryNames(fd)) {
+    if (unlinkat(fd, name.c_str(), 0) == 0 || depth > 64) continue;
+    const int sub = openat(fd, name.c_str(),
+                           O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (sub < 0) continue;
+    EmptyFolder(sub, depth + 1);
+    close(sub);
+    unlinkat(fd, name.c_str(), AT_REMOVEDIR);
+  }
+}
+
+// A regular file of the folder, never through a link; false past maxBytes.
+bool ReadRegular(int dirFd, const std::string& name, size_t maxBytes,
+                 std::string& bytes) {
+  bytes.clear();
+  const int fd = openat(dirFd, name.c_str(),
+                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  char buffer[65536];
+  while (ok) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    bytes.append(buffer, static_cast<size_t>(n));
+    ok = bytes.size() <= maxBytes;
+  }
+  close(fd);
+  return ok;
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) {
@@ -262,23 +296,39 @@ std::vector<std::string> PrivateFolder::Names() const {
 bool PrivateFolder::Read(const std::string& name, std::string& bytes) const {
   bytes.clear();
   if (fault::ShouldFail(fault::Kind::File)) return false;
-  const int fd =
-      openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  char buffer[65536];
-  while (ok) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
-    bytes.append(buffer, static_cast<size_t>(n));
+  return ReadRegular(fd_, name, std::string().max_size(), bytes);
+}
+
+bool PrivateFolder::ReadBelow(const std::string& relative, size_t maxBytes,
+                              std::string& bytes) const {
+  bytes.clear();
+  if (fd_ < 0) return false;
+  std::vector<std::string> parts;
+  for (size_t at = 0; at <= relative.size();) {
+    size_t end = relative.find('/', at);
+    if (end == std::string::npos) end = relative.size();
+    parts.push_back(relative.substr(at, end - at));
+    at = end + 1;
   }
-  close(fd);
+  for (const std::string& part : parts)
+    if (part.empty() || part == "." || part == "..") return false;
+  int dir = fd_;
+  bool ok = true;
+  for (size_t i = 0; ok && i + 1 < parts.size(); ++i) {
+    const int sub = openat(dir, parts[i].c_str(),
+                           O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dir != fd_) close(dir);
+    ok = sub >= 0;
+    dir = sub;
+  }
+  if (ok) ok = ReadRegular(dir, parts.back(), maxBytes, bytes);
+  if (dir >= 0 && dir != fd_) close(dir);
   return ok;
+}
+
+bool PrivateFolder::Link(const std::string& name,
+                         const std::string& target) const {
+  return fd_ >= 0 && symlinkat(target.c_str(), fd_, name.c_str()) == 0;
 }
 
 void PrivateFolder::Empty() const {

@@ -42,6 +42,12 @@ class PrivateFolder {
   // The whole content of one file in it (never through a link); false when
   // it is no regular file or cannot be read.
   bool Read(const std::string& name, std::string& bytes) const;
+  // The same for "a/b/NAME" below it (no "." or ".." parts, no link on the
+  // way) of at most maxBytes.
+  bool ReadBelow(const std::string& relative, size_t maxBytes,
+                 std::string& bytes) const;
+  // Makes a symbolic link in the folder.
+  bool Link(const std::string& name, const std::string& target) const;
   // Removes everything in the folder (it stays).
   void Empty() const;
 

@@ -61,6 +61,7 @@ struct RunProgress {
 struct RunListings;
 struct WebListings;
 class UploadScreen;
+class ArchiverRun;
 
 // The process-wide run state. It is moved (a window test starts each case
 // afresh), never copied. Below, what the actions keep for the rest of a
@@ -74,6 +75,8 @@ struct RunState : RunStateParts, RunSetup, RunProgress {
   // The extras' work of the current run (the duplicate index, the upload
   // check); made at the first add that needs it.
   std::shared_ptr<UploadScreen> uploadScreen;
+  // The archivers' part of the run (actions/ExternalArchive.h).
+  std::shared_ptr<ArchiverRun> archivers;
 };
 
 // Where the run's settings, jobs named without a directory, logs, Temp/ and

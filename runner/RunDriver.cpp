@@ -9,6 +9,7 @@
 
 #include "actions/AddNewFiles.h"
 #include "actions/Describe.h"
+#include "actions/ExternalArchive.h"
 #include "actions/FileActions.h"
 #include "actions/FilesBbs.h"
 #include "actions/Transfer.h"
@@ -134,7 +135,10 @@ void RunConfig(RunContext& ctx, RecordFile& file, const std::string& path) {
   // Each run's extras compare with the host as it is now.
   struct EndExtras {
     RunState& state;
-    ~EndExtras() { EndUploadScreen(state); }
+    ~EndExtras() {
+      EndUploadScreen(state);
+      EndArchivers(state);
+    }
   } endExtras{state};
   // The first lookup of a name in a directory of 100,000 files reads it
   // whole, which takes longer than the window may go unanswered.

@@ -9,6 +9,7 @@ packages=(
   libssl-dev
   libzip-dev zip
   libarchive-dev libarchive-tools liblzma-dev
+  arj nomarch arc unar
   nlohmann-json3-dev
   libgtest-dev googletest
   clang libclang-rt-14-dev clang-format

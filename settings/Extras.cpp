@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "platform/Paths.h"
+#include "run/Archivers.h"
 
 namespace qm {
 
@@ -194,8 +195,41 @@ const std::vector<ExtraKey>& ExtraKeys() {
          e.descriptionFallback = Words(text);
          return true;
        }},
+      {"Archivers",
+       "Archives",
+       "Archivers (names):",
+       "e_Archivers",
+       "Archive programs to read descriptions from formats the program "
+       "does not read itself, by name: ARJ ARC PAK ZOO ACE, or a section "
+       "[Archiver NAME] of the settings file.",
+       ExtraControl::Text,
+       {},
+       0,
+       0,
+       [](const ExtrasSettings& e) { return e.archivers; },
+       [](ExtrasSettings& e, const std::string& text) {
+         e.archivers = Trim(text);
+         return true;
+       }},
   };
   return keys;
+}
+
+std::vector<ArchiverSection> ReadArchiverSections(const IniFile& settings) {
+  std::vector<ArchiverSection> sections;
+  const std::string prefix = "Archiver ";
+  for (const std::string& name : settings.SectionNames()) {
+    if (name.size() <= prefix.size() ||
+        !EqualsNoCase(name.substr(0, prefix.size()), prefix))
+      continue;
+    ArchiverSection section;
+    section.name = Trim(name.substr(prefix.size()));
+    section.signature = settings.ReadFromAnySection(name, "Signature");
+    section.list = settings.ReadFromAnySection(name, "List");
+    section.extract = settings.ReadFromAnySection(name, "Extract");
+    sections.push_back(std::move(section));
+  }
+  return sections;
 }
 
 ExtrasSettings ReadExtras(const IniFile& settings) {
@@ -208,6 +242,8 @@ ExtrasSettings ReadExtras(const IniFile& settings) {
         std::string("Extras setting not understood: ") + row.key + "=" + *text +
         " (" + row.text(extras) + " used)");
   }
+  extras.archiverSections = ReadArchiverSections(settings);
+  (void)ArchiversInEffect(extras, &extras.notUnderstood);
   return extras;
 }
 

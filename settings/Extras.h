@@ -41,6 +41,8 @@ const std::vector<ExtraKey>& ExtraKeys();
 // value not understood, gives its default (the latter with a line in
 // notUnderstood).
 ExtrasSettings ReadExtras(const IniFile& settings);
+// The settings file's [Archiver NAME] sections.
+std::vector<ArchiverSection> ReadArchiverSections(const IniFile& settings);
 // Writes a key only when its value changes what the file says, so a file
 // without [Extras] stays as it is while every extra stays off. Throws
 // SettingsWriteError.

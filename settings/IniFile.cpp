@@ -1,5 +1,6 @@
 #include "settings/IniFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -193,6 +194,22 @@ std::optional<std::string> IniFile::Read(const std::string& section,
   std::string value = ValueOf(lines[*place.key].text);
   if (value.size() > kMaxValueLength) value.resize(kMaxValueLength);
   return value;
+}
+
+std::vector<std::string> IniFile::SectionNames() const {
+  std::string bytes;
+  bool exists = false;
+  std::vector<std::string> names;
+  if (!ReadSettingsFile(OnDisk(path_), bytes, exists) || !exists) return names;
+  for (const Line& line : SplitLines(bytes)) {
+    const auto name = SectionName(line.text);
+    if (name &&
+        std::none_of(names.begin(), names.end(), [&](const std::string& known) {
+          return EqualsNoCase(known, *name);
+        }))
+      names.push_back(*name);
+  }
+  return names;
 }
 
 std::string IniFile::ReadString(const std::string& section,

@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace qm {
 
@@ -35,6 +36,8 @@ class IniFile {
                   int defaultValue) const;
   void WriteInteger(const std::string& section, const std::string& key,
                     int value);
+  // The names of the file's sections in their order, each once.
+  std::vector<std::string> SectionNames() const;
 
  private:
   std::optional<std::string> Read(const std::string& section,

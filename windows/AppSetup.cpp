@@ -17,6 +17,7 @@
 #include "platform/FieldText.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "run/Archivers.h"
 #include "server/WcApi.h"
 #include "settings/Extras.h"
 #include "settings/IniFile.h"
@@ -187,7 +188,27 @@ void TSetupDlg::CreateExtrasPage() {
     fields->addRow(QLatin1String(row.label), control);
     extraControls_[row.key] = control;
   }
+  // What the names typed and the file's [Archiver NAME] sections give.
+  archiversInEffect_ = new QLabel;
+  archiversInEffect_->setObjectName(QStringLiteral("l_ArchiversInEffect"));
+  archiversInEffect_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  groups.at("Archives")
+      ->addRow(QStringLiteral("In effect:"), archiversInEffect_);
+  connect(qobject_cast<QLineEdit*>(extraControls_.at("Archivers")),
+          &QLineEdit::textChanged, this, [this] { ShowArchivers(); });
   page->addStretch();
+}
+
+void TSetupDlg::ShowArchivers() {
+  ExtrasSettings extras;
+  extras.archivers =
+      ToBytes(qobject_cast<QLineEdit*>(extraControls_.at("Archivers"))->text());
+  extras.archiverSections = ReadArchiverSections(IniFile(settingsPath_));
+  QStringList lines;
+  for (const std::string& line : ArchiverStatus(extras))
+    lines.append(ToText(line));
+  archiversInEffect_->setText(lines.isEmpty() ? QStringLiteral("none")
+                                              : lines.join(QLatin1Char('\n')));
 }
 
 void TSetupDlg::ShowExtras() {
@@ -202,6 +223,7 @@ void TSetupDlg::ShowExtras() {
     else if (auto* edit = qobject_cast<QLineEdit*>(control))
       edit->setText(text);
   }
+  ShowArchivers();
 }
 
 void TSetupDlg::SaveExtras(IniFile& settings) {
@@ -217,6 +239,8 @@ void TSetupDlg::SaveExtras(IniFile& settings) {
       text = edit->text();
     row.take(extras, ToBytes(text));
   }
+  // The archivers' own sections are edited in the file, not here.
+  extras.archiverSections = ReadArchiverSections(settings);
   WriteExtras(settings, extras);
   ApplyExtras(state_, std::move(extras));
 }

@@ -54,10 +54,12 @@ class TSetupDlg : public QDialog {
   void CreateExtrasPage();
   void ShowExtras();
   void SaveExtras(qm::IniFile& settings);
+  void ShowArchivers();
 
   qm::RunState& state_;
   std::string settingsPath_;
   std::map<std::string, QWidget*> extraControls_;  // by key
+  QLabel* archiversInEffect_ = nullptr;
 };
 
 // The extras in effect from now on, the windows' code page among them.

@@ -1,7 +1,8 @@
 // The extras through the real program on a real host: duplicate uploads by
 // content (the index in quillmar.db, the --duplicates report), the upload
 // check, FILES.BBS lists of other boards and description members of other
-// kinds, in real runs and test runs.
+// kinds, in real runs and test runs; descriptions from every format, the
+// archivers' among them.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -158,10 +159,27 @@ TEST_F(Extras, DuplicatesAndUploadChecksAreRefusedBeforeAnythingIsCopied) {
   qmtest::WriteFile(AreaDir(1) + "game.zip", "new game bytes!");
   qmtest::SetMTime(AreaDir(1) + "game.zip", 1000000000);
   // Set in a block appended below another [Extras]; a value not understood
-  // is said once in each run's log.
+  // is said once in each run's log. Descriptions come from every format,
+  // through the archivers too.
   Settings(
       "UploadCheckSeconds=abc\r\n[General]\r\nSysopName=Sy\r\n"
-      "[Extras]\r\nDuplicates=Report\r\n");
+      "[Extras]\r\nDuplicates=Report\r\nArchivers=ARJ ARC ZOO\r\n");
+  const std::string formats = tmp / "formats/";
+  qmtest::MakeDirs(formats);
+  const std::vector<std::pair<std::string, std::string>> diz = {
+      {"FILE_ID.DIZ", "Every format\r\n"}};
+  qmtest::MakeZip(formats + "FMT.ZIP", diz);
+  qmtest::WriteFile(formats + "FMT.LZH", qmtest::Lzh(diz));
+  qmtest::MakeWithArchiver(formats + "FMT.ARJ", diz);
+  qmtest::MakeWithArchiver(formats + "FMT.ARC", diz);
+  qmtest::WriteFile(formats + "FMT.ZOO", qmtest::Zoo(diz));
+  qmtest::WriteFile(
+      formats + "FMTSFX.EXE",
+      "MZ" + std::string(510, '\0') + qmtest::ReadFile(formats + "FMT.ARJ"));
+  const std::string rar = tmp / "rar/";
+  qmtest::MakeDirs(rar);
+  qmtest::WriteFile(rar + "FMT.RAR", qmtest::ReadFile(qmtest::SourceDir() +
+                                                      "/tests/data/RAR5.RAR"));
   const std::string again = tmp / "again/";
   qmtest::MakeDirs(again);
   qmtest::WriteFile(again + "AGAIN.ZIP", "game bytes");
@@ -180,11 +198,15 @@ TEST_F(Extras, DuplicatesAndUploadChecksAreRefusedBeforeAnythingIsCopied) {
   WriteConfig(bin + "/job.cfg",
               {ConfigEntry(3, "Add", "Scan For New", again + "*.*", "NA", "NA",
                            AreaDir(3)),
+               ConfigEntry(3, "Add", "Scan For New", formats + "*.*",
+                           "Extract from ZIP", "file_id.diz", AreaDir(3)),
+               ConfigEntry(3, "Add", "Scan For New", rar + "*.*",
+                           "Extract from ZIP", "*.TXT", AreaDir(3)),
                recent});
   result = Quillmar({"job.cfg"});
   ASSERT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(result.out,
-            "Files added: 2, deleted: 0, moved: 0, copied: 0; listings "
+            "Files added: 9, deleted: 0, moved: 0, copied: 0; listings "
             "written: 1; duplicates reported: 1; problems logged: 2 in " +
                 bin + "/job.err\n");
   const std::string recentJson = qmtest::ReadFile(AreaDir(3) + "new.json");
@@ -197,8 +219,18 @@ TEST_F(Extras, DuplicatesAndUploadChecksAreRefusedBeforeAnythingIsCopied) {
                 "used)",
                 "Duplicate added: W.ZIP from path: " + again + same +
                     "1: GAME.ZIP"}));
-  EXPECT_EQ(Names(3), (std::vector<std::string>{"AGAIN.ZIP", "HUGE2.DAT",
-                                                "OLD.TXT", "W.ZIP"}));
+  for (const auto& rec : FileList(3)) {
+    const std::string name = rec["name"];
+    if (name.rfind("FMT", 0) == 0) {
+      EXPECT_EQ(rec["short"], name == "FMT.RAR" ? "hello libarchive test suite!"
+                                                : "Every format")
+          << name;
+    }
+  }
+  EXPECT_EQ(Names(3), (std::vector<std::string>{
+                          "AGAIN.ZIP", "FMT.ARC", "FMT.ARJ", "FMT.LZH",
+                          "FMT.RAR", "FMT.ZIP", "FMT.ZOO", "FMTSFX.EXE",
+                          "HUGE2.DAT", "OLD.TXT", "W.ZIP"}));
 
   // The report: largest waste first; empty files are in no group; a file
   // rewritten with its size and time kept (as by touch -r) is printed in

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -212,6 +213,21 @@ class SetupDlgTest : public QObject {
                      QStringLiteral(R"( "/bin/scan" -d "/x/sig dir" "%f" )"));
     UploadCheckSeconds(*again)->clear();
     QTest::keyClicks(UploadCheckSeconds(*again), QStringLiteral("30"));
+    // The archivers in effect follow the names as they are typed; the
+    // file's own [Archiver NAME] sections count and stay.
+    qmtest::WriteFile(Settings(), qmtest::ReadFile(Settings()) +
+                                      "[Archiver LBR]\r\nSignature=00 20\r\n"
+                                      "List=no-lbr l %a\r\n"
+                                      "Extract=no-lbr e %a %m\r\n");
+    auto* inEffect = Extra<QLabel>(*again, "l_ArchiversInEffect");
+    QCOMPARE(inEffect->text(), QStringLiteral("none"));
+    QTest::keyClicks(Extra<QLineEdit>(*again, "e_Archivers"),
+                     QStringLiteral("ARJ LBR NOPE"));
+    QCOMPARE(inEffect->text(),
+             QStringLiteral("Archiver NOPE not used: no such archiver and no "
+                            "section [Archiver NOPE]\n"
+                            "ARJ: arj (found), Debian package arj\n"
+                            "LBR: no-lbr (not found)"));
     QTest::mouseClick(again->BitBtn1, Qt::LeftButton);
     QCOMPARE(again->result(), int(QDialog::Accepted));
     const qm::IniFile settings(Settings());
@@ -224,6 +240,11 @@ class SetupDlgTest : public QObject {
     // OK puts them into effect at once.
     QVERIFY(state_.extras.duplicates == qm::DuplicateMode::Refuse);
     QCOMPARE(state_.extras.uploadCheck, command);
+    QCOMPARE(settings.ReadString("Extras", "Archivers", "?"),
+             std::string("ARJ LBR NOPE"));
+    QCOMPARE(settings.ReadString("Archiver LBR", "List", "?"),
+             std::string("no-lbr l %a"));
+    QCOMPARE(state_.extras.archiverSections.size(), size_t{1});
 
     auto shown = Shown();
     QCOMPARE(Duplicates(*shown)->currentText(), QStringLiteral("Refuse"));

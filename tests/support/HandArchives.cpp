@@ -168,27 +168,81 @@ std::string StreamsInfo(uint64_t packPos, uint64_t packSize,
 
 }  // namespace
 
-std::string Lzh(
-    const std::vector<std::pair<std::string, std::string>>& members) {
-  auto little = [](uint32_t value, int width) {
-    std::string bytes;
-    for (int i = 0; i < width; ++i)
-      bytes.push_back(static_cast<char>(value >> (8 * i)));
-    return bytes;
+namespace {
+
+std::string Le(uint64_t value, int width) {
+  std::string bytes;
+  Little(bytes, value, width);
+  return bytes;
+}
+
+// The CRC-16 of LHA, ARC and ZOO.
+uint16_t Crc16(const std::string& data) {
+  uint16_t crc = 0;
+  for (unsigned char c : data) {
+    crc ^= c;
+    for (int bit = 0; bit < 8; ++bit)
+      crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
+                      : static_cast<uint16_t>(crc >> 1);
+  }
+  return crc;
+}
+
+}  // namespace
+
+std::string Arc(const std::vector<std::pair<std::string, std::string>>& members,
+                size_t emptyFiles) {
+  auto member = [](const std::string& name, const std::string& data) {
+    std::string header = "\x1A\x02" + name;
+    header.resize(2 + 13, '\0');
+    const uint32_t size = static_cast<uint32_t>(data.size());
+    return header + Le(size, 4) + Le(0, 4) + Le(Crc16(data), 2) + Le(size, 4) +
+           data;
   };
   std::string archive;
-  for (const auto& [name, data] : members) {
-    uint16_t crc = 0;
-    for (unsigned char c : data) {
-      crc ^= c;
-      for (int bit = 0; bit < 8; ++bit)
-        crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
-                        : static_cast<uint16_t>(crc >> 1);
-    }
+  for (const auto& [name, data] : members) archive += member(name, data);
+  const std::string empty = member("EMPTY.TXT", "");
+  archive.reserve(archive.size() + emptyFiles * empty.size() + 2);
+  for (size_t i = 0; i < emptyFiles; ++i) archive += empty;
+  return archive + std::string("\x1A\0", 2);
+}
+
+std::string Zoo(
+    const std::vector<std::pair<std::string, std::string>>& members) {
+  constexpr uint32_t kTag = 0xFDC4A7DC;
+  constexpr uint32_t kStart = 34;
+  constexpr uint32_t kEntry = 51;  // a type 1 directory entry
+  auto entry = [&](uint32_t next, uint32_t at, const std::string& name,
+                   const std::string& data) {
     const uint32_t size = static_cast<uint32_t>(data.size());
-    std::string header = "-lh0-" + little(size, 4) + little(size, 4) +
-                         little(0x1C210000, 4) + '\x20' + '\0' +
-                         static_cast<char>(name.size()) + name + little(crc, 2);
+    std::string bytes = Le(kTag, 4) + '\1' + '\0' + Le(next, 4) + Le(at, 4) +
+                        Le(0x5921, 2) + Le(0, 2) + Le(Crc16(data), 2) +
+                        Le(size, 4) + Le(size, 4) + '\1' +
+                        std::string(7, '\0') + Le(0, 2) + name;
+    bytes.resize(kEntry, '\0');
+    return bytes;
+  };
+  std::string archive = "ZOO 2.10 Archive.\x1A";
+  archive.resize(20, '\0');
+  archive += Le(kTag, 4) + Le(kStart, 4) + Le(0u - kStart, 4) + '\2' + '\0';
+  archive.resize(kStart, '\0');
+  for (const auto& [name, data] : members) {
+    const uint32_t at = static_cast<uint32_t>(archive.size()) + kEntry;
+    archive += entry(at + static_cast<uint32_t>(data.size()), at, name, data);
+    archive += data;
+  }
+  return archive + entry(0, 0, "", "");
+}
+
+std::string Lzh(
+    const std::vector<std::pair<std::string, std::string>>& members) {
+  std::string archive;
+  for (const auto& [name, data] : members) {
+    const uint16_t crc = Crc16(data);
+    const uint32_t size = static_cast<uint32_t>(data.size());
+    std::string header = "-lh0-" + Le(size, 4) + Le(size, 4) +
+                         Le(0x1C210000, 4) + '\x20' + '\0' +
+                         static_cast<char>(name.size()) + name + Le(crc, 2);
     uint8_t sum = 0;
     for (unsigned char c : header) sum = static_cast<uint8_t>(sum + c);
     archive += static_cast<char>(header.size());

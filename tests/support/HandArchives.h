@@ -1,7 +1,7 @@
-// Archives written byte by byte: LHA, which no Debian tool makes, and 7z
-// for hostile uploads (a solid block of gigabytes of zeros in a few hundred
-// KiB, headers naming millions of files), which no tool makes in
-// reasonable time.
+// Archives written byte by byte: LHA and ZOO, which no Debian tool makes,
+// and for hostile uploads ARC of a million members and 7z (a solid block
+// of gigabytes of zeros in a few hundred KiB, headers naming millions of
+// files), which no tool makes in reasonable time.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +14,14 @@ namespace qmtest {
 // An LHA archive of stored (-lh0-) members under level 0 headers; names
 // are bytes.
 std::string Lzh(
+    const std::vector<std::pair<std::string, std::string>>& members);
+
+// An ARC archive of stored members (names of at most 12 bytes), then
+// `emptyFiles` empty ones.
+std::string Arc(const std::vector<std::pair<std::string, std::string>>& members,
+                size_t emptyFiles = 0);
+// A ZOO archive of stored members (names of at most 12 bytes).
+std::string Zoo(
     const std::vector<std::pair<std::string, std::string>>& members);
 
 struct SevenZipMember {

@@ -264,6 +264,28 @@ void MakeBsdtar(const std::string& path,
     throw std::runtime_error("bsdtar could not make " + path + ": " + made.err);
 }
 
+void MakeWithArchiver(
+    const std::string& path,
+    const std::vector<std::pair<std::string, std::string>>& members) {
+  const bool arj = qm::UpperCase(path).ends_with(".ARJ");
+  std::vector<std::string> argv = {"/usr/bin/env"};
+  if (arj)
+    argv.insert(argv.end(), {"arj", "a", "-y", path});
+  else
+    argv.insert(argv.end(), {"arc", "a", path});
+  TempDir scratch;
+  for (const auto& [name, bytes] : members) {
+    std::filesystem::path file = scratch / name;
+    std::filesystem::create_directories(file.parent_path());
+    WriteFile(file.string(), bytes);
+    argv.push_back(name);
+  }
+  ProcessResult made = RunProcess(argv, {}, 120, scratch.path());
+  if (made.exitCode != 0)
+    throw std::runtime_error(argv[1] + " could not make " + path + ": " +
+                             made.out + made.err);
+}
+
 ProcessResult RunProcess(const std::vector<std::string>& argv,
                          const std::vector<std::string>& env,
                          int timeoutSeconds, const std::string& workingDir) {

@@ -116,6 +116,13 @@ void MakeBsdtar(const std::string& path,
                 const std::vector<std::pair<std::string, std::string>>& members,
                 const std::vector<std::string>& options = {});
 
+// An archive made by the Debian archivers from the given members (name ->
+// bytes, folders in names made too), added in the given order: `arj a` for
+// a name ending in .ARJ, else `arc a` (ARC keeps no folders).
+void MakeWithArchiver(
+    const std::string& path,
+    const std::vector<std::pair<std::string, std::string>>& members);
+
 struct ProcessResult {
   int exitCode = -1;  // -1: killed by a signal or timed out
   bool timedOut = false;

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "actions/Describe.h"
+#include "actions/ExternalArchive.h"
 #include "actions/UnzipFile.h"
 #include "platform/FaultInjection.h"
 #include "platform/Files.h"
@@ -42,6 +43,20 @@ class Describe : public ::testing::Test {
     std::string path = dir_ / name;
     qmtest::MakeZip(path, {{member, content}, {"GAME.EXE", "MZ"}});
     return qm::DescribeFromArchive(run_.ctx, path, spec, record_);
+  }
+
+  // Describes the file afresh from file_id.diz (written first when bytes
+  // are given): whether it was described and what that logged. Temp is
+  // left empty either way.
+  std::pair<bool, std::string> DescribeFile(const std::string& path,
+                                            const std::string& bytes) {
+    if (!bytes.empty()) WriteFile(path, bytes);
+    std::memset(&record_, 0, sizeof record_);
+    const std::string logBefore = Log();
+    const bool described =
+        qm::DescribeFromArchive(run_.ctx, path, "file_id.diz", record_);
+    EXPECT_TRUE(ListDir(Temp()).empty());
+    return {described, Log().substr(logBefore.size())};
   }
 
   std::string Log() {
@@ -81,7 +96,6 @@ TEST_F(Describe, SingleLineSetsTheFlagAndOneSlot) {
   EXPECT_EQ(record_.Info.HasLongDescription, 1);
   EXPECT_STREQ(record_.Info.Description, "Just one line");
   EXPECT_STREQ(record_.LongDescription[0], "Just one line");
-  EXPECT_STREQ(record_.LongDescription[1], "");
 }
 
 TEST_F(Describe, KeepsFifteenLinesAndCutsLongOnes) {
@@ -270,13 +284,7 @@ TEST_F(Describe, PaddedLhaAndSelfExtractingArchives) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     const std::string path = dir_ / row.name;
-    WriteFile(path, row.bytes);
-    std::memset(&record_, 0, sizeof record_);
-    const std::string logBefore = Log();
-    const bool described =
-        qm::DescribeFromArchive(run_.ctx, path, "file_id.diz", record_);
-    EXPECT_TRUE(ListDir(Temp()).empty());
-    const std::string logged = Log().substr(logBefore.size());
+    const auto [described, logged] = DescribeFile(path, row.bytes);
     if (row.description == nullptr) {
       EXPECT_FALSE(described);
       EXPECT_TRUE(Untouched());
@@ -298,6 +306,96 @@ TEST_F(Describe, PaddedLhaAndSelfExtractingArchives) {
   for (const qm::ExtractedMember& file : files)
     EXPECT_EQ(file.bytes, file.name == "README.TXT" ? members[0].second
                                                     : members[1].second);
+}
+
+// Formats read through the sysop's archive programs, named in [Extras]
+// Archivers or a section of their own: each by its bytes, whatever its
+// name, with the other readers' winner and log lines.
+TEST_F(Describe, ArchiversReadArjArcAndSelfExtractingArj) {
+  qmtest::MakeWithArchiver(dir_ / "ROOT.ARJ",
+                           {{"SUBDIR/FILE_ID.DIZ", "Some other program\r\n"},
+                            {"File_id.diz", "This upload\r\nline two\r\n"},
+                            {"FILE_ID.DIZ", "A later root member\r\n"},
+                            {"ZZZ/file_id.diz", "Yet another\r\n"}});
+  qmtest::MakeWithArchiver(
+      dir_ / "SUBS.ARJ", {{"A/FILE_ID.DIZ", "from A"}, {"B/File_Id.Diz", "B"}});
+  qmtest::MakeWithArchiver(dir_ / "GAME.ARC",
+                           {{"README.TXT", "Read me"},
+                            {"FILE_ID.DIZ", "An ARC upload\r\nof old\r\n"}});
+  qmtest::MakeBsdtar(dir_ / "TAR.ARJ", {{"FILE_ID.DIZ", "tar bytes"}});
+  const std::string arj = ReadFile(dir_ / "ROOT.ARJ");
+  const std::string arc = ReadFile(dir_ / "GAME.ARC");
+  std::string stub = "MZ" + std::string(510, '\0');
+  stub.replace(0x40, 20, "This program cannot");
+  WriteFile(dir_ / "ARJSFX.EXE", stub + arj);
+  // Off: as without archivers, an ARJ name is no archive, an .EXE a ZIP.
+  EXPECT_FALSE(
+      qm::DescribeFromArchive(run_.ctx, dir_ / "ROOT.ARJ", "*", record_));
+  EXPECT_EQ(Log(), "");
+  EXPECT_FALSE(
+      qm::DescribeFromArchive(run_.ctx, dir_ / "ARJSFX.EXE", "*", record_));
+  EXPECT_NE(Log().find("UnZip Count Failed. ZipFile: " + dir_ / "ARJSFX.EXE"),
+            std::string::npos);
+  EXPECT_TRUE(Untouched());
+  run_.state.extras.archivers = "ARJ ARC GONE ZOO";
+  run_.state.extras.archiverSections = {{"GONE", "47 4F 4E 45",
+                                         "no-such-archiver l %a",
+                                         "no-such-archiver e %a %m"}};
+  struct Row {
+    const char* name;
+    std::string bytes;      // empty: made above
+    const char* described;  // null: refused with the log line
+    const char* log;
+  };
+  const std::vector<Row> rows = {
+      {"ROOT.ARJ", "", "This upload", ""},
+      {"SUBS.ARJ", "", "from A", ""},
+      {"GAME.ARC", "", "An ARC upload", ""},
+      {"ARJSFX.EXE", "", "This upload", ""},
+      {"ARJ.ZIP", arj, "This upload", ""},
+      {"NONAME", arc, "An ARC upload", ""},
+      {"GAME.ZOO",
+       qmtest::Zoo({{"README.TXT", "Read me"}, {"FILE_ID.DIZ", "A ZOO one"}}),
+       "A ZOO one", ""},
+      {"CUT.ARJ", arj.substr(0, arj.size() - 60), nullptr,
+       "UnZip Failed. ZipFile: "},
+      {"TAR.ARJ", "", nullptr, ""},
+      {"STUBONLY.EXE", stub + std::string(3000, '\x60'), nullptr,
+       "UnZip Count Failed. ZipFile: "},
+      {"GONE1.DAT", "GONE away", nullptr,
+       "Archiver GONE: no-such-archiver not found; its archives are added "
+       "without a description"},
+      {"GONE2.DAT", "GONE again", nullptr, ""}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string path = dir_ / row.name;
+    const auto [described, logged] = DescribeFile(path, row.bytes);
+    if (row.described == nullptr) {
+      EXPECT_FALSE(described);
+      EXPECT_TRUE(Untouched());
+      const std::string log = row.log;
+      if (log.empty())
+        EXPECT_EQ(logged, "");
+      else
+        EXPECT_NE(logged.find(log.ends_with(": ") ? log + path : log),
+                  std::string::npos)
+            << logged;
+      continue;
+    }
+    ASSERT_TRUE(described) << logged;
+    EXPECT_STREQ(record_.Info.Description, row.described);
+    EXPECT_EQ(logged, "");
+  }
+  // A section changes a shipped row; the next run sees it.
+  run_.state.extras.archiverSections = {
+      {"ARC", std::nullopt, std::nullopt, "false %a %m"}};
+  qm::EndArchivers(run_.state);
+  EXPECT_FALSE(
+      qm::DescribeFromArchive(run_.ctx, dir_ / "GAME.ARC", "*.diz", record_));
+  EXPECT_NE(Log().find("UnZip Failed. ZipFile: " + dir_ / "GAME.ARC" +
+                       "  fileDesc: *.diz"),
+            std::string::npos);
+  EXPECT_TRUE(ListDir(Temp()).empty());
 }
 
 // Real RAR 4 and RAR 5 files; one cut short in a header is refused.

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "run/Archivers.h"
 #include "settings/Extras.h"
 #include "settings/IniFile.h"
 #include "tests/support/TestSupport.h"
@@ -173,6 +174,39 @@ TEST(IniFileTest, ExtrasOffLeaveTheFileAndOddValuesReadAsDefaults) {
   appended.uploadCheck = "scan --all %f";
   qm::WriteExtras(ini, appended);
   EXPECT_EQ(qm::ReadExtras(ini).uploadCheck, "scan --all %f");
+
+  // Archivers: shipped rows by name, sections that add or change one; a
+  // row that cannot be used is said at each run's start.
+  qmtest::WriteFile(path,
+                    "[Extras]\r\nArchivers=lbr ARJ BAD ARC NONE\r\n"
+                    "[Archiver LBR]\r\nSignature=00 20 @ 3, FF\r\n"
+                    "List=lbr l %a\r\nExtract=lbr e %a %d %m\r\n"
+                    "[archiver arj]\r\nExtract=\"my arj\" x %a %m\r\n"
+                    "[Archiver BAD]\r\nSignature=0G\r\nList=x %a\r\n"
+                    "Extract=x %a %m\r\n"
+                    "[Archiver ARC]\r\nExtract=nomarch %a\r\n");
+  const qm::ExtrasSettings archivers = qm::ReadExtras(ini);
+  EXPECT_EQ(archivers.notUnderstood,
+            (std::vector<std::string>{
+                "Archiver BAD not used: Signature= is not hexadecimal bytes "
+                "[@ offset]",
+                "Archiver ARC not used: Extract= needs a program, %a and %m",
+                "Archiver NONE not used: no such archiver and no section "
+                "[Archiver NONE]"}));
+  const std::vector<qm::Archiver> rows = qm::ArchiversInEffect(archivers);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].name, "LBR");
+  ASSERT_EQ(rows[0].signatures.size(), 2u);
+  EXPECT_EQ(rows[0].signatures[0].offset, 3u);
+  EXPECT_EQ(rows[0].signatures[0].bytes, std::string("\0 ", 2));
+  EXPECT_EQ(rows[0].signatures[1].bytes, "\xFF");
+  EXPECT_EQ(rows[0].extract,
+            (std::vector<std::string>{"lbr", "e", "%a", "%d", "%m"}));
+  EXPECT_EQ(rows[1].name, "ARJ");
+  EXPECT_EQ(rows[1].signatures[0].bytes, "\x60\xEA");
+  EXPECT_EQ(rows[1].list[0], "arj");
+  EXPECT_EQ(rows[1].extract,
+            (std::vector<std::string>{"my arj", "x", "%a", "%m"}));
 }
 
 TEST(IniFileTest, EveryValueWrittenReadsBackAsWritten) {

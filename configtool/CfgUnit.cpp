@@ -18,6 +18,7 @@
 #include "config/AreaPaths.h"
 #include "configtool/FileAreaUnit.h"
 #include "platform/Paths.h"
+#include "run/Extras.h"
 #include "settings/IniFile.h"
 #include "windows/AboutUnit.h"
 #include "windows/Dialogs.h"
@@ -416,6 +417,7 @@ void TCfgForm::EditEntries() {
   QTreeWidgetItem* first = selected.front();
 
   TFileAreaForm dialog(this);
+  dialog.OfferAddedWithinDays(state_.extras.newFilesListings);
   dialog.LoadEntry(RowEntry(first), first->text(kNumber), multiple);
   if (ExecModal(&dialog) != QDialog::Accepted) return;
   modified_ = true;

@@ -210,6 +210,7 @@ void TFileAreaForm::LoadEntry(const qm::AreaConfigEntry& entry,
   cb_DescAction->setEditText(ToText(entry.DescAction));
   e_DescActionSpec->setText(ToText(entry.DescActionSpec));
   e_AddedWithinDays->setValue(entry.AddedWithinDays);
+  ShowAddedWithinDays();
   L_DriveLetter->setText(ToText(entry.Path.substr(0, 1)));
   e_FApath->setText(multiple
                         ? L_DriveLetter->text() + QLatin1String(kMultipleText)
@@ -313,9 +314,21 @@ void TFileAreaForm::cb_FileActionChange() {
     l_to->show();
     cb_ToFileArea->show();
   }
-  l_AddedWithinDays->setVisible(setup->addedWithinDays);
-  e_AddedWithinDays->setVisible(setup->addedWithinDays);
+  ShowAddedWithinDays();
   cb_FileActionParam->setCurrentIndex(0);
+}
+
+void TFileAreaForm::OfferAddedWithinDays(bool offered) {
+  daysOffered_ = offered;
+  ShowAddedWithinDays();
+}
+
+void TFileAreaForm::ShowAddedWithinDays() {
+  const auto setup = qm::SetupForAction(ToBytes(cb_FileAction->currentText()));
+  const bool shown = setup && setup->addedWithinDays &&
+                     (daysOffered_ || e_AddedWithinDays->value() != 0);
+  l_AddedWithinDays->setVisible(shown);
+  e_AddedWithinDays->setVisible(shown);
 }
 
 void TFileAreaForm::cb_FileActionParamChange() {

@@ -32,7 +32,8 @@ class TFileAreaForm : public QDialog {
   QPushButton* b_Browse;
   QLabel* l_to;
   QComboBox* cb_ToFileArea;
-  QLabel* l_AddedWithinDays;  // shown for "List"
+  // Shown for "List" when offered, or when the entry holds a number.
+  QLabel* l_AddedWithinDays;
   QSpinBox* e_AddedWithinDays;
   QGroupBox* gb_Desc;
   QLabel* L_Action;
@@ -67,14 +68,19 @@ class TFileAreaForm : public QDialog {
   void b_OKClick();
   void b_CancelClick();
 
+  // Whether the days box is shown to List entries that hold no number.
+  void OfferAddedWithinDays(bool offered);
+
  protected:
   void showEvent(QShowEvent* event) override;
 
  private:
   void SetDescColour(bool window);
+  void ShowAddedWithinDays();
 
   bool callerTarget_ = false;
   bool driveMapped_ = false;
+  bool daysOffered_ = false;
   QString browseDir_;
 };
 

@@ -46,6 +46,9 @@ struct ExtrasSettings {
   ListDialects filesBbsDialects = ListDialects::Off;
   // Members tried in order when an archive has none the entry names.
   std::vector<std::string> descriptionFallback;
+  // The File Area Setup dialog offers a List entry the files added in
+  // the last N days.
+  bool newFilesListings = false;
   // Archive programs for formats no reader here knows: the rows turned on
   // by name, and the settings file's own rows.
   std::string archivers;

@@ -20,6 +20,8 @@ constexpr Named<DuplicateMode> kDuplicateModes[] = {
     {DuplicateMode::Report, "Report"},
     {DuplicateMode::Refuse, "Refuse"}};
 
+constexpr Named<bool> kOffOn[] = {{false, "Off"}, {true, "On"}};
+
 constexpr Named<Charset> kCharsets[] = {{Charset::Windows1252, "Windows-1252"},
                                         {Charset::Cp437, "CP437"}};
 
@@ -194,6 +196,17 @@ const std::vector<ExtraKey>& ExtraKeys() {
        [](ExtrasSettings& e, const std::string& text) {
          e.descriptionFallback = Words(text);
          return true;
+       }},
+      {"NewFilesListings", "Listings",
+       "Listings of new files:", "cb_NewFilesListings",
+       "On: the File Area Setup dialog lets a List entry list only the files "
+       "added in the last days.",
+       ExtraControl::Choice, TextsOf(kOffOn), 0, 0,
+       [](const ExtrasSettings& e) {
+         return TextOf(kOffOn, e.newFilesListings);
+       },
+       [](ExtrasSettings& e, const std::string& text) {
+         return Take(kOffOn, text, e.newFilesListings);
        }},
       {"Archivers",
        "Archives",

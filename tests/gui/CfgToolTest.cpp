@@ -26,6 +26,7 @@
 #include "configtool/FileAreaUnit.h"
 #include "host/HostAdmin.h"
 #include "mainwindow/MainUnit.h"
+#include "run/Extras.h"
 #include "settings/IniFile.h"
 #include "tests/support/GuiTestSupport.h"
 #include "tests/support/TestSupport.h"
@@ -584,8 +585,8 @@ class CfgToolTest : public QObject {
       QCOMPARE(ItemTexts(d.cb_FileActionParam),
                QStringList({"Single", "Double", "Full", "HTML", "JSON"}));
       QVERIFY(!Shown(d.b_Browse));
-      QVERIFY(Shown(d.e_AddedWithinDays));
-      QCOMPARE(d.e_AddedWithinDays->text(), QStringLiteral("all files"));
+      // Listings of new files are not offered unless the sysop chose them.
+      QVERIFY(!Shown(d.e_AddedWithinDays));
       QVERIFY(SavePicture(&d, "FileAreaForm-List"));
 
       // Delete shows the browse button; Add keeps it until the parameter
@@ -829,6 +830,7 @@ class CfgToolTest : public QObject {
     QVERIFY(qm::host::AddArea(home_, 9, "Drive D", "D:\\one", error));
     QVERIFY(qm::host::AddArea(home_, 10, "Drive E", "E:\\two\\dir", error));
     login_ = std::make_unique<qmtest::HostLogin>(home_);
+    state_.extras.newFilesListings = true;
     auto form = FilledForm();
     SelectAreas(*form, {9, 10});
 
@@ -838,6 +840,8 @@ class CfgToolTest : public QObject {
                QStringLiteral("D:\\(Multiple File Areas Selected)"));
       QCOMPARE(d.L_DriveLetter->text(), QStringLiteral("D"));
       Choose(d.cb_FileAction, "List");
+      QVERIFY(Shown(d.e_AddedWithinDays));
+      QCOMPARE(d.e_AddedWithinDays->text(), QStringLiteral("all files"));
       d.e_AddedWithinDays->setValue(7);
       d.b_OK->click();
     });
@@ -870,8 +874,11 @@ class CfgToolTest : public QObject {
     QCOMPARE(RowOfArea(*form, 10)->text(7), QStringLiteral("T:\\two\\dir"));
     QCOMPARE(RowOfArea(*form, 0)->text(7), Q(gamesDir_));
 
-    // A List entry's day count rides with its row into the file.
+    // A List entry's day count rides with its row into the file, and is
+    // shown while the entry holds it even when not offered.
+    state_.extras.newFilesListings = false;
     EditWith(*form, [&](TFileAreaForm& d) {
+      QVERIFY(Shown(d.e_AddedWithinDays));
       QCOMPARE(d.e_AddedWithinDays->value(), 7);
       d.b_Cancel->click();
     });

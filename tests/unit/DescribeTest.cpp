@@ -16,8 +16,8 @@
 #include "platform/FaultInjection.h"
 #include "platform/Files.h"
 #include "platform/TempFolder.h"
-#include "tests/support/HandArchives.h"
 #include "run/Extras.h"
+#include "tests/support/HandArchives.h"
 #include "tests/support/TestSupport.h"
 
 using qmtest::Exists;

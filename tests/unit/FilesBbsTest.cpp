@@ -8,8 +8,8 @@
 #include "actions/FilesBbs.h"
 #include "host/HostAdmin.h"
 #include "platform/FileTime.h"
-#include "run/RunLog.h"
 #include "run/Extras.h"
+#include "run/RunLog.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

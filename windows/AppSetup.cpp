@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QShowEvent>
 #include <QSpinBox>
 #include <QStyle>
@@ -36,6 +37,25 @@ QLineEdit* Edit(const char* name, QWidget* parent) {
   edit->setMinimumWidth(220);
   return edit;
 }
+
+// The Extras page asks for room only while it is shown: on the General page
+// the dialog keeps the size it has without the extras.
+class PageScroll : public QScrollArea {
+ public:
+  using QScrollArea::QScrollArea;
+  void SetShown(bool shown) {
+    shown_ = shown;
+    updateGeometry();
+  }
+  QSize sizeHint() const override {
+    if (!shown_ || !widget()) return {0, 0};
+    return widget()->sizeHint() + QSize(2 * frameWidth(), 2 * frameWidth());
+  }
+  QSize minimumSizeHint() const override { return sizeHint(); }
+
+ private:
+  bool shown_ = false;
+};
 
 }  // namespace
 
@@ -153,12 +173,23 @@ void TSetupDlg::CreateExtrasPage() {
   Extras = new QWidget(PageControl1);
   Extras->setObjectName(QStringLiteral("Extras"));
   PageControl1->addTab(Extras, QStringLiteral("Extras"));
-  auto* page = new QVBoxLayout(Extras);
+  auto* scroll = new PageScroll(Extras);
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  auto* content = new QWidget;
+  scroll->setWidget(content);
+  connect(PageControl1, &QTabWidget::currentChanged, scroll, [this, scroll] {
+    scroll->SetShown(PageControl1->currentWidget() == Extras);
+  });
+  auto* outer = new QVBoxLayout(Extras);
+  outer->setContentsMargins(0, 0, 0, 0);
+  outer->addWidget(scroll);
+  auto* page = new QVBoxLayout(content);
   std::map<std::string, QFormLayout*> groups;
   for (const ExtraKey& row : ExtraKeys()) {
     QFormLayout*& fields = groups[row.group];
     if (!fields) {
-      auto* group = new QGroupBox(QLatin1String(row.group), Extras);
+      auto* group = new QGroupBox(QLatin1String(row.group), content);
       QString name = QStringLiteral("gb_") + QLatin1String(row.group);
       group->setObjectName(name.remove(QLatin1Char(' ')));
       fields = new QFormLayout(group);

@@ -169,6 +169,15 @@ class SetupDlgTest : public QObject {
   void extrasPageChoosesTheCharset() {
     auto dialog = Shown();
     QCOMPARE(dialog->PageControl1->tabText(1), QStringLiteral("Extras"));
+    // The extras take room only while their page is shown.
+    QCoreApplication::sendPostedEvents();
+    const QSize general = dialog->size();
+    dialog->PageControl1->setCurrentWidget(dialog->Extras);
+    QCoreApplication::sendPostedEvents();
+    QVERIFY(dialog->height() > general.height());
+    dialog->PageControl1->setCurrentWidget(dialog->General);
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(dialog->size(), general);
     QCOMPARE(Charset(*dialog)->currentText(), QStringLiteral("Windows-1252"));
     QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
     QVERIFY(!qmtest::ReadFile(Settings()).empty());

@@ -44,6 +44,8 @@ inline bool SavePicture(QWidget* window, const QString& name) {
     edit->setText(
         QString(edit->text()).replace(kTemporary, QStringLiteral("/srv/bbs")));
   }
+  // As a person sees it: after the layout has followed the last change.
+  QCoreApplication::sendPostedEvents();
   const bool saved = window->grab().save(ScreensDir() + "/" + name + ".png");
   for (const auto& [edit, text] : shown) {
     const QSignalBlocker quiet(edit);

@@ -25,7 +25,7 @@ bool ArchiversOn(const RunState& state);
 // missing; that is logged once per run.
 const Archiver* ArchiverFor(RunContext& ctx, File& file, bool afterStub);
 
-// Extracts the members matching the spec into the destination as
+// Extracts the members matching the member pattern into the destination as
 // ExtractArchiveMembers does; the bytes come from readFrom, archive names
 // the upload. Temp holds the archiver's own private folders.
 ArchiveExtraction ExtractWithArchiver(const Archiver& row,

@@ -72,14 +72,7 @@ void Increment(std::optional<int>& count) {
 bool Unchanged(const Result<FileFacts>& before, const std::string& path) {
   if (!before) return false;
   const Result<FileFacts> after = PathFacts(path, false);
-  if (!after) return false;
-  const FileFacts& a = *before;
-  const FileFacts& b = *after;
-  return a.id == b.id && a.size == b.size &&
-         a.modified.tv_sec == b.modified.tv_sec &&
-         a.modified.tv_nsec == b.modified.tv_nsec &&
-         a.changed.tv_sec == b.changed.tv_sec &&
-         a.changed.tv_nsec == b.changed.tv_nsec;
+  return after && SameUnchanged(*before, *after);
 }
 
 enum class Verdict {
@@ -186,16 +179,12 @@ bool UploadScreen::CopyPrivately(RunContext& ctx, const std::string& path,
   Result<File> out = in ? content.folder_.Create(name) : in.error();
   bool copied = out.ok();
   int error = in ? 0 : in.error().code;
-  while (copied) {
-    char block[65536];
-    const Result<size_t> got = in->ReadSome(block, sizeof block);
-    if (!got || *got == 0) {
-      copied = got.ok();
-      break;
-    }
-    const Status written = out->Write(block, *got);
-    copied = written.ok();
-    if (!copied) error = written.error().code;
+  if (copied) {
+    const Status status = CopyContent(*in, *out);
+    copied = status.ok();
+    // A read that fails is told as EIO below, a write by its own error.
+    if (!copied && status.error().operation == "write")
+      error = status.error().code;
   }
   if (out) {
     const Status closed = out->Close();

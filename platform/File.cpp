@@ -59,6 +59,25 @@ bool Describe(int dirFd, const char* path, int flags, FileFacts& facts) {
 
 std::string FileError::Text() const { return std::strerror(code); }
 
+Status CopyContent(File& from, File& to) {
+  char block[65536];
+  for (;;) {
+    const Result<size_t> got = from.ReadSome(block, sizeof block);
+    if (!got) return got.error();
+    if (*got == 0) return {};
+    const Status written = to.Write(block, *got);
+    if (!written) return written;
+  }
+}
+
+bool SameUnchanged(const FileFacts& a, const FileFacts& b) {
+  const auto same = [](const timespec& x, const timespec& y) {
+    return x.tv_sec == y.tv_sec && x.tv_nsec == y.tv_nsec;
+  };
+  return a.id == b.id && a.size == b.size && same(a.modified, b.modified) &&
+         same(a.changed, b.changed);
+}
+
 Result<FileFacts> PathFacts(const std::string& path, bool followLinks) {
   FileFacts facts;
   if (!Describe(AT_FDCWD, path.c_str(), followLinks ? 0 : AT_SYMLINK_NOFOLLOW,

@@ -77,6 +77,10 @@ struct FileFacts {
   bool Regular() const { return type == Type::Regular; }
 };
 
+// Whether two looks saw the same file unchanged: its identity, size and
+// times (an inode number may be reused).
+bool SameUnchanged(const FileFacts& a, const FileFacts& b);
+
 // Facts about what path names; without followLinks a link is described
 // itself (lstat).
 Result<FileFacts> PathFacts(const std::string& path, bool followLinks = true);
@@ -189,5 +193,9 @@ Status SetPermissions(const std::string& path, unsigned mode);
 Status CopyFileTimes(const std::string& from, const std::string& to);
 // The working directory; empty when it cannot be told.
 std::string CurrentDirectory();
+
+// Copies what is left to read of from onto the end of to; the first
+// error, of the read or the write.
+Status CopyContent(File& from, File& to);
 
 }  // namespace qm

@@ -329,13 +329,6 @@ FileError ErrorAt(const char* operation, const std::string& path) {
   return {errno, operation, path};
 }
 
-// Whether two looks saw the same file unchanged (an inode may be reused).
-bool SameFile(const FileFacts& a, const FileFacts& b) {
-  return a.id == b.id && a.size == b.size &&
-         Nanoseconds(a.modified) == Nanoseconds(b.modified) &&
-         Nanoseconds(a.changed) == Nanoseconds(b.changed);
-}
-
 // Gives the file name of the folder from the first of base's names that is
 // free in the folder into, without replacing anything there. errno EXDEV
 // when the two lie on different file systems.
@@ -372,7 +365,7 @@ Result<std::string> CopyInto(const Directory& from, const std::string& name,
   File in(fd, name);
   const Result<FileFacts> opened = in.Facts();
   if (!opened) return opened.error();
-  if (!opened->Regular() || !SameFile(*opened, facts)) {
+  if (!opened->Regular() || !SameUnchanged(*opened, facts)) {
     errno = EAGAIN;
     return ErrorAt("open", name);
   }
@@ -385,15 +378,7 @@ Result<std::string> CopyInto(const Directory& from, const std::string& name,
     if (!out && out.error().code != EEXIST) return out.error();
   }
   if (!out) return out.error();
-  Status copied;
-  char block[65536];
-  for (;;) {
-    const Result<size_t> got = in.ReadSome(block, sizeof block);
-    if (!got) copied = got.error();
-    if (!got || *got == 0) break;
-    copied = out->Write(block, *got);
-    if (!copied) break;
-  }
+  Status copied = CopyContent(in, *out);
   const timespec times[2] = {facts.accessed, facts.modified};
   if (copied && futimens(out->fd(), times) != 0)
     copied = ErrorAt("utimensat", folder + temp);
@@ -458,7 +443,7 @@ Result<std::string> MoveIntoFolder(const std::string& path,
     const Result<FileFacts> still = fromDir->Facts(name);
     Status removed =
         fsync(intoDir->fd()) == 0 ? Status() : Status(ErrorAt("fsync", into));
-    if (removed && (!still || !SameFile(*still, *facts))) {
+    if (removed && (!still || !SameUnchanged(*still, *facts))) {
       errno = EAGAIN;
       removed = ErrorAt("unlink", path);
     }

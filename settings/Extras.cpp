@@ -87,35 +87,60 @@ std::string Joined(const std::vector<std::string>& words) {
   return text;
 }
 
+// A row whose value is one of names' texts, kept in field.
+template <auto Field, const auto& Names>
+ExtraKey ChoiceKey(const char* key, const char* group, const char* label,
+                   const char* objectName, const char* toolTip) {
+  return {key,
+          group,
+          label,
+          objectName,
+          toolTip,
+          ExtraControl::Choice,
+          TextsOf(Names),
+          0,
+          0,
+          [](const ExtrasSettings& e) { return TextOf(Names, e.*Field); },
+          [](ExtrasSettings& e, const std::string& text) {
+            return Take(Names, text, e.*Field);
+          }};
+}
+
+// A row whose value is a line of text, kept in field without blanks at
+// either end.
+template <std::string ExtrasSettings::*Field>
+ExtraKey TextKey(const char* key, const char* group, const char* label,
+                 const char* objectName, const char* toolTip) {
+  return {key,
+          group,
+          label,
+          objectName,
+          toolTip,
+          ExtraControl::Text,
+          {},
+          0,
+          0,
+          [](const ExtrasSettings& e) { return e.*Field; },
+          [](ExtrasSettings& e, const std::string& text) {
+            e.*Field = Trim(text);
+            return true;
+          }};
+}
+
 }  // namespace
 
 const std::vector<ExtraKey>& ExtraKeys() {
+  using E = ExtrasSettings;
   static const std::vector<ExtraKey> keys = {
-      {"Duplicates", "Uploads", "Duplicate uploads:", "cb_Duplicates",
-       "An upload whose content a stored file already has is reported in the "
-       "run log, or refused.",
-       ExtraControl::Choice, TextsOf(kDuplicateModes), 0, 0,
-       [](const ExtrasSettings& e) {
-         return TextOf(kDuplicateModes, e.duplicates);
-       },
-       [](ExtrasSettings& e, const std::string& text) {
-         return Take(kDuplicateModes, text, e.duplicates);
-       }},
-      {"UploadCheck",
-       "Uploads",
-       "Upload check (%f: the file):",
-       "e_UploadCheck",
-       "A command run on every upload before it is added, such as a virus "
-       "scanner; an upload it does not pass with exit code 0 is refused.",
-       ExtraControl::Text,
-       {},
-       0,
-       0,
-       [](const ExtrasSettings& e) { return e.uploadCheck; },
-       [](ExtrasSettings& e, const std::string& text) {
-         e.uploadCheck = Trim(text);
-         return true;
-       }},
+      ChoiceKey<&E::duplicates, kDuplicateModes>(
+          "Duplicates", "Uploads", "Duplicate uploads:", "cb_Duplicates",
+          "An upload whose content a stored file already has is reported in "
+          "the run log, or refused."),
+      TextKey<&E::uploadCheck>(
+          "UploadCheck", "Uploads",
+          "Upload check (%f: the file):", "e_UploadCheck",
+          "A command run on every upload before it is added, such as a virus "
+          "scanner; an upload it does not pass with exit code 0 is refused."),
       {"UploadCheckSeconds",
        "Uploads",
        "Upload check time limit (s):",
@@ -133,54 +158,29 @@ const std::vector<ExtraKey>& ExtraKeys() {
          if (seconds) e.uploadCheckSeconds = *seconds;
          return seconds.has_value();
        }},
-      {"Charset", "DOS Text", "Text that is not UTF-8:", "cb_Charset",
-       "How descriptions that are not UTF-8 are shown in the windows and "
-       "written into the HTML and JSON listings. Stored bytes never change.",
-       ExtraControl::Choice, TextsOf(kCharsets), 0, 0,
-       [](const ExtrasSettings& e) { return TextOf(kCharsets, e.charset); },
-       [](ExtrasSettings& e, const std::string& text) {
-         return Take(kCharsets, text, e.charset);
-       }},
-      {"RefusedFolder",
-       "Uploads",
-       "Folder for refused uploads:",
-       "e_RefusedFolder",
-       "Uploads refused as duplicates or by the upload check are moved into "
-       "this folder, never replacing a file there. Empty: they stay where "
-       "they are.",
-       ExtraControl::Text,
-       {},
-       0,
-       0,
-       [](const ExtrasSettings& e) { return e.refusedFolder; },
-       [](ExtrasSettings& e, const std::string& text) {
-         e.refusedFolder = Trim(text);
-         return true;
-       }},
-      {"AnsiDescriptions", "Descriptions",
-       "ANSI descriptions:", "cb_AnsiDescriptions",
-       "Text: a description member with ANSI colours and cursor moves is "
-       "stored as the text it shows, without the escape sequences and the "
-       "SAUCE record.",
-       ExtraControl::Choice, TextsOf(kAnsiModes), 0, 0,
-       [](const ExtrasSettings& e) {
-         return TextOf(kAnsiModes, e.ansiDescriptions);
-       },
-       [](ExtrasSettings& e, const std::string& text) {
-         return Take(kAnsiModes, text, e.ansiDescriptions);
-       }},
-      {"FilesBbsDialects", "Descriptions",
-       "FILES.BBS layouts:", "cb_FilesBbsDialects",
-       "Auto: a FILES.BBS list written with download counters, sizes or "
-       "dates is read in that layout, so these columns stay out of the "
-       "descriptions and a listed date becomes the file's date.",
-       ExtraControl::Choice, TextsOf(kListDialects), 0, 0,
-       [](const ExtrasSettings& e) {
-         return TextOf(kListDialects, e.filesBbsDialects);
-       },
-       [](ExtrasSettings& e, const std::string& text) {
-         return Take(kListDialects, text, e.filesBbsDialects);
-       }},
+      ChoiceKey<&E::charset, kCharsets>(
+          "Charset", "DOS Text", "Text that is not UTF-8:", "cb_Charset",
+          "How descriptions that are not UTF-8 are shown in the windows and "
+          "written into the HTML and JSON listings. Stored bytes never "
+          "change."),
+      TextKey<&E::refusedFolder>(
+          "RefusedFolder", "Uploads",
+          "Folder for refused uploads:", "e_RefusedFolder",
+          "Uploads refused as duplicates or by the upload check are moved "
+          "into this folder, never replacing a file there. Empty: they stay "
+          "where they are."),
+      ChoiceKey<&E::ansiDescriptions, kAnsiModes>(
+          "AnsiDescriptions", "Descriptions",
+          "ANSI descriptions:", "cb_AnsiDescriptions",
+          "Text: a description member with ANSI colours and cursor moves is "
+          "stored as the text it shows, without the escape sequences and the "
+          "SAUCE record."),
+      ChoiceKey<&E::filesBbsDialects, kListDialects>(
+          "FilesBbsDialects", "Descriptions",
+          "FILES.BBS layouts:", "cb_FilesBbsDialects",
+          "Auto: a FILES.BBS list written with download counters, sizes or "
+          "dates is read in that layout, so these columns stay out of the "
+          "descriptions and a listed date becomes the file's date."),
       {"DescriptionFallback",
        "Descriptions",
        "Other description members:",
@@ -197,33 +197,16 @@ const std::vector<ExtraKey>& ExtraKeys() {
          e.descriptionFallback = Words(text);
          return true;
        }},
-      {"NewFilesListings", "Listings",
-       "Listings of new files:", "cb_NewFilesListings",
-       "On: the File Area Setup dialog lets a List entry list only the files "
-       "added in the last days.",
-       ExtraControl::Choice, TextsOf(kOffOn), 0, 0,
-       [](const ExtrasSettings& e) {
-         return TextOf(kOffOn, e.newFilesListings);
-       },
-       [](ExtrasSettings& e, const std::string& text) {
-         return Take(kOffOn, text, e.newFilesListings);
-       }},
-      {"Archivers",
-       "Archives",
-       "Archivers (names):",
-       "e_Archivers",
-       "Archive programs to read descriptions from formats the program "
-       "does not read itself, by name: ARJ ARC PAK ZOO ACE, or a section "
-       "[Archiver NAME] of the settings file.",
-       ExtraControl::Text,
-       {},
-       0,
-       0,
-       [](const ExtrasSettings& e) { return e.archivers; },
-       [](ExtrasSettings& e, const std::string& text) {
-         e.archivers = Trim(text);
-         return true;
-       }},
+      ChoiceKey<&E::newFilesListings, kOffOn>(
+          "NewFilesListings", "Listings",
+          "Listings of new files:", "cb_NewFilesListings",
+          "On: the File Area Setup dialog lets a List entry list only the "
+          "files added in the last days."),
+      TextKey<&E::archivers>(
+          "Archivers", "Archives", "Archivers (names):", "e_Archivers",
+          "Archive programs to read descriptions from formats the program "
+          "does not read itself, by name: ARJ ARC PAK ZOO ACE, or a section "
+          "[Archiver NAME] of the settings file."),
   };
   return keys;
 }

@@ -59,6 +59,40 @@ class Describe : public ::testing::Test {
     return {described, Log().substr(logBefore.size())};
   }
 
+  struct Row {
+    const char* name;
+    std::string bytes;      // empty: already there
+    const char* described;  // null: refused with the log line
+    // Null or empty: nothing logged; one ending in ": " names the file.
+    const char* log;
+  };
+  // Each row described from its file as it says, or refused; then also
+  // checks what a described row holds besides its first line.
+  void ExpectRows(const std::vector<Row>& rows,
+                  const std::function<void(const Row&)>& also = {}) {
+    for (const Row& row : rows) {
+      SCOPED_TRACE(row.name);
+      const std::string path = dir_ / row.name;
+      const auto [described, logged] = DescribeFile(path, row.bytes);
+      if (row.described == nullptr) {
+        EXPECT_FALSE(described);
+        EXPECT_TRUE(Untouched());
+        const std::string log = row.log ? row.log : "";
+        if (log.empty())
+          EXPECT_EQ(logged, "");
+        else
+          EXPECT_NE(logged.find(log.ends_with(": ") ? log + path : log),
+                    std::string::npos)
+              << logged;
+        continue;
+      }
+      ASSERT_TRUE(described) << logged;
+      EXPECT_STREQ(record_.Info.Description, row.described);
+      if (also) also(row);
+      EXPECT_EQ(logged, "");
+    }
+  }
+
   std::string Log() {
     std::string path = dir_ / "nightly.err";
     return Exists(path) ? ReadFile(path) : "";
@@ -259,12 +293,6 @@ TEST_F(Describe, PaddedLhaAndSelfExtractingArchives) {
   damaged[damaged.find("Padded")] = 'p';  // the member's check fails
   std::string junk = padded(lzh);
   junk[junk.size() - 1] = 'x';
-  struct Row {
-    const char* name;
-    std::string bytes;
-    const char* description;  // null: refused with the log line
-    const char* log;
-  };
   const std::vector<Row> rows = {
       {"PADDED.LZH", padded(lzh), "Padded upload", nullptr},
       {"WHOLE.LZH", padded(lzh + '\0'), "Padded upload", nullptr},
@@ -281,23 +309,11 @@ TEST_F(Describe, PaddedLhaAndSelfExtractingArchives) {
        "UnZip Count Failed. ZipFile: "},
       {"FAR.EXE", stub + std::string(1 << 20, '\0') + lzh + '\0', nullptr,
        "UnZip Count Failed. ZipFile: "}};
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    const std::string path = dir_ / row.name;
-    const auto [described, logged] = DescribeFile(path, row.bytes);
-    if (row.description == nullptr) {
-      EXPECT_FALSE(described);
-      EXPECT_TRUE(Untouched());
-      EXPECT_NE(logged.find(row.log + path), std::string::npos) << logged;
-      continue;
-    }
-    ASSERT_TRUE(described) << logged;
-    EXPECT_STREQ(record_.Info.Description, row.description);
-    if (std::string(row.description) == "Padded upload") {
+  ExpectRows(rows, [&](const Row& row) {
+    if (std::string(row.described) == "Padded upload") {
       EXPECT_STREQ(record_.LongDescription[1], "ends in ^Z\x1A\x1A");
     }
-    EXPECT_EQ(logged, "");
-  }
+  });
   // Every member comes out with its own bytes, Ctrl-Z and all.
   std::vector<qm::ExtractedMember> files;
   ASSERT_TRUE(
@@ -341,12 +357,6 @@ TEST_F(Describe, ArchiversReadArjArcAndSelfExtractingArj) {
   run_.state.extras.archiverSections = {{"GONE", "47 4F 4E 45",
                                          "no-such-archiver l %a",
                                          "no-such-archiver e %a %m"}};
-  struct Row {
-    const char* name;
-    std::string bytes;      // empty: made above
-    const char* described;  // null: refused with the log line
-    const char* log;
-  };
   const std::vector<Row> rows = {
       {"ROOT.ARJ", "", "This upload", ""},
       {"SUBS.ARJ", "", "from A", ""},
@@ -366,26 +376,7 @@ TEST_F(Describe, ArchiversReadArjArcAndSelfExtractingArj) {
        "Archiver GONE: no-such-archiver not found; its archives are added "
        "without a description"},
       {"GONE2.DAT", "GONE again", nullptr, ""}};
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    const std::string path = dir_ / row.name;
-    const auto [described, logged] = DescribeFile(path, row.bytes);
-    if (row.described == nullptr) {
-      EXPECT_FALSE(described);
-      EXPECT_TRUE(Untouched());
-      const std::string log = row.log;
-      if (log.empty())
-        EXPECT_EQ(logged, "");
-      else
-        EXPECT_NE(logged.find(log.ends_with(": ") ? log + path : log),
-                  std::string::npos)
-            << logged;
-      continue;
-    }
-    ASSERT_TRUE(described) << logged;
-    EXPECT_STREQ(record_.Info.Description, row.described);
-    EXPECT_EQ(logged, "");
-  }
+  ExpectRows(rows);
   // A section changes a shipped row; the next run sees it.
   run_.state.extras.archiverSections = {
       {"ARC", std::nullopt, std::nullopt, "false %a %m"}};

@@ -12,7 +12,7 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/TempFolder.h"
-#include "run/Extras.h"
+#include "run/DescriptionExtras.h"
 #include "run/RunLog.h"
 
 namespace qm {
@@ -236,14 +236,16 @@ std::vector<std::string> MemberSpecs(const RunContext& ctx,
                                      const std::string& memberSpec) {
   std::vector<std::string> specs{memberSpec};
   if (!EqualsNoCase(Trim(memberSpec), "NA"))
-    for (const std::string& spec : ctx.state.extras.descriptionFallback)
+    for (const std::string& spec :
+         ctx.state.descriptionExtras.descriptionFallback)
       specs.push_back(spec);
   return specs;
 }
 
 std::vector<std::string> DescriptionLines(const RunContext& ctx,
                                           const std::string& bytes) {
-  if (ctx.state.extras.ansiDescriptions == AnsiMode::Text && CarriesAnsi(bytes))
+  if (ctx.state.descriptionExtras.ansiDescriptions == AnsiMode::Text &&
+      CarriesAnsi(bytes))
     return TextLines(AnsiToText(bytes));
   return TextLines(bytes);
 }

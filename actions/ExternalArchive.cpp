@@ -18,7 +18,7 @@ namespace qm {
 // What one run knows of its archivers.
 class ArchiverRun {
  public:
-  explicit ArchiverRun(const ExtrasSettings& extras)
+  explicit ArchiverRun(const DescriptionExtras& extras)
       : rows(ArchiversInEffect(extras)) {}
   std::vector<Archiver> rows;
   std::set<std::string> missingLogged;  // rows whose program was missing
@@ -31,7 +31,7 @@ constexpr size_t kStubSearch = 1 << 20;
 
 ArchiverRun& RunOf(RunState& state) {
   if (!state.archivers)
-    state.archivers = std::make_shared<ArchiverRun>(state.extras);
+    state.archivers = std::make_shared<ArchiverRun>(state.descriptionExtras);
   return *state.archivers;
 }
 
@@ -201,7 +201,7 @@ ArchiveExtraction ReadWithArchiver(const Archiver& row,
 }  // namespace
 
 bool ArchiversOn(const RunState& state) {
-  return !Trim(state.extras.archivers).empty();
+  return !Trim(state.descriptionExtras.archivers).empty();
 }
 
 const Archiver* ArchiverFor(RunContext& ctx, File& file, bool afterStub) {

@@ -12,7 +12,7 @@
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
-#include "run/Extras.h"
+#include "run/DescriptionExtras.h"
 #include "run/RunLog.h"
 #include "server/WcApi.h"
 
@@ -179,7 +179,7 @@ void ReadinFilesBBS(RunContext& ctx, const std::string& directory,
   std::vector<std::string> sample;
   size_t sampled = 0;
   const ListDialect dialect =
-      ctx.state.extras.filesBbsDialects == ListDialects::Auto
+      ctx.state.descriptionExtras.filesBbsDialects == ListDialects::Auto
           ? SampleDialect(reader, sample)
           : ListDialect::None;
   if (dialect != ListDialect::None && ctx.view.IsTestRun())
@@ -321,7 +321,7 @@ bool AddListedFile(RunContext& ctx, const std::string& directory,
   if (ctx.view.IsTestRun()) {
     ctx.view.AddTestRunLine("Add to FA# " + std::to_string(area) + ": " + name +
                             " from: " + dir);
-    if (ctx.state.extras.filesBbsDialects == ListDialects::Auto)
+    if (ctx.state.descriptionExtras.filesBbsDialects == ListDialects::Auto)
       ShowListedRecord(ctx, record, listedTime);
     return true;
   }

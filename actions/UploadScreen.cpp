@@ -11,9 +11,9 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
-#include "run/Extras.h"
 #include "run/RunCounts.h"
 #include "run/RunLog.h"
+#include "run/UploadExtras.h"
 
 namespace qm {
 
@@ -85,7 +85,7 @@ enum class Verdict {
 // not checked and logged again next night.
 void MoveRefused(RunContext& ctx, UploadScreen& screen,
                  const std::string& path) {
-  const std::string& setting = ctx.state.extras.refusedFolder;
+  const std::string& setting = ctx.state.uploadExtras.refusedFolder;
   if (setting.empty() || !screen.refusedFolderUsable) return;
   const std::string folder =
       TrailingBackslash(ResolveAgainst(StateFolder(ctx.state), setting));
@@ -113,7 +113,7 @@ void MoveRefused(RunContext& ctx, UploadScreen& screen,
 // same, unchanged, once the check is done.
 Verdict Checked(RunContext& ctx, UploadScreen& screen, const std::string& path,
                 const std::string& checked, bool inPlace) {
-  const ExtrasSettings& extras = ctx.state.extras;
+  const UploadExtras& extras = ctx.state.uploadExtras;
   std::vector<std::string> argv = SplitCommand(extras.uploadCheck);
   for (std::string& word : argv) {
     for (size_t at = word.find("%f"); at != std::string::npos;
@@ -207,7 +207,7 @@ bool UploadScreen::CopyPrivately(RunContext& ctx, const std::string& path,
 bool ScreenUpload(RunContext& ctx, const std::string& name,
                   const std::string& sourceDir, const std::string& localPath,
                   UploadContent* content) {
-  const ExtrasSettings& extras = ctx.state.extras;
+  const UploadExtras& extras = ctx.state.uploadExtras;
   const bool duplicates = extras.duplicates != DuplicateMode::Off;
   if (!duplicates && extras.uploadCheck.empty()) return true;
   const std::string path = Acceptable(name, localPath);
@@ -286,7 +286,7 @@ void RememberUpload(RunContext& ctx, int32_t area, const std::string& name,
 void EndUploadScreen(RunState& state) { state.uploadScreen.reset(); }
 
 void StartExtrasCounts(RunState& state) {
-  const ExtrasSettings& extras = state.extras;
+  const UploadExtras& extras = state.uploadExtras;
   if (extras.duplicates == DuplicateMode::Refuse)
     state.counts.duplicatesRefused = 0;
   if (extras.duplicates == DuplicateMode::Report)

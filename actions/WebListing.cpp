@@ -12,7 +12,7 @@
 #include "platform/FileTime.h"
 #include "platform/Files.h"
 #include "platform/StoredText.h"
-#include "run/Extras.h"
+#include "run/ListingExtras.h"
 #include "run/RunLog.h"
 
 namespace qm {
@@ -287,7 +287,7 @@ bool WriteWebListing(RunContext& ctx, int32_t area, const TFileArea& record,
                      ListMode mode, const MatchRule& rule,
                      const std::string& outputPath, bool allFiles) {
   const WebFormat format = *FormatOf(mode);
-  const Charset charset = ctx.state.extras.charset;
+  const Charset charset = ctx.state.listingExtras.charset;
   std::vector<WebFile> files;
   // A cancel keeps the files gathered so far.
   WalkMatchingRecords(ctx, area, rule, [&](TFileRecord& file) {

@@ -18,7 +18,7 @@
 #include "config/AreaPaths.h"
 #include "configtool/FileAreaUnit.h"
 #include "platform/Paths.h"
-#include "run/Extras.h"
+#include "run/ListingExtras.h"
 #include "settings/IniFile.h"
 #include "windows/AboutUnit.h"
 #include "windows/Dialogs.h"
@@ -417,7 +417,7 @@ void TCfgForm::EditEntries() {
   QTreeWidgetItem* first = selected.front();
 
   TFileAreaForm dialog(this);
-  dialog.OfferAddedWithinDays(state_.extras.newFilesListings);
+  dialog.OfferAddedWithinDays(state_.listingExtras.newFilesListings);
   dialog.LoadEntry(RowEntry(first), first->text(kNumber), multiple);
   if (ExecModal(&dialog) != QDialog::Accepted) return;
   modified_ = true;

@@ -15,7 +15,7 @@
 #include "fuzz/FuzzSupport.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
-#include "run/Extras.h"
+#include "run/DescriptionExtras.h"
 #include "server/WcApi.h"
 
 using qmfuzz::Check;
@@ -201,7 +201,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qmtest::TestRun run(qmfuzz::Workspace() + "/prog");
   run.state.logBaseName = qmfuzz::Workspace() + "/run.cfg";
   const bool layouts = size % 2 == 1;
-  if (layouts) run.state.extras.filesBbsDialects = qm::ListDialects::Auto;
+  if (layouts)
+    run.state.descriptionExtras.filesBbsDialects = qm::ListDialects::Auto;
   qm::ReadinFilesBBS(run.ctx, dir, "files.bbs", kArea);
 
   Check(run.view.messages.empty(), "no box for a readable list");

@@ -25,7 +25,6 @@
 #include "runner/RunDriver.h"
 #include "server/Session.h"
 #include "server/WcApi.h"
-#include "settings/Extras.h"
 #include "settings/IniFile.h"
 #include "windows/AboutUnit.h"
 #include "windows/AppSetup.h"
@@ -298,7 +297,7 @@ void TMainForm::FormShow() {
     ExecModal(&setup);
   }
 
-  ApplyExtras(state_, ReadExtras(IniFile(settingsPath_)));
+  ApplyExtras(state_, IniFile(settingsPath_));
 
   QPoint place(15, 15);
   TMakewild makewild{};

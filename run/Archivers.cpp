@@ -56,7 +56,7 @@ bool ParseOne(const std::string& text, Signature& signature) {
   return true;
 }
 
-const ArchiverSection* SectionOf(const ExtrasSettings& extras,
+const ArchiverSection* SectionOf(const DescriptionExtras& extras,
                                  const std::string& name) {
   for (const ArchiverSection& section : extras.archiverSections)
     if (EqualsNoCase(section.name, name)) return &section;
@@ -95,7 +95,7 @@ bool ParseSignatures(const std::string& text, std::vector<Signature>& out) {
   return !out.empty();
 }
 
-std::vector<Archiver> ArchiversInEffect(const ExtrasSettings& extras,
+std::vector<Archiver> ArchiversInEffect(const DescriptionExtras& extras,
                                         std::vector<std::string>* problems) {
   std::vector<Archiver> rows;
   auto problem = [&](const std::string& name, const std::string& why) {
@@ -142,7 +142,7 @@ std::vector<Archiver> ArchiversInEffect(const ExtrasSettings& extras,
   return rows;
 }
 
-std::vector<std::string> ArchiverStatus(const ExtrasSettings& extras) {
+std::vector<std::string> ArchiverStatus(const DescriptionExtras& extras) {
   std::vector<std::string> lines;
   for (const Archiver& row : ArchiversInEffect(extras, &lines)) {
     std::string line = row.name + ":";

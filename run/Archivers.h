@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "run/Extras.h"
+#include "run/DescriptionExtras.h"
 
 namespace qm {
 
@@ -37,10 +37,11 @@ bool ParseSignatures(const std::string& text, std::vector<Signature>& out);
 // section's keys. A name that gives no usable row is left out, with a
 // line in problems when given.
 std::vector<Archiver> ArchiversInEffect(
-    const ExtrasSettings& extras, std::vector<std::string>* problems = nullptr);
+    const DescriptionExtras& extras,
+    std::vector<std::string>* problems = nullptr);
 
 // One line per archiver in effect, for the Extras page: its name, its
 // programs and whether each is found.
-std::vector<std::string> ArchiverStatus(const ExtrasSettings& extras);
+std::vector<std::string> ArchiverStatus(const DescriptionExtras& extras);
 
 }  // namespace qm

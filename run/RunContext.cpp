@@ -13,6 +13,9 @@ struct RunStateParts::Parts {
 RunStateParts::RunStateParts()
     : parts_(std::make_unique<Parts>()),
       extras(parts_->extras),
+      uploadExtras(parts_->extras),
+      descriptionExtras(parts_->extras),
+      listingExtras(parts_->extras),
       counts(parts_->counts) {}
 
 RunStateParts::~RunStateParts() = default;

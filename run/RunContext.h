@@ -13,8 +13,11 @@ class TUnzipFile;
 
 namespace qm {
 
-struct ExtrasSettings;  // run/Extras.h
-struct RunCounts;       // run/RunCounts.h
+struct ExtrasSettings;     // run/Extras.h
+struct UploadExtras;       // run/UploadExtras.h
+struct DescriptionExtras;  // run/DescriptionExtras.h
+struct ListingExtras;      // run/ListingExtras.h
+struct RunCounts;          // run/RunCounts.h
 
 // The parts of the run state kept out of line, so that only the code that
 // reads one includes its header. Assigning moves their content: the
@@ -33,6 +36,10 @@ class RunStateParts {
  public:
   // What a run reads besides RunSetup: the extras, from the settings file.
   ExtrasSettings& extras;
+  // The same extras by concern, for the code that reads only one.
+  UploadExtras& uploadExtras;
+  DescriptionExtras& descriptionExtras;
+  ListingExtras& listingExtras;
   // What it reports besides RunProgress: what the current unattended run
   // changed and logged.
   RunCounts& counts;

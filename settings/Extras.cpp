@@ -4,6 +4,7 @@
 
 #include "platform/Paths.h"
 #include "run/Archivers.h"
+#include "run/Extras.h"
 
 namespace qm {
 
@@ -108,7 +109,7 @@ ExtraKey ChoiceKey(const char* key, const char* group, const char* label,
 
 // A row whose value is a line of text, kept in field without blanks at
 // either end.
-template <std::string ExtrasSettings::*Field>
+template <auto Field>
 ExtraKey TextKey(const char* key, const char* group, const char* label,
                  const char* objectName, const char* toolTip) {
   return {key,
@@ -209,6 +210,10 @@ const std::vector<ExtraKey>& ExtraKeys() {
           "[Archiver NAME] of the settings file."),
   };
   return keys;
+}
+
+std::string DefaultText(const ExtraKey& row) {
+  return row.text(ExtrasSettings{});
 }
 
 std::vector<ArchiverSection> ReadArchiverSections(const IniFile& settings) {

@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "run/Extras.h"
 #include "settings/IniFile.h"
 
 namespace qm {
+
+struct ExtrasSettings;   // run/Extras.h
+struct ArchiverSection;  // run/DescriptionExtras.h
 
 inline constexpr char kExtrasSection[] = "Extras";
 
@@ -36,6 +38,8 @@ struct ExtraKey {
 
 // In the order the Extras page shows them.
 const std::vector<ExtraKey>& ExtraKeys();
+// The value a row has when the settings file does not give it.
+std::string DefaultText(const ExtraKey& row);
 
 // A key may stand in any [Extras] section of the file; a missing key, or a
 // value not understood, gives its default (the latter with a line in

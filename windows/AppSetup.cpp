@@ -19,6 +19,7 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "run/Archivers.h"
+#include "run/Extras.h"
 #include "server/WcApi.h"
 #include "settings/Extras.h"
 #include "settings/IniFile.h"
@@ -56,6 +57,11 @@ class PageScroll : public QScrollArea {
  private:
   bool shown_ = false;
 };
+
+void SetExtras(RunState& state, ExtrasSettings extras) {
+  SetShownCharset(extras.charset);
+  state.extras = std::move(extras);
+}
 
 }  // namespace
 
@@ -231,7 +237,7 @@ void TSetupDlg::CreateExtrasPage() {
 }
 
 void TSetupDlg::ShowArchivers() {
-  ExtrasSettings extras;
+  DescriptionExtras extras;
   extras.archivers =
       ToBytes(qobject_cast<QLineEdit*>(extraControls_.at("Archivers"))->text());
   extras.archiverSections = ReadArchiverSections(IniFile(settingsPath_));
@@ -273,12 +279,11 @@ void TSetupDlg::SaveExtras(IniFile& settings) {
   // The archivers' own sections are edited in the file, not here.
   extras.archiverSections = ReadArchiverSections(settings);
   WriteExtras(settings, extras);
-  ApplyExtras(state_, std::move(extras));
+  SetExtras(state_, std::move(extras));
 }
 
-void ApplyExtras(RunState& state, ExtrasSettings extras) {
-  SetShownCharset(extras.charset);
-  state.extras = std::move(extras);
+void ApplyExtras(RunState& state, const IniFile& settings) {
+  SetExtras(state, ReadExtras(settings));
 }
 
 }  // namespace qm::gui

@@ -62,7 +62,8 @@ class TSetupDlg : public QDialog {
   QLabel* archiversInEffect_ = nullptr;
 };
 
-// The extras in effect from now on, the windows' code page among them.
-void ApplyExtras(qm::RunState& state, qm::ExtrasSettings extras);
+// The extras the settings file holds, in effect from now on, the windows'
+// code page among them.
+void ApplyExtras(qm::RunState& state, const qm::IniFile& settings);
 
 }  // namespace qm::gui

@@ -595,7 +595,7 @@ TEST_F(Extras, ListsOfOtherBoardsAndOtherDescriptionMembers) {
   // Every extra off, each key written at its default.
   std::string off;
   for (const qm::ExtraKey& row : qm::ExtraKeys())
-    off += std::string(row.key) + "=" + row.text(qm::ExtrasSettings{}) + "\r\n";
+    off += std::string(row.key) + "=" + qm::DefaultText(row) + "\r\n";
   int runs = 0;
   auto offRun = [&](const std::string& settings) {
     std::filesystem::rename(home, tmp / ("host" + std::to_string(++runs)));

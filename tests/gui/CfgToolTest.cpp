@@ -26,7 +26,7 @@
 #include "configtool/FileAreaUnit.h"
 #include "host/HostAdmin.h"
 #include "mainwindow/MainUnit.h"
-#include "run/Extras.h"
+#include "run/ListingExtras.h"
 #include "settings/IniFile.h"
 #include "tests/support/GuiTestSupport.h"
 #include "tests/support/TestSupport.h"
@@ -830,7 +830,7 @@ class CfgToolTest : public QObject {
     QVERIFY(qm::host::AddArea(home_, 9, "Drive D", "D:\\one", error));
     QVERIFY(qm::host::AddArea(home_, 10, "Drive E", "E:\\two\\dir", error));
     login_ = std::make_unique<qmtest::HostLogin>(home_);
-    state_.extras.newFilesListings = true;
+    state_.listingExtras.newFilesListings = true;
     auto form = FilledForm();
     SelectAreas(*form, {9, 10});
 
@@ -876,7 +876,7 @@ class CfgToolTest : public QObject {
 
     // A List entry's day count rides with its row into the file, and is
     // shown while the entry holds it even when not offered.
-    state_.extras.newFilesListings = false;
+    state_.listingExtras.newFilesListings = false;
     EditWith(*form, [&](TFileAreaForm& d) {
       QVERIFY(Shown(d.e_AddedWithinDays));
       QCOMPARE(d.e_AddedWithinDays->value(), 7);

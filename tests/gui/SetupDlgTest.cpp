@@ -13,7 +13,9 @@
 #include <memory>
 
 #include "mainwindow/MainUnit.h"
-#include "run/Extras.h"
+#include "run/DescriptionExtras.h"
+#include "run/ListingExtras.h"
+#include "run/UploadExtras.h"
 #include "settings/IniFile.h"
 #include "tests/support/GuiTestSupport.h"
 #include "tests/support/TestSupport.h"
@@ -189,7 +191,7 @@ class SetupDlgTest : public QObject {
     QTest::mouseClick(dos->BitBtn1, Qt::LeftButton);
     QCOMPARE(qm::IniFile(Settings()).ReadString("Extras", "Charset", "?"),
              std::string("CP437"));
-    QVERIFY(state_.extras.charset == qm::Charset::Cp437);
+    QVERIFY(state_.listingExtras.charset == qm::Charset::Cp437);
     QVERIFY(qm::gui::ShownCharset() == qm::Charset::Cp437);
 
     auto back = Shown();
@@ -247,13 +249,13 @@ class SetupDlgTest : public QObject {
     QCOMPARE(settings.ReadString("Extras", "UploadCheckSeconds", "?"),
              std::string("30"));
     // OK puts them into effect at once.
-    QVERIFY(state_.extras.duplicates == qm::DuplicateMode::Refuse);
-    QCOMPARE(state_.extras.uploadCheck, command);
+    QVERIFY(state_.uploadExtras.duplicates == qm::DuplicateMode::Refuse);
+    QCOMPARE(state_.uploadExtras.uploadCheck, command);
     QCOMPARE(settings.ReadString("Extras", "Archivers", "?"),
              std::string("ARJ LBR NOPE"));
     QCOMPARE(settings.ReadString("Archiver LBR", "List", "?"),
              std::string("no-lbr l %a"));
-    QCOMPARE(state_.extras.archiverSections.size(), size_t{1});
+    QCOMPARE(state_.descriptionExtras.archiverSections.size(), size_t{1});
 
     auto shown = Shown();
     QCOMPARE(Duplicates(*shown)->currentText(), QStringLiteral("Refuse"));

@@ -12,8 +12,8 @@
 #include "host/HostAdmin.h"
 #include "platform/FaultInjection.h"
 #include "platform/Paths.h"
-#include "run/Extras.h"
 #include "run/RunCounts.h"
+#include "run/UploadExtras.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -316,8 +316,8 @@ TEST_F(AddNewFilesTest, WhatTheUploadCheckPassedIsWhatIsStored) {
   ASSERT_EQ(chmod(check.c_str(), 0755), 0);
   setenv("UP", (tmp / "up").c_str(), 1);
   setenv("AREA", area.c_str(), 1);
-  run.state.extras.uploadCheck = check + " %f";
-  run.state.extras.uploadCheckSeconds = 20;
+  run.state.uploadExtras.uploadCheck = check + " %f";
+  run.state.uploadExtras.uploadCheckSeconds = 20;
   run.state.counts.uploadChecksRefused = 0;
   qmtest::WriteFile(Up("COPIED.ZIP"), "clean upload");
   qmtest::WriteFile(area + "/INPLACE.ZIP", "clean in place");

@@ -16,7 +16,7 @@
 #include "platform/FaultInjection.h"
 #include "platform/Files.h"
 #include "platform/TempFolder.h"
-#include "run/Extras.h"
+#include "run/DescriptionExtras.h"
 #include "tests/support/HandArchives.h"
 #include "tests/support/TestSupport.h"
 
@@ -353,10 +353,10 @@ TEST_F(Describe, ArchiversReadArjArcAndSelfExtractingArj) {
   EXPECT_NE(Log().find("UnZip Count Failed. ZipFile: " + dir_ / "ARJSFX.EXE"),
             std::string::npos);
   EXPECT_TRUE(Untouched());
-  run_.state.extras.archivers = "ARJ ARC GONE ZOO";
-  run_.state.extras.archiverSections = {{"GONE", "47 4F 4E 45",
-                                         "no-such-archiver l %a",
-                                         "no-such-archiver e %a %m"}};
+  run_.state.descriptionExtras.archivers = "ARJ ARC GONE ZOO";
+  run_.state.descriptionExtras.archiverSections = {
+      {"GONE", "47 4F 4E 45", "no-such-archiver l %a",
+       "no-such-archiver e %a %m"}};
   const std::vector<Row> rows = {
       {"ROOT.ARJ", "", "This upload", ""},
       {"SUBS.ARJ", "", "from A", ""},
@@ -378,7 +378,7 @@ TEST_F(Describe, ArchiversReadArjArcAndSelfExtractingArj) {
       {"GONE2.DAT", "GONE again", nullptr, ""}};
   ExpectRows(rows);
   // A section changes a shipped row; the next run sees it.
-  run_.state.extras.archiverSections = {
+  run_.state.descriptionExtras.archiverSections = {
       {"ARC", std::nullopt, std::nullopt, "false %a %m"}};
   qm::EndArchivers(run_.state);
   EXPECT_FALSE(
@@ -455,8 +455,9 @@ TEST_F(Describe, NoMatchingMemberOrNaSpec) {
 // The entry's member first, then each fallback, until one gives lines; an
 // entry that wants none ("NA") gets none.
 TEST_F(Describe, FallbackMembersInOrder) {
-  run_.state.extras.descriptionFallback = {"FILE_ID.ANS", "desc.sdi"};
-  run_.state.extras.ansiDescriptions = qm::AnsiMode::Text;
+  run_.state.descriptionExtras.descriptionFallback = {"FILE_ID.ANS",
+                                                      "desc.sdi"};
+  run_.state.descriptionExtras.ansiDescriptions = qm::AnsiMode::Text;
   struct Case {
     const char* what;
     std::vector<std::pair<std::string, std::string>> members;

@@ -8,7 +8,7 @@
 #include "actions/FilesBbs.h"
 #include "host/HostAdmin.h"
 #include "platform/FileTime.h"
-#include "run/Extras.h"
+#include "run/DescriptionExtras.h"
 #include "run/RunLog.h"
 #include "tests/support/TestSupport.h"
 
@@ -312,7 +312,7 @@ TEST_F(FilesBbsTest, TestRunReportsAndChangesNothing) {
 // line still renames the area; a list in no layout is read as it always
 // was, a line of dashes included.
 TEST_F(FilesBbsTest, ListsInALayoutAndListsInNone) {
-  run.state.extras.filesBbsDialects = qm::ListDialects::Auto;
+  run.state.descriptionExtras.filesBbsDialects = qm::ListDialects::Auto;
   for (const char* name :
        {"A.ZIP", "B.ZIP", "C.ZIP", "D.ZIP", "README", "TWO.ZIP"}) {
     qmtest::WriteFile(dir + "/" + name, "x");

@@ -281,8 +281,8 @@ TEST_F(HostileArchive, EachIsAddedAndNothingLandsOutsideTemp) {
 
   // The same through the archive programs: real archives patched after
   // arj made them, programs that never end, eat memory or leave a link.
-  run.state.extras.archivers = "ARJ ARC SLOW HOG LINKER";
-  run.state.extras.archiverSections = {
+  run.state.descriptionExtras.archivers = "ARJ ARC SLOW HOG LINKER";
+  run.state.descriptionExtras.archiverSections = {
       {"SLOW", "53 4C 4F 57", "tail -f %a", "cat %a %m"},
       {"HOG", "48 4F 47", "perl -e \"$x = 'x' x (1 << 28)\" %a", "cat %a %m"},
       {"LINKER", "4C 4E 4B", "echo FILE_ID.DIZ %a", "ln -s %a %m"}};

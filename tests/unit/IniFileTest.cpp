@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "run/Archivers.h"
+#include "run/Extras.h"
 #include "settings/Extras.h"
 #include "settings/IniFile.h"
 #include "tests/support/TestSupport.h"

@@ -9,8 +9,8 @@
 
 #include "actions/UploadScreen.h"
 #include "platform/FaultInjection.h"
-#include "run/Extras.h"
 #include "run/RunCounts.h"
+#include "run/UploadExtras.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -59,8 +59,8 @@ using Lines = std::vector<std::string>;
 TEST_F(UploadScreen, OnlyACleanExitInTimePasses) {
   const std::string pids = tmp / "pids";
   setenv("PIDS", pids.c_str(), 1);
-  run.state.extras.uploadCheck = check + " %f";
-  run.state.extras.uploadCheckSeconds = 1;
+  run.state.uploadExtras.uploadCheck = check + " %f";
+  run.state.uploadExtras.uploadCheckSeconds = 1;
   qm::StartExtrasCounts(run.state);
   EXPECT_TRUE(Screen("GOOD.ZIP"));
   EXPECT_FALSE(Screen("BAD.ZIP"));
@@ -97,7 +97,7 @@ TEST_F(UploadScreen, CheckThatCannotStartRefusesEveryFileOnce) {
   for (const auto& row : rows) {
     qm::EndUploadScreen(run.state);
     std::filesystem::remove(tmp / "run.err");
-    run.state.extras.uploadCheck = row.command;
+    run.state.uploadExtras.uploadCheck = row.command;
     qm::StartExtrasCounts(run.state);
     EXPECT_FALSE(Screen("ONE.ZIP"));
     EXPECT_FALSE(Screen("TWO.ZIP"));
@@ -114,12 +114,12 @@ TEST_F(UploadScreen, CheckThatCannotStartRefusesEveryFileOnce) {
 // says where it would go.
 TEST_F(UploadScreen, RefusedUploadsMoveIntoTheFolderReplacingNothing) {
   const std::string up = tmp / "up/";
-  run.state.extras.uploadCheck = check + " %f";
+  run.state.uploadExtras.uploadCheck = check + " %f";
   qm::StartExtrasCounts(run.state);
   const auto fresh = [&](const std::string& folder) {
     qm::EndUploadScreen(run.state);
     std::filesystem::remove(tmp / "run.err");
-    run.state.extras.refusedFolder = folder;
+    run.state.uploadExtras.refusedFolder = folder;
   };
 
   qmtest::MakeDirs(tmp / "elsewhere");

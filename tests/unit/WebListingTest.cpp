@@ -7,7 +7,7 @@
 #include "actions/FileActions.h"
 #include "actions/WebListing.h"
 #include "platform/Paths.h"
-#include "run/Extras.h"
+#include "run/ListingExtras.h"
 #include "run/RunLog.h"
 #include "tests/support/TestSupport.h"
 
@@ -61,7 +61,7 @@ TEST_F(WebListing, DocumentsAreValidAndHoldTheirAreas) {
                                 {"Caf\xC3\xA9 \x01\x7F\x09 \x0D\x0A"}));
   ASSERT_TRUE(qmtest::AddRecord(2, "ART.TXT",
                                 {"\xC9\xCD\xBB Art", "\xCD\xBB \xC4\xBF"}));
-  run.state.extras.charset = qm::Charset::Cp437;
+  run.state.listingExtras.charset = qm::Charset::Cp437;
   qmtest::WriteFile(dir / "web.json", "from an earlier run");
   std::string firstHtml, firstJson;
   for (int runs = 1; runs <= 2; ++runs) {
@@ -102,7 +102,7 @@ TEST_F(WebListing, DocumentsAreValidAndHoldTheirAreas) {
   EXPECT_EQ(LogText(), "");
 
   // Windows-1252, the default, takes each byte that is not UTF-8 alone.
-  run.state.extras.charset = qm::Charset::Windows1252;
+  run.state.listingExtras.charset = qm::Charset::Windows1252;
   qm::ListAction(run.ctx, 1, "JSON", "*.*", "Per File Area", "1252.json",
                  listDir);
   EXPECT_NE(ReadFile(listDir + "/1252.json").find("\xC2\x81\xE2\x80\x9A"),

@@ -61,11 +61,7 @@ bool CleanupOf(RunContext& ctx, int32_t area, DeleteMode mode,
     }
     cleanup.kind = Cleanup::Kind::MissingFiles;
   } else if (descAction == "Only Older Than") {
-    const std::string days = Trim(descSpec);
-    const bool digits =
-        !days.empty() && days.size() <= 5 &&
-        days.find_first_not_of("0123456789") == std::string::npos;
-    const int count = digits ? std::stoi(days) : 0;
+    const int count = static_cast<int>(DecimalNumber(descSpec, 5).value_or(0));
     if (count < 1 || count > kMostDays) {
       LogRunError(ctx, "Bad number of days for FA# " + std::to_string(area) +
                            ": " + descSpec);

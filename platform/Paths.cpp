@@ -157,4 +157,16 @@ std::string Trim(const std::string& text) {
   return text.substr(begin, end - begin);
 }
 
+std::optional<uint64_t> DecimalNumber(const std::string& text,
+                                      size_t mostDigits) {
+  const std::string digits = Trim(text);
+  if (digits.empty() || digits.size() > mostDigits ||
+      digits.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  uint64_t value = 0;
+  for (const char digit : digits)
+    value = value * 10 + static_cast<uint64_t>(digit - '0');
+  return value;
+}
+
 }  // namespace qm

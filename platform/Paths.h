@@ -2,6 +2,8 @@
 // path, and a trailing separator is added as "/" on this platform.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace qm {
@@ -43,5 +45,9 @@ ProgramFolders FindProgramFolders(const std::string& programDir);
 std::string UpperCase(std::string text);  // ASCII letters only
 bool EqualsNoCase(const std::string& a, const std::string& b);
 std::string Trim(const std::string& text);  // blanks and control characters
+// Text of 1 to mostDigits decimal digits and nothing else, blanks and
+// control characters around them aside.
+std::optional<uint64_t> DecimalNumber(const std::string& text,
+                                      size_t mostDigits);
 
 }  // namespace qm

@@ -48,11 +48,9 @@ bool ParseOne(const std::string& text, Signature& signature) {
     signature.bytes.push_back(static_cast<char>(high << 4 | low));
   }
   if (at == std::string::npos) return true;
-  const std::string offset = Trim(text.substr(at + 1));
-  if (offset.empty() || offset.size() > 6 ||
-      offset.find_first_not_of("0123456789") != std::string::npos)
-    return false;
-  signature.offset = std::stoull(offset);
+  const auto offset = DecimalNumber(text.substr(at + 1), 6);
+  if (!offset) return false;
+  signature.offset = *offset;
   return true;
 }
 

@@ -59,11 +59,10 @@ std::vector<std::string> TextsOf(const Named<Enum> (&names)[N]) {
 
 std::optional<int> WholeNumber(const std::string& text, int minimum,
                                int maximum) {
-  const std::string digits = Trim(text);
-  if (digits.empty() || digits.size() > 9 ||
-      digits.find_first_not_of("0123456789") != std::string::npos)
-    return std::nullopt;
-  const int value = std::stoi(digits);
+  // Nine digits at most, so the number fits an int.
+  const auto digits = DecimalNumber(text, 9);
+  if (!digits) return std::nullopt;
+  const int value = static_cast<int>(*digits);
   if (value < minimum || value > maximum) return std::nullopt;
   return value;
 }
